@@ -1,0 +1,1 @@
+int vr_sim_placeholder;

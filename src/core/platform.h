@@ -1,0 +1,19 @@
+// Thin platform layer: what differs between Android and plain Linux.
+#pragma once
+
+#include <functional>
+#include <string_view>
+
+namespace vr::platform {
+
+// Writes one finished log line (prefix included) with the tag "JNI_LIBLOG":
+// Android's log at priority "info", or one line on standard error on Linux.
+// Returns the platform call's result.
+int log_write(std::string_view line);
+
+// Test hook: when set, every log line goes to the sink (as well as to the
+// platform log when also_platform is true). Not part of the exported API.
+using LogSink = std::function<void(std::string_view line)>;
+void set_log_sink(LogSink sink, bool also_platform = false);
+
+}  // namespace vr::platform

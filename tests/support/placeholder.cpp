@@ -1,0 +1,1 @@
+int vr_test_support_placeholder;
