@@ -76,6 +76,31 @@ typedef struct picc {
     struct picc *next;      /* open-card list link */
 } picc;
 
+struct piccs_list;
+
+/* Releases a record and what it owns (its three texts and the bank-card
+ * information table). A null record is ignored. */
+VR_API void picc_free(picc *record);
+
+/* The open-card list (the header lives in the global record). Records are
+ * kept in insertion order; two records match when the first uid_len UID
+ * bytes, the vendor and the type name are equal. */
+VR_API int piccs_list_init(struct piccs_list *list);
+VR_API int piccs_list_add(struct piccs_list *list, picc *record);
+/* Unlinks and frees the matching record: 0, or -1 when not in the list. */
+VR_API int piccs_list_del(struct piccs_list *list, picc *record);
+/* Frees every record. */
+VR_API int piccs_list_delall(struct piccs_list *list);
+VR_API picc *piccs_list_find(struct piccs_list *list, const picc *record);
+VR_API picc *piccs_list_prev(struct piccs_list *list, const picc *record);
+VR_API picc *piccs_list_tail(struct piccs_list *list);
+VR_API picc *piccs_list_head(struct piccs_list *list);
+VR_API int piccs_list_len(struct piccs_list *list);
+/* -1 when the list holds records, 0 when empty. */
+VR_API int piccs_list_empty(struct piccs_list *list);
+/* The first record whose card is selected (status 4), or null. */
+VR_API picc *piccs_list_active(struct piccs_list *list);
+
 /* Registers a reader family: 0x55 the second, any other value the first.
  * Returns what the reader-command initialiser returns. */
 VR_API int picc_regapi(int family);

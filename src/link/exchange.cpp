@@ -1,0 +1,262 @@
+// The command exchange: one request, one reply, with the link's recovery
+// rules (stale replies skipped, a corrupted reply asked for again, one
+// resend, the port closed after a long run of failures), plus the port
+// state functions, the link check (ping) and the repeat request.
+#include <array>
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+
+#include "core/errors.h"
+#include "core/lock.h"
+#include "link/link.h"
+#include "log.h"
+#include "suart.h"
+#include "sys.h"
+#include "tessil.h"
+#include "virt_com.h"
+
+namespace {
+
+using namespace vr::link;
+
+constexpr int kMaxReads = 10;
+constexpr int kPingTimeoutMs = 1000;
+constexpr int kFailuresBeforeClose = 10;  // the eleventh consecutive failure closes
+constexpr unsigned kCalibrationPollUs = 100000;
+constexpr int kCalibrating = 0xAA;
+
+// Consecutive link failures across commands.
+std::atomic<int> g_link_failures{0};
+
+void count_link_failure() {
+    if (g_link_failures.fetch_add(1) > kFailuresBeforeClose - 1) {
+        virt_com_close();
+        g_link_failures = 0;
+    }
+}
+
+void reset_link_failures() { g_link_failures = 0; }
+
+int port_protocol() { return tessil.s_com.protocol; }
+
+// Ping and repeat request share their preamble: the port must be open and
+// present, calibration must be over, and both directions are flushed.
+int prepare_raw_request() {
+    const int state = virt_com_status();
+    if (state == VIRT_COM_CLOSED) return -1;
+    if (state == VIRT_COM_REMOVED) return vr::fail(vr::kEDevInval);
+    wait_while_calibrating();
+    if (!tessil.s_com.ops.flush) return vr::fail(vr::kEGeneral);
+    int rc = tessil.s_com.ops.flush(3);
+    if (rc != 0) {
+        errno = vr::kEGeneral;
+        return rc < 0 ? rc : -1;
+    }
+    return 0;
+}
+
+// The message body of a request in the current protocol; its length, or
+// -1 with errno -24 when it would not fit a body.
+int build_body(const virt_com_req &req, uint8_t *body) {
+    const int len = req.len;
+    if (len < 0 || len > VIRT_COM_REQ_MAX) return vr::fail(vr::kEArg);
+    const uint8_t lo = static_cast<uint8_t>(req.cmd & 0xFF);
+    const uint8_t hi = static_cast<uint8_t>(req.cmd >> 8);
+    int at = 0;
+    if (port_protocol() == 6) {
+        const int header = len < 256 ? 2 : 3;
+        if (header + len > kMaxBody) return vr::fail(vr::kEArg);
+        body[at++] = lo;
+        if (len >= 256) body[at++] = static_cast<uint8_t>(len >> 8);
+        body[at++] = static_cast<uint8_t>(len & 0xFF);
+    } else {
+        if (2 + len > kMaxBody) return vr::fail(vr::kEArg);
+        body[at++] = lo;
+        body[at++] = hi;
+    }
+    std::memcpy(body + at, req.data, static_cast<std::size_t>(len));
+    return at + len;
+}
+
+// A reply that belongs to an earlier exchange: a reader time-out report or
+// the late answer to a ping.
+bool is_stale(const uint8_t *reply, int len) {
+    const char *dev = tessil.s_com.dev_name;
+    if (dev && std::strstr(dev, "dc_usb")) return false;
+    if (len >= 1 && reply[0] == kStatusTimeout) {
+        log_print(1, "resp 90 timeout warning!!!!");
+        return true;
+    }
+    if (len == 4 && reply[0] == 0x00 && reply[1] == kPingData[0] && reply[2] == kPingData[1] &&
+        reply[3] == kPingData[2]) {
+        log_print(1, "retry response delayed warning!!!!");
+        return true;
+    }
+    return false;
+}
+
+void drop_leading(virt_com_rsp *rsp, int n) {
+    rsp->len -= n;
+    std::memmove(rsp->data, rsp->data + n, static_cast<std::size_t>(rsp->len));
+}
+
+int check_reply_p3(virt_com_rsp *rsp) {
+    const uint8_t status = rsp->data[0];
+    if (status != 0) {
+        int rc = return_code(status);
+        log_print(1, "return_code(rc):0x%02x (%d)\n", status, errno);
+        return rc;
+    }
+    drop_leading(rsp, 1);
+    return 0;
+}
+
+int check_reply_p6(virt_com_rsp *rsp) {
+    const uint8_t status = rsp->data[0];
+    if (status != 0) {
+        return_code(status);
+        log_print(1, "return_code(rc):0x%02x (%d)\n", status, errno);
+        return dc_errno_transform(static_cast<signed char>(status));
+    }
+    drop_leading(rsp, 1);
+    return 0;
+}
+
+// Older protocols echo the command code behind a two-byte node address.
+int check_reply_echo(const virt_com_req &req, virt_com_rsp *rsp) {
+    if (rsp->len < 5 || (rsp->data[2] | rsp->data[3] << 8) != req.cmd) return vr::fail(vr::kEMsgWrong);
+    const uint8_t status = rsp->data[4];
+    if (status == 0) drop_leading(rsp, 5);
+    return return_code(status);
+}
+
+int check_reply(const virt_com_req &req, virt_com_rsp *rsp) {
+    switch (port_protocol()) {
+    case 3: return check_reply_p3(rsp);
+    case 6: return check_reply_p6(rsp);
+    default: return check_reply_echo(req, rsp);
+    }
+}
+
+// Asks for a reply again after a corrupted one, at most twice; the reply's
+// length, or the last negative result.
+int recover_corrupted_reply(virt_com_rsp *rsp) {
+    int rc = virt_com_get_pre_response(rsp->data);
+    if (rc > 0) {
+        log_print(2, "crc resend ok");
+        return rc;
+    }
+    if (rc == -2) {
+        rc = virt_com_get_pre_response(rsp->data);
+        if (rc > 0) log_print(2, "crc resend ok two");
+    }
+    return rc;
+}
+
+bool worth_resending(int code) {
+    return code == vr::kERecv || code == vr::kECrcErr || code == vr::kETimeoutErr ||
+           code == vr::kECmdLengthErr || code == vr::kEMesg;
+}
+
+}  // namespace
+
+namespace vr::link {
+
+void wait_while_calibrating() {
+    while (virt_com_status() != VIRT_COM_REMOVED && suart_get_calistat() == kCalibrating)
+        sys_delay_nus(kCalibrationPollUs);
+}
+
+}  // namespace vr::link
+
+VR_API int virt_com_status(void) {
+    vr::MutexHold hold(&tessil.status_lock);
+    return tessil.s_com.status;
+}
+
+VR_API int virt_com_setstat(int value) {
+    vr::MutexHold hold(&tessil.status_lock);
+    tessil.s_com.status = static_cast<int8_t>(value);
+    return 0;
+}
+
+VR_API int virt_com_chkstat(void) {
+    if (virt_com_status() == VIRT_COM_CLOSED) return vr::fail(vr::kEOpen);
+    wait_while_calibrating();
+    const int state = virt_com_status();
+    if (state == VIRT_COM_REMOVED) return vr::fail(vr::kEDevInval);
+    if (state == VIRT_COM_CHECK) {
+        if (virt_com_ping() != 0 && virt_com_ping() != 0) return vr::fail(vr::kENoAnswer);
+        virt_com_setstat(VIRT_COM_OPEN);
+    }
+    return 0;
+}
+
+VR_API int virt_com_ping(void) {
+    int rc = prepare_raw_request();
+    if (rc != 0) return rc;
+    const uint8_t body[5] = {kCmdPing & 0xFF, kCmdPing >> 8, kPingData[0], kPingData[1], kPingData[2]};
+    if (virt_com_writemsg(body, sizeof body, port_protocol()) < 0) return -1;
+    std::array<uint8_t, VIRT_COM_RSP_MAX> reply;
+    return virt_com_readmsg(reply.data(), port_protocol(), kPingTimeoutMs) >= 0 ? 0 : -1;
+}
+
+VR_API int virt_com_get_pre_response(uint8_t *reply) {
+    if (!reply) return vr::fail(vr::kEArg);
+    if (prepare_raw_request() != 0) return -1;
+    const uint8_t body[2] = {kCmdRepeat & 0xFF, kCmdRepeat >> 8};
+    if (virt_com_writemsg(body, sizeof body, port_protocol()) < 0) return -1;
+    return virt_com_readmsg(reply, port_protocol(), kPingTimeoutMs);
+}
+
+VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
+    bool resent = false;
+    for (;;) {
+        if (virt_com_chkstat() != 0) return -1;
+        if (!request || !reply || timeout < 0) return vr::fail(vr::kEArg);
+        if (virt_com_flush(3) != 0) {
+            log_print(1, "virt_com_command err EGENERA");
+            return vr::fail(vr::kEGeneral);
+        }
+        std::array<uint8_t, kMaxBody> body;
+        const int n = build_body(*request, body.data());
+        if (n < 0) return n;
+        if (virt_com_writemsg(body.data(), n, port_protocol()) < 0) {
+            errno = vr::kESend;
+            count_link_failure();
+            return -1;
+        }
+
+        const int wait = timeout ? timeout : tessil.s_com.timeout;
+        int rc = -1;
+        for (int i = 0; i < kMaxReads; ++i) {
+            rc = virt_com_readmsg(reply->data, port_protocol(), wait);
+            if (rc < 0) {
+                errno = vr::kERecv;
+                count_link_failure();
+                if (resent) return -1;
+                break;
+            }
+            if (!is_stale(reply->data, rc)) break;
+        }
+        if (rc == -2) {
+            rc = recover_corrupted_reply(reply);
+            if (rc > 0) {
+                reset_link_failures();
+                reply->len = rc;
+                return check_reply(*request, reply);
+            }
+        }
+        if (rc < 0 && worth_resending(errno)) {
+            log_print(1, "retry, errno:%d", errno);
+            resent = true;
+            errno = 0;
+            continue;
+        }
+        if (rc < 0) return -1;
+        reset_link_failures();
+        reply->len = rc;
+        return check_reply(*request, reply);
+    }
+}

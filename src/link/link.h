@@ -1,0 +1,37 @@
+// Internal interface of the reader link: the frame limits shared by the
+// framing and the exchange, and the reader's echo and repeat commands.
+#pragma once
+
+#include <cstdint>
+
+namespace vr::link {
+
+constexpr int kMaxBody = 4096;              // largest message body
+constexpr uint16_t kCmdPing = 0x0F02;       // echo; data 11 22 33
+constexpr uint16_t kCmdRepeat = 0x0216;     // send the previous reply again
+constexpr uint8_t kPingData[3] = {0x11, 0x22, 0x33};
+
+// Reader status bytes the framing itself reports (protocol 3).
+constexpr uint8_t kStatusCrcErr = 0x91;
+constexpr uint8_t kStatusTimeout = 0x90;
+constexpr uint8_t kStatusCmdType = 0x8F;
+constexpr uint8_t kStatusCmdLength = 0x8E;
+
+// Frame bytes.
+constexpr uint8_t kHead = 0x02;
+constexpr uint8_t kHeadEncrypted = 0x42;
+constexpr uint8_t kTrailer = 0x55;
+constexpr uint8_t kP1Head0 = 0xAA;
+constexpr uint8_t kP1Head1 = 0xBB;
+constexpr uint8_t kP2Start = 0x01;
+constexpr uint8_t kP2Ack = 0x10;
+constexpr uint8_t kP2End = 0x03;
+
+// True for the protocol numbers the framing supports (1, 2, 3, 6).
+constexpr bool protocol_supported(int p) { return p == 1 || p == 2 || p == 3 || p == 6; }
+
+// Sleeps while the audio modem calibrates the link, unless the device has
+// been removed meanwhile.
+void wait_while_calibrating();
+
+}  // namespace vr::link
