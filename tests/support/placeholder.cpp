@@ -1,1 +1,0 @@
-int vr_test_support_placeholder;
