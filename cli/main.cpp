@@ -1,1 +1,68 @@
-int main() { return 0; }
+// vantel-rfid: command-line tool over the library's public C API.
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+#include "cli.h"
+
+namespace {
+
+struct Command {
+    const char *name;
+    int (*run)(const cli::Options &, int, char **);
+    bool needs_reader;
+    const char *help;
+};
+
+constexpr Command kCommands[] = {
+    {"reader", cli::cmd_reader, true, "reader info | beep [ON OFF] | led [A B] | antenna on|off"},
+    {"raw", cli::cmd_raw, true, "raw HEX             send one reader command, print the reply"},
+};
+
+void usage() {
+    std::fprintf(stderr,
+                 "usage: vantel-rfid [--device PATH | --sim [--sim-arg ARG]...] [--family 1|2] COMMAND ...\n");
+    for (const Command &c : kCommands) std::fprintf(stderr, "  %s\n", c.help);
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    cli::Options opt;
+    int i = 1;
+    for (; i < argc && argv[i][0] == '-'; ++i) {
+        const std::string a = argv[i];
+        if (a == "--device" && i + 1 < argc) {
+            opt.device = argv[++i];
+        } else if (a == "--sim") {
+            opt.sim = true;
+        } else if (a == "--sim-arg" && i + 1 < argc) {
+            opt.sim_args.push_back(argv[++i]);
+        } else if (a == "--family" && i + 1 < argc) {
+            opt.family = std::atoi(argv[++i]);
+        } else if (a == "--help" || a == "-h") {
+            usage();
+            return 0;
+        } else {
+            usage();
+            return 2;
+        }
+    }
+    if (i >= argc) {
+        usage();
+        return 2;
+    }
+    for (const Command &c : kCommands) {
+        if (std::strcmp(c.name, argv[i]) != 0) continue;
+        if (c.needs_reader && !cli::open_reader(opt)) {
+            cli::close_reader();
+            return 1;
+        }
+        int rc = c.run(opt, argc - i, argv + i);
+        cli::close_reader();
+        return rc;
+    }
+    usage();
+    return 2;
+}
