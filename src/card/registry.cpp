@@ -3,8 +3,11 @@
 // every message.
 #include <cstdlib>
 #include <cstring>
+#include <strings.h>
 
 #include "card/registry.h"
+#include "core/errors.h"
+#include "mifare.h"
 #include "pcd.h"
 #include "picc.h"
 #include "tessil.h"
@@ -57,14 +60,29 @@ void mark_connection() { std::memcpy(tessil.connect_mark, kConnectMark, sizeof k
 
 void clear_connection_mark() { std::memset(tessil.connect_mark, 0, sizeof tessil.connect_mark); }
 
-// Card drivers are added by their own files; until then the families
-// offer no card types.
+// Card types of the first family present in this build.
 void fill_first_family_cards(picc_init_table &t) {
-    (void)t;
+    t.ultralight = nullptr;
+    t.ultralight_c = nullptr;
+    t.classic_1k = m1s50_init;
+    t.classic_4k = m1s70_init;
+    t.identity = nullptr;
+    t.id_sam = nullptr;
+    t.iso14443a = nullptr;
+    t.cpucard = nullptr;
+    t.cidcard = nullptr;
+    t.pboc = nullptr;
 }
 
+// The second family replaces the card types its firmware serves with its
+// own drivers (none in this build) and keeps the rest.
 void fill_second_family_cards(picc_init_table &t) {
-    (void)t;
+    t.ultralight = nullptr;
+    t.ultralight_c = nullptr;
+    t.classic_1k = nullptr;
+    t.classic_4k = nullptr;
+    t.identity = nullptr;
+    t.id_sam = nullptr;
 }
 
 }  // namespace vr
@@ -91,4 +109,44 @@ VR_API int picc_regapi(int family) {
     tessil.family = static_cast<uint32_t>(code);
     tessil.s_com.protocol = code == VR_FAMILY_SECOND ? 6 : 3;
     return rc;
+}
+
+namespace {
+
+// Card-type keywords, tested in order as case-insensitive prefixes of
+// exactly the keyword's length ("mifare_ulc" before "mifare_ul").
+struct Keyword {
+    const char *word;
+    picc_init_fn picc_init_table::*entry;
+};
+constexpr Keyword kKeywords[] = {
+    {"mifare_s20", &picc_init_table::classic_1k},
+    {"mifare_s50", &picc_init_table::classic_1k},
+    {"mifare_s70", &picc_init_table::classic_4k},
+    {"ntag", &picc_init_table::ultralight},
+    {"mifare_ulc", &picc_init_table::ultralight_c},
+    {"mifare_ul", &picc_init_table::ultralight},
+    {"id_card", &picc_init_table::identity},
+    {"cpu_card", &picc_init_table::cpucard},
+    {"cid_card", &picc_init_table::cidcard},
+    {"identity", &picc_init_table::cidcard},
+    {"id_sam", &picc_init_table::id_sam},
+    {"pboc_card", &picc_init_table::pboc},
+    {"iso14443A_card", &picc_init_table::iso14443a},
+};
+
+}  // namespace
+
+VR_API int picc_init(picc *record, const char *type) {
+    if (!record) return vr::kENotSelected;
+    if (!type) return vr::kEArg;
+    std::memset(record, 0, sizeof *record);
+    for (const Keyword &k : kKeywords) {
+        if (strncasecmp(type, k.word, std::strlen(k.word)) != 0) continue;
+        // A type the registered family does not offer is not recognised.
+        picc_init_fn init = tessil.picc_init_tab.*k.entry;
+        if (!init) break;
+        return init(record);
+    }
+    return vr::fail(vr::kECardType);
 }

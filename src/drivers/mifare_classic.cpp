@@ -1,0 +1,119 @@
+#include "drivers/mifare_classic.h"
+
+#include <cstring>
+
+#include "core/errors.h"
+#include "link/reader_command.h"
+#include "mifare.h"
+
+namespace vr::mfc {
+namespace {
+
+constexpr uint16_t kCmdAuthKey = 0x0207;
+constexpr uint16_t kCmdAuthStored = 0x0606;
+constexpr uint16_t kCmdRead = 0x0208;
+constexpr uint16_t kCmdWrite = 0x0209;
+constexpr uint16_t kCmdWriteValue = 0x020A;
+constexpr uint16_t kCmdReadValue = 0x020B;
+constexpr uint16_t kCmdDecrement = 0x020C;
+constexpr uint16_t kCmdIncrement = 0x020D;
+constexpr uint16_t kCmdRestore = 0x020E;
+constexpr uint16_t kCmdTransfer = 0x020F;
+
+// Key types chpw accepts: 0x60 changes key A only; 0x61 and 0x62 both keys.
+constexpr uint8_t kChangeBothKeys = 0x62;
+
+int block_command(uint16_t code, uint8_t block) {
+    ReaderCommand c(code, {block});
+    return c.send();
+}
+
+int block_with_value(uint16_t code, const unsigned char *value, uint8_t block) {
+    if (!value) return fail(kEArg);
+    ReaderCommand c(code, {block});
+    c.append(value, 4);
+    return c.send();
+}
+
+}  // namespace
+
+int auth(const unsigned char *key, uint8_t key_type, uint8_t block) {
+    if (key_type != MIFARE_KEY_A && key_type != MIFARE_KEY_B) return fail(kEKeyType);
+    if (!key) {
+        ReaderCommand c(kCmdAuthStored, {key_type, block});
+        return c.send();
+    }
+    ReaderCommand c(kCmdAuthKey, {key_type, block});
+    c.append(key, kKeySize);
+    return c.send();
+}
+
+int read_block(unsigned char *out, uint8_t block) {
+    if (!out) return fail(kEArg);
+    ReaderCommand c(kCmdRead, {block});
+    int rc = c.send();
+    if (rc != 0) return rc;
+    return copy_reply(c, out, kBlockSize);
+}
+
+int write_block(const unsigned char *in, uint8_t block) {
+    if (!in) return fail(kEArg);
+    ReaderCommand c(kCmdWrite, {block});
+    c.append(in, kBlockSize);
+    return c.send();
+}
+
+int write_value(const unsigned char *value, uint8_t block) { return block_with_value(kCmdWriteValue, value, block); }
+int decrement(const unsigned char *value, uint8_t block) { return block_with_value(kCmdDecrement, value, block); }
+int increment(const unsigned char *value, uint8_t block) { return block_with_value(kCmdIncrement, value, block); }
+int restore(uint8_t block) { return block_command(kCmdRestore, block); }
+int transfer(uint8_t block) { return block_command(kCmdTransfer, block); }
+
+int read_value(unsigned char *value, uint8_t block) {
+    if (!value) return fail(kEArg);
+    ReaderCommand c(kCmdReadValue, {block});
+    int rc = c.send();
+    if (rc != 0) return rc;
+    return copy_reply(c, value, 4);
+}
+
+int change_keys(const unsigned char *keys, uint8_t key_type, uint8_t block, TrailerRule trailer_of) {
+    if (!keys) return fail(kEArg);
+    if (key_type != MIFARE_KEY_A && key_type != MIFARE_KEY_B && key_type != kChangeBothKeys)
+        return fail(kEArg);
+    const uint8_t trailer = static_cast<uint8_t>(trailer_of(block));
+    unsigned char t[kBlockSize];
+    int rc = read_block(t, trailer);
+    if (rc != 0) return rc;
+    std::memcpy(t, keys, kKeySize);
+    if (key_type != MIFARE_KEY_A) std::memcpy(t + 10, keys + kKeySize, kKeySize);
+    return write_block(t, trailer) == 0 ? 0 : -1;
+}
+
+int change_access(const unsigned char *description, uint8_t block, TrailerRule trailer_of) {
+    if (!description) return fail(kEArg);
+    const uint8_t trailer = static_cast<uint8_t>(trailer_of(block));
+    unsigned char t[kBlockSize];
+    if (read_block(t, trailer) != 0) return -1;
+    for (int i = 0; i < 4; ++i) gen_access(t + 6, description[12 + i], i);
+    std::memcpy(t, description, kKeySize);
+    std::memcpy(t + 10, description + kKeySize, kKeySize);
+    return write_block(t, trailer) == 0 ? 0 : -1;
+}
+
+}  // namespace vr::mfc
+
+VR_API int gen_access(unsigned char *bytes, unsigned char code, int index) {
+    if (code == 0xFF) return 0;
+    if (!bytes || index < 0 || index > 3) return -1;
+    const int c1 = code & 1, c2 = (code >> 1) & 1, c3 = (code >> 2) & 1;
+    const unsigned char low = static_cast<unsigned char>(1u << index);
+    const unsigned char high = static_cast<unsigned char>(1u << (4 + index));
+    for (int i = 0; i < 3; ++i) bytes[i] &= static_cast<unsigned char>(~(low | high));
+    // Each condition bit is stored twice: inverted in one byte, plain in
+    // another.
+    if (c1) bytes[1] |= high; else bytes[0] |= low;
+    if (c2) bytes[2] |= low; else bytes[0] |= high;
+    if (c3) bytes[2] |= high; else bytes[1] |= low;
+    return 0;
+}

@@ -1,0 +1,30 @@
+// Operations shared by the MIFARE Classic 1K and 4K drivers: the reader
+// performs the card's crypto; these build its commands.
+#pragma once
+
+#include <cstdint>
+
+namespace vr::mfc {
+
+constexpr int kBlockSize = 16;
+constexpr int kKeySize = 6;
+
+// Trailer block of a block's sector: block | 3 in the 4-block sectors,
+// block | 15 in the 16-block sectors of a 4K card (from block 128).
+inline int trailer_1k(int block) { return block | 3; }
+inline int trailer_4k(int block) { return block < 128 ? block | 3 : block | 15; }
+using TrailerRule = int (*)(int block);
+
+int auth(const unsigned char *key, uint8_t key_type, uint8_t block);
+int read_block(unsigned char *out, uint8_t block);
+int write_block(const unsigned char *in, uint8_t block);
+int write_value(const unsigned char *value, uint8_t block);
+int read_value(unsigned char *value, uint8_t block);
+int decrement(const unsigned char *value, uint8_t block);
+int increment(const unsigned char *value, uint8_t block);
+int restore(uint8_t block);
+int transfer(uint8_t block);
+int change_keys(const unsigned char *keys, uint8_t key_type, uint8_t block, TrailerRule trailer_of);
+int change_access(const unsigned char *description, uint8_t block, TrailerRule trailer_of);
+
+}  // namespace vr::mfc
