@@ -93,7 +93,7 @@ TEST(IrStages, ClusteringSnapsToCentres) {
         // Within 18% of the first centre joins it.
         {{1000, 1179}, {1089, 1089}},
         // 180/1000 in single precision lies just above 0.18: a second
-        // cluster, as the reader's own tools decide it.
+        // cluster.
         {{1000, 1180}, {1000, 1180}},
     };
     for (const auto &c : cases) {

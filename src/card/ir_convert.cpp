@@ -33,8 +33,9 @@ struct Cluster {
 using ClusterTable = std::array<Cluster, kClusters>;
 
 // v belongs to a cluster with centre c when it lies within 18% of c. The
-// ratio is formed in single precision, as the reader's own tools do, so
-// borderline durations fall on the same side.
+// ratio is formed in single precision and compared in double precision,
+// so a duration exactly 18% off (0.18f > 0.18) stays outside; kept so that
+// conversions match earlier ones value for value.
 bool matches(float centre, float value) {
     const float ratio = std::fabs(centre - value) / centre;
     return static_cast<double>(ratio) <= kTolerance;
