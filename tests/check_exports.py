@@ -33,8 +33,10 @@ for line in out.splitlines():
         name = parts[2].split("@")[0]
         exported.add(name)
 
-# Symbols the toolchain adds on its own.
+# Symbols the toolchain adds on its own (AddressSanitizer adds an ODR
+# indicator "__odr_asan.<name>" for every exported data object).
 exported -= {"_init", "_fini", "_edata", "_end", "__bss_start"}
+exported = {s for s in exported if not s.startswith("__odr_asan")}
 # JNI entry points are declared by the JNI headers, not ours.
 exported = {s for s in exported if not s.startswith("Java_") and s != "JNI_OnLoad"}
 

@@ -1,0 +1,12 @@
+// The "tlv" and "ir" commands of the command-line tool. Each takes the
+// command's own arguments (argv[0] is the command name) and returns the
+// process exit status: 0 done, 1 failed, 2 usage error.
+#pragma once
+
+// tlv HEX...: prints the element tree of BER-TLV data with the EMV tag
+// descriptions, one line per element.
+int cli_cmd_tlv(int argc, char **argv);
+
+// ir convert FILE [OUT]: compresses a recorded waveform for the reader.
+// ir decompress FILE|HEX: shows a compressed stream as its values.
+int cli_cmd_ir(int argc, char **argv);
