@@ -5,6 +5,7 @@
 #include <string>
 
 #include "cli.h"
+#include "cmd_tlv_ir.h"
 
 namespace {
 
@@ -18,6 +19,10 @@ struct Command {
 constexpr Command kCommands[] = {
     {"reader", cli::cmd_reader, true, "reader info | beep [ON OFF] | led [A B] | antenna on|off"},
     {"raw", cli::cmd_raw, true, "raw HEX             send one reader command, print the reply"},
+    {"tlv", [](const cli::Options &, int argc, char **argv) { return cli_cmd_tlv(argc, argv); }, false,
+     "tlv HEX             print BER-TLV data as an element tree"},
+    {"ir", [](const cli::Options &, int argc, char **argv) { return cli_cmd_ir(argc, argv); }, false,
+     "ir convert FILE [OUT] | ir decompress FILE|HEX"},
 };
 
 void usage() {

@@ -13,6 +13,7 @@
 #include <string>
 
 #include "audio.h"
+#include "card/ir_convert.h"
 #include "core/errors.h"
 #include "core/lock.h"
 #include "log.h"
@@ -400,6 +401,11 @@ int dispatch(picc *record, int code, Args &args) {
     case PICC_CTRL_ID_EXCHANGE6:
     case PICC_CTRL_ID_FINGERPRINT: return identity(record, code, args);
     case PICC_CTRL_SAM_RESET: return result_or_code(pcd_etc_sam_reset(args.ptr<unsigned char>()));
+    case PICC_CTRL_IR_CONVERT: {
+        auto *samples = args.ptr<uint8_t>();
+        auto *out = args.ptr<uint8_t>();
+        return result_or_code(vr::ir_convert_waveform(samples, out, args.ptr<int>()));
+    }
     case PICC_CTRL_SET_BUZZER_EX: {
         const int a = args.byte();
         const int b = args.byte();
@@ -407,8 +413,7 @@ int dispatch(picc *record, int code, Args &args) {
         return result_or_code(pcd_set_buzzer_ex(a, b, value, args.byte()));
     }
     // The audio modem's codes (19-24, 48), link encryption (27), the bank
-    // card purchase (50, 51) and infrared conversion (55) are not part of
-    // this build; like every code outside the table they are refused.
+    // card purchase (50, 51) are not part of this build; like every code outside the table they are refused.
     default: return vr::kENoCmd;
     }
 }
