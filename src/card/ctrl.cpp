@@ -72,8 +72,6 @@ int result_or_code(int rc) {
     return code < 0 ? code : rc;
 }
 
-int clamped(int rc) { return rc < -1 ? -1 : rc; }
-
 // The card-type header of APDU commands: CID cards use their own.
 bool is_cid_card(const picc *record) {
     return record->picc_type && strncasecmp(record->picc_type, "CID CARD", 8) == 0;
@@ -297,12 +295,6 @@ int identity(picc *record, int code, Args &args) {
     }
 }
 
-// Codes whose result is never below -1.
-bool clamped_code(int code) {
-    return code == PICC_CTRL_AUDIO_HANDSHAKE || code == PICC_CTRL_AUDIO_SETTINGS ||
-           code == PICC_CTRL_UPLINK_FREQ_TEST || code == PICC_CTRL_LINK_ENCRYPTION;
-}
-
 int dispatch(picc *record, int code, Args &args) {
     switch (code) {
     case PICC_CTRL_ANTENNA_OPEN: return result_or_code(pcd_antenna_open());
@@ -425,8 +417,7 @@ VR_API int picc_ctrl_va(picc *record, int code, va_list arguments) {
     vr::MutexHold hold(&tessil.api_lock);
     if (code > kMaxCode || code < 0) return vr::kENoCmd;
     Args args(arguments);
-    const int rc = dispatch(record, code, args);
-    return clamped_code(code) ? clamped(rc) : rc;
+    return dispatch(record, code, args);
 }
 
 VR_API int picc_ctrl(picc *record, int code, ...) {
