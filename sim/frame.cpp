@@ -116,11 +116,12 @@ public:
                 pending_ = true;
                 return false;
             }
-            if (buf_[2 + n + 1] == kTrailer &&
-                xor_of(buf_.subspan(1, n + 1)) == buf_[2 + n]) {
+            if (buf_[2 + n + 1] != kTrailer) continue;
+            if (xor_of(buf_.subspan(1, n + 1)) == buf_[2 + n]) {
                 found_ = n;
                 return true;
             }
+            if (bad_ == 0) bad_ = 2 + n + 2;
         }
         return false;
     }
