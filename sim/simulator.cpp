@@ -222,13 +222,15 @@ bool Simulator::open_line() {
     return true;
 }
 
+// Everything a host can observe goes in order: not connected, no link,
+// then the line drops.
 void Simulator::close_line() {
-    withdraw_link();
-    pty_.close();
     {
         std::lock_guard hold(path_mutex_);
         slave_path_.clear();
     }
+    withdraw_link();
+    pty_.close();
     reset_input();
 }
 
