@@ -119,6 +119,7 @@ void Simulator::clear_log() {
     received_.clear();
     sent_.clear();
     requests_.clear();
+    handled_ = 0;
     garbage_ = 0;
 }
 
@@ -130,6 +131,11 @@ bool Simulator::wait_received(size_t n, std::chrono::milliseconds timeout) const
 bool Simulator::wait_sent(size_t n, std::chrono::milliseconds timeout) const {
     std::unique_lock hold(log_mutex_);
     return log_changed_.wait_for(hold, timeout, [&] { return sent_.size() >= n; });
+}
+
+bool Simulator::wait_handled(size_t n, std::chrono::milliseconds timeout) const {
+    std::unique_lock hold(log_mutex_);
+    return log_changed_.wait_for(hold, timeout, [&] { return handled_ >= n; });
 }
 
 // ------------------------------------------------------------ faults
@@ -342,7 +348,13 @@ bool Simulator::process_input() {
         }
         log_changed_.notify_all();
         if (f.kind == Decode::garbage) continue;
-        if (!answer(f) || interrupted()) {
+        const bool completed = answer(f);
+        {
+            std::lock_guard hold(log_mutex_);
+            ++handled_;
+        }
+        log_changed_.notify_all();
+        if (!completed || interrupted()) {
             rx_deadline_ = Clock::now();  // come back to the rest at once
             return false;
         }

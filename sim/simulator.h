@@ -72,6 +72,10 @@ public:
     // clear_log); false on timeout.
     [[nodiscard]] bool wait_received(size_t n, std::chrono::milliseconds timeout) const;
     [[nodiscard]] bool wait_sent(size_t n, std::chrono::milliseconds timeout) const;
+    // Frames fully dealt with (answered, dropped or ignored, faults taken):
+    // a received frame is logged before it is handled, so wait on this
+    // before changing faults that must have hit an earlier frame.
+    [[nodiscard]] bool wait_handled(size_t n, std::chrono::milliseconds timeout) const;
 
     // ---- faults
     void inject(const Fault& fault, unsigned count = 1);
@@ -153,6 +157,7 @@ private:
     std::vector<Bytes> received_;
     std::vector<Bytes> sent_;
     std::vector<Request> requests_;
+    size_t handled_ = 0;
     size_t garbage_ = 0;
 
     mutable std::mutex fault_mutex_;

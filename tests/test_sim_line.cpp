@@ -330,7 +330,7 @@ TEST_F(SimLine, PeriodicFaultHitsEveryNthReply) {
     r = read();
     ASSERT_TRUE(r);
     EXPECT_EQ(r->data, echo_data(3));
-    ASSERT_TRUE(sim->wait_received(4, 2s));
+    ASSERT_TRUE(sim->wait_handled(4, 2s));
     sim->clear_faults();
     r = command(0x0F02, echo_data(5));
     ASSERT_TRUE(r);
