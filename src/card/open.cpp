@@ -230,7 +230,18 @@ VR_API picc *picc_open(const char *type, const char *com, int dev, uint8_t mode,
     vr::MutexHold hold(&tessil.api_lock);
 
     va_list extra;
+    // The exported signature ends its named arguments with an 8-bit mode.
+    // va_start is the compiler's builtin with GCC and clang and finds the
+    // variable arguments from the signature itself, so the promotion of
+    // that last argument does not move them; clang still warns about it.
+#if defined(__clang__)
+#pragma clang diagnostic push
+#pragma clang diagnostic ignored "-Wvarargs"
+#endif
     va_start(extra, mode);
+#if defined(__clang__)
+#pragma clang diagnostic pop
+#endif
     const int connected = picc_connect(com, dev, mode, &extra);
     va_end(extra);
     if (connected != 0) return nullptr;

@@ -125,17 +125,23 @@ constexpr NibbleTable make_pc1() {
 
 // Permuted choice 2 per 7-bit chunk k of C || D (k 0..3 from C, 4..7 from
 // D): the round key in working form.
+// The round-key bits that each C || D position (1..56) feeds; inverting
+// PC2 once keeps the chunk table within every compiler's constant-
+// evaluation budget.
+constexpr std::array<std::uint64_t, 57> make_pc2_by_position() {
+    std::array<std::uint64_t, 57> by_position{};
+    for (int r = 1; r <= 48; ++r) by_position[PC2_Table[r - 1]] |= key_bit(r);
+    return by_position;
+}
+
 constexpr ChunkTable make_pc2() {
+    constexpr auto by_position = make_pc2_by_position();
     ChunkTable t{};
     for (int k = 0; k < 8; ++k) {
         for (int v = 0; v < 128; ++v) {
             std::uint64_t key = 0;
-            for (int b = 0; b < 7; ++b) {
-                if (!((v >> b) & 1)) continue;
-                const int pos = 7 * k + 7 - b;
-                for (int r = 1; r <= 48; ++r)
-                    if (PC2_Table[r - 1] == pos) key |= key_bit(r);
-            }
+            for (int b = 0; b < 7; ++b)
+                if ((v >> b) & 1) key |= by_position[7 * k + 7 - b];
             t[k][v] = key;
         }
     }
