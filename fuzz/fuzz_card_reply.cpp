@@ -1,0 +1,130 @@
+// The card drivers' handling of reader replies over a reader that sends the
+// fuzz bytes: type A search, MIFARE Classic 1K and 4K request,
+// anticollision, reads, value reads, key and access changes, and the 1K
+// driver's byte-range reads and writes. Input: a configuration byte, the
+// number of operations (1..4) and for each an operation byte and its
+// arguments (block, offset, length, key choice), then the bytes the reader
+// sends.
+#include <cstdlib>
+#include <memory>
+#include <vector>
+
+#include "fuzz_support.h"
+#include "mifare.h"
+#include "picc.h"
+#include "tessil.h"
+
+namespace {
+
+struct Operation {
+    uint8_t kind;
+    uint8_t block;
+    uint16_t offset;
+    uint16_t length;
+    uint8_t key_choice;
+};
+
+const unsigned char kKey[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+
+// A heap buffer of exactly n bytes (at least one), so that the address
+// sanitizer sees any byte written past it.
+std::unique_ptr<unsigned char[]> exact(size_t n) {
+    auto b = std::make_unique<unsigned char[]>(n ? n : 1);
+    for (size_t i = 0; i < (n ? n : 1); ++i) b[i] = 0xA5;
+    return b;
+}
+
+// An open card record of a driver, with its texts; freed by picc_free.
+struct Record {
+    picc *p = static_cast<picc *>(std::calloc(1, sizeof(picc)));
+    ~Record() { picc_free(p); }
+};
+
+void check_uid(const picc &r, int rc) {
+    if (rc == 0) vrfuzz::check(r.uid_len == 4 || r.uid_len == 7 || r.uid_len == 10, "UID length");
+}
+
+void run(const Operation &op) {
+    const unsigned char *key = op.key_choice & 1 ? kKey : nullptr;
+    switch (op.kind % 16) {
+    case 0: {
+        Record r;
+        const int rc = pcd_search_type_A(r.p, 0);
+        check_uid(*r.p, rc);
+        if (rc == 0) vrfuzz::check(r.p->picc_type != nullptr, "search names the card type");
+        break;
+    }
+    case 1: {
+        Record r;
+        m1s50_init(r.p);
+        const int rc = m1s50_query(nullptr, r.p);
+        if (rc == 0) vrfuzz::check(r.p->uid_len == 4, "1K UID length");
+        break;
+    }
+    case 2: {
+        Record r;
+        m1s70_init(r.p);
+        const int rc = m1s70_query(nullptr, r.p);
+        if (rc == 0) vrfuzz::check(r.p->uid_len == 4, "4K UID length");
+        m1s70_halt(r.p);
+        break;
+    }
+    case 3: m1s70_wupa(); break;
+    case 4: m1s50_read(exact(16).get(), op.block); break;
+    case 5: m1s50_rdval(exact(4).get(), op.block); break;
+    case 6: m1s70_read(exact(16).get(), op.block); break;
+    case 7: m1s70_rdval(exact(4).get(), op.block); break;
+    case 8: m1s50_readdata_ex(op.offset, op.length, exact(op.length).get(), key); break;
+    case 9: {
+        auto in = exact(op.length);
+        m1s50_writedata_ex(op.offset, op.length, in.get(), key);
+        break;
+    }
+    case 10: m1s50_readdata(op.offset, op.length, exact(op.length).get()); break;
+    case 11: m1s50_chpw(exact(12).get(), static_cast<uint8_t>(0x60 + (op.key_choice % 3)), op.block); break;
+    case 12: m1s70_chaccess(exact(16).get(), op.block); break;
+    case 13: m1s50_auth(key, static_cast<uint8_t>(0x60 + (op.key_choice & 1)), op.block); break;
+    case 14: {
+        Record r;
+        m1s70_init(r.p);
+        r.p->uid_len = 4;
+        m1s70_sel(r.p, 0);
+        m1s70_getuid(r.p);
+        break;
+    }
+    default: {
+        Record r;
+        m1s50_init(r.p);
+        check_uid(*r.p, m1s50_getuid(r.p));
+        break;
+    }
+    }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    vrfuzz::init_library();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    vrfuzz::Input in(data, size);
+    const uint8_t config = in.byte();
+    const int count = 1 + in.byte() % 4;
+    std::vector<Operation> ops;
+    for (int i = 0; i < count; ++i) {
+        Operation op{};
+        op.kind = in.byte();
+        op.block = in.byte();
+        op.offset = in.u16() % 1024;
+        op.length = in.u16() % 1024;
+        op.key_choice = in.byte();
+        ops.push_back(op);
+    }
+    vrfuzz::DeviceOptions options;
+    options.short_count = config & 0x01;
+    vrfuzz::install_device(in.rest(), 3, 100, options);
+    for (const Operation &op : ops) run(op);
+    return 0;
+}

@@ -1,0 +1,39 @@
+// pboc_str2data over arbitrary texts and capacities, checked against
+// pboc_data2str. Input: the capacity byte (as a signed number), then the
+// text up to its first NUL.
+#include <cctype>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
+
+#include "fuzz_support.h"
+#include "pboc.h"
+
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    vrfuzz::init_library();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    vrfuzz::Input in(data, size);
+    const int capacity = static_cast<int8_t>(in.byte()) * 4;  // -512..508
+    const auto rest = in.rest();
+    size_t n = 0;
+    while (n < rest.size() && rest[n] != 0) ++n;
+    auto text = std::make_unique<char[]>(n + 1);
+    std::memcpy(text.get(), rest.data(), n);
+    text[n] = '\0';
+
+    auto out = std::make_unique<unsigned char[]>(capacity > 0 ? static_cast<size_t>(capacity) : 1);
+    const int rc = pboc_str2data(text.get(), out.get(), capacity);
+    vrfuzz::check(rc == 0 || rc == -1, "result");
+    if (rc != 0) return 0;
+    vrfuzz::check(n % 2 == 0 && n / 2 <= static_cast<size_t>(capacity), "accepted text fits");
+    char *again = pboc_data2str(out.get(), static_cast<int>(n / 2));
+    vrfuzz::check(again != nullptr, "data2str");
+    for (size_t i = 0; i < n; ++i)
+        vrfuzz::check(again[i] == std::toupper(static_cast<unsigned char>(text[i])), "round trip");
+    vrfuzz::check(again[n] == '\0', "terminated");
+    std::free(again);
+    return 0;
+}

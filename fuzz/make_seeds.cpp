@@ -1,0 +1,249 @@
+// Writes the seed corpus of every fuzz target: real reply frames as the
+// reader model sends them, EMV answers, infrared waveforms and texts. Run
+// after a change of an input layout:
+//   cmake --build build --target fuzz_seeds && build/fuzz/fuzz_seeds fuzz/corpus
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "crypto.h"
+#include "frame.h"
+#include "ir.h"
+#include "wire.h"
+
+namespace fs = std::filesystem;
+using vrsim::Bytes;
+
+namespace {
+
+fs::path g_root;
+
+void write(const std::string &target, const std::string &name, const Bytes &bytes) {
+    const fs::path dir = g_root / target;
+    fs::create_directories(dir);
+    std::ofstream out(dir / name, std::ios::binary);
+    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes &p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+Bytes text(const std::string &s) { return Bytes(s.begin(), s.end()); }
+
+Bytes reply(int protocol, uint8_t status, const Bytes &data = {}, uint16_t echo = 0) {
+    return vrsim::encode_reply_frame(protocol, status, data, echo);
+}
+
+Bytes corrupted(int protocol, uint8_t status, const Bytes &data) {
+    Bytes f = reply(protocol, status, data);
+    vrsim::corrupt_checksum(f, protocol);
+    return f;
+}
+
+Bytes block_bytes() {
+    Bytes b;
+    for (int i = 0; i < 16; ++i) b.push_back(static_cast<uint8_t>(0x10 + i));
+    return b;
+}
+
+// A protocol-3 reply enciphered with the link cipher under a session key:
+// head 0x42, status, plain length (high, low), ciphertext.
+Bytes encrypted_reply(const uint8_t key[8], const Bytes &plain) {
+    Bytes data(plain);
+    data.resize((plain.size() + 7) / 8 * 8 + 8);
+    uint32_t n = 0;
+    com_alg_enc(data.data(), static_cast<uint32_t>(plain.size()), key, &n);
+    data.resize(n);
+    Bytes body{0x00, static_cast<uint8_t>(plain.size() >> 8), static_cast<uint8_t>(plain.size() & 0xFF)};
+    body.insert(body.end(), data.begin(), data.end());
+    Bytes f{0x42, 0x02, static_cast<uint8_t>(body.size() & 0xFF), static_cast<uint8_t>(body.size() >> 8)};
+    f.insert(f.end(), body.begin(), body.end());
+    const uint16_t crc = vrsim::crc16_modbus(vrsim::ByteView(f).subspan(2));
+    f.push_back(static_cast<uint8_t>(crc & 0xFF));
+    f.push_back(static_cast<uint8_t>(crc >> 8));
+    return f;
+}
+
+void frame_seeds() {
+    // config (protocol selector: 0 -> 3, 1 -> 6, 2 -> 1, 3 -> 2), reply
+    // time-out / 25, port time-out / 256.
+    const Bytes p3{0x00, 40, 12}, p6{0x01, 40, 12}, p1{0x02, 40, 12};
+    write("frame", "p3_block", cat({p3, reply(3, 0, block_bytes())}));
+    write("frame", "p3_two_frames", cat({p3, reply(3, 0, {0x01}), reply(3, 0, block_bytes())}));
+    write("frame", "p3_noise_before_head", cat({p3, {0x55, 0x02, 0x13}, reply(3, 0, {0x04})}));
+    write("frame", "p3_bad_crc", cat({p3, corrupted(3, 0, block_bytes())}));
+    write("frame", "p3_reader_timeout", cat({p3, reply(3, 0x90)}));
+    write("frame", "p3_encrypted_head", cat({p3, vrsim::encode_reply_frame(3, 0, Bytes{0, 4, 1, 2, 3, 4, 5, 6, 7, 8}, 0, true)}));
+    write("frame", "p6_short", cat({p6, reply(6, 0, {0x04, 0x11, 0x22, 0x33, 0x44})}));
+    write("frame", "p6_long", cat({p6, reply(6, 0, Bytes(256, 0x5A))}));
+    write("frame", "p6_status", cat({p6, reply(6, 0x1A)}));
+    write("frame", "p1_stuffed", cat({p1, reply(1, 0, {0xAA, 0x01, 0xAA}, 0x0208)}));
+    write("frame", "p1_removed_at_end", cat({{0x0A, 40, 40}, reply(1, 0, {0x42}, 0x0F02)}));
+    write("frame", "p2_handshake", cat({{0x13, 4, 0}, {0x10, 0x10, 0x02, 0x02}}));
+}
+
+void exchange_seeds() {
+    const Bytes key{0x3A, 0x91, 0x5C, 0x07, 0xE4, 0x28, 0xB6, 0x6D};
+    // config, key, command (low, high), data length (low, high), time-out
+    // / 25 (255: -1), port time-out / 40.
+    auto head = [&](uint8_t config, uint16_t cmd, uint16_t len) {
+        return cat({{config}, key, {static_cast<uint8_t>(cmd), static_cast<uint8_t>(cmd >> 8)},
+                    {static_cast<uint8_t>(len), static_cast<uint8_t>(len >> 8)}, {0, 75}});
+    };
+    write("exchange", "p3_read_block", cat({head(0x00, 0x0208, 1), reply(3, 0, block_bytes())}));
+    write("exchange", "p3_stale_then_reply", cat({head(0x00, 0x0208, 1), reply(3, 0x90), reply(3, 0, {0x00, 0x11, 0x22, 0x33}), reply(3, 0, block_bytes())}));
+    write("exchange", "p3_bad_crc_repeat", cat({head(0x00, 0x0208, 1), corrupted(3, 0, block_bytes()), reply(3, 0, block_bytes())}));
+    write("exchange", "p3_resend", cat({head(0x00, 0x0108, 1), reply(3, 0x91), reply(3, 0)}));
+    write("exchange", "p3_status_no_card", cat({head(0x00, 0x0212, 1), reply(3, 0x0D)}));
+    write("exchange", "p3_encrypted_reply", cat({head(0x10, 0x0208, 1), encrypted_reply(key.data(), block_bytes())}));
+    write("exchange", "p3_encrypted_empty", cat({head(0x10, 0x0209, 17), encrypted_reply(key.data(), {})}));
+    write("exchange", "p6_reply", cat({head(0x01, 0x0046, 2), reply(6, 0, {0x04, 0x00, 0x11, 0x22})}));
+    write("exchange", "p6_long_request", cat({head(0x01, 0x0046, 300), reply(6, 0x90), reply(6, 0, Bytes(300, 7))}));
+    write("exchange", "p1_echo", cat({head(0x02, 0x0104, 0), reply(1, 0, text("VR1356-S"), 0x0104)}));
+    write("exchange", "dc_usb_stale", cat({head(0x20, 0x0208, 1), reply(3, 0x90)}));
+    write("exchange", "request_too_long", cat({head(0x00, 0x0209, 4097), reply(3, 0)}));
+}
+
+void card_seeds() {
+    // config, operation count - 1, then per operation: kind, block, offset
+    // (low, high), length (low, high), key choice.
+    auto op = [](uint8_t kind, uint8_t block = 0, uint16_t offset = 0, uint16_t length = 0, uint8_t key = 0) {
+        return Bytes{kind, block, static_cast<uint8_t>(offset), static_cast<uint8_t>(offset >> 8),
+                     static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), key};
+    };
+    const Bytes ok = reply(3, 0);
+    const Bytes uid{0xDE, 0xAD, 0xBE, 0xEF};
+    write("card_reply", "search_type_a_4", cat({{0, 0}, op(0), ok, reply(3, 0, {7, 0x04, 0x00, 0xDE, 0xAD, 0xBE, 0xEF, 0x08})}));
+    write("card_reply", "search_type_a_7", cat({{0, 0}, op(0), ok, reply(3, 0, {10, 0x44, 0x00, 1, 2, 3, 4, 5, 6, 7, 0x00})}));
+    write("card_reply", "search_type_a_10", cat({{0, 0}, op(0), ok, reply(3, 0, {13, 0x44, 0x03, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0x20})}));
+    write("card_reply", "s50_query", cat({{0, 0}, op(1), ok, reply(3, 0, cat({{0x08, 4}, uid}))}));
+    write("card_reply", "s70_query_halt", cat({{0, 0}, op(2), ok, reply(3, 0, {0x02, 0x00}), reply(3, 0, uid), ok}));
+    write("card_reply", "s70_wupa", cat({{0, 0}, op(3), ok, reply(3, 0, {0x02, 0x00})}));
+    write("card_reply", "read_and_value", cat({{0, 1}, op(4, 4), op(5, 5), reply(3, 0, block_bytes()), reply(3, 0, {0x64, 0, 0, 0})}));
+    write("card_reply", "s70_read_and_value", cat({{0, 1}, op(6, 200), op(7, 201), reply(3, 0, block_bytes()), reply(3, 0, {1, 0, 0, 0})}));
+    // 30 bytes from offset 40: sector 1 (blocks 6, then 8 after the trailer).
+    write("card_reply", "readdata_ex_two_sectors", cat({{0, 0}, op(8, 0, 40, 30, 1), ok, reply(3, 0, block_bytes()), ok, reply(3, 0, block_bytes()), reply(3, 0, block_bytes())}));
+    write("card_reply", "readdata_stored_key", cat({{0, 0}, op(10, 0, 16, 16), ok, reply(3, 0, block_bytes())}));
+    write("card_reply", "writedata_ex_partial", cat({{0, 0}, op(9, 0, 5, 20, 1), ok, reply(3, 0, block_bytes()), ok, reply(3, 0, block_bytes()), ok}));
+    write("card_reply", "chpw", cat({{0, 0}, op(11, 4, 0, 0, 2), reply(3, 0, block_bytes()), ok}));
+    write("card_reply", "s70_chaccess", cat({{0, 0}, op(12, 130), reply(3, 0, block_bytes()), ok}));
+    write("card_reply", "auth_then_read", cat({{0, 1}, op(13, 4, 0, 0, 1), op(4, 4), ok, reply(3, 0, block_bytes())}));
+    write("card_reply", "s70_select", cat({{0, 0}, op(14), ok}));
+    write("card_reply", "s50_getuid", cat({{0, 0}, op(15), ok, reply(3, 0, cat({{0x08, 4}, uid}))}));
+    write("card_reply", "short_reads", cat({{1, 0}, op(4, 1), reply(3, 0, {1, 2, 3})}));
+}
+
+void crypto_seeds() {
+    write("base64", "decode_abc", cat({{0}, text("YWJj")}));
+    write("base64", "decode_one_pad", cat({{0}, text("YWI=")}));
+    write("base64", "decode_two_pads", cat({{0}, text("YQ==")}));
+    write("base64", "decode_long", cat({{0}, text("VGhlIHJlYWRlciBhbnN3ZXJlZCBpbiB0aW1lLg==")}));
+    write("base64", "round_trip", cat({{1}, {0x00, 0xFF, 0x10, 0x80, 0x7F}}));
+
+    const std::string key = "0123456789ABCDEFFEDCBA98765432100011223344556677";
+    const std::string plain = "card 4 holds 100 yuan\x03\x03\x03";
+    write("crypt3des", "encrypt_24", cat({{0}, text(plain)}));
+    char cipher[345] = {};
+    Crypt3Des(0, plain.c_str(), key.c_str(), cipher);
+    write("crypt3des", "decrypt_24", cat({{1}, text(cipher)}));
+    write("crypt3des", "encrypt_own_key", cat({{0x80}, text(key), text("12345678")}));
+    write("crypt3des", "bad_key_digit", cat({{0x80}, text("g123456789ABCDEFFEDCBA98765432100011223344556677"), text("12345678")}));
+
+    write("str2data", "bytes", cat({{8}, text("00A1b2C3d4E5f6FF")}));
+    write("str2data", "too_small", cat({{1}, text("0011223344")}));
+    write("str2data", "odd", cat({{8}, text("ABC")}));
+}
+
+void tlv_seeds() {
+    // wanted tag (low, high), occurrence, depth (low, high), the answer.
+    auto head = [](uint16_t tag, uint8_t occurrence) {
+        return Bytes{static_cast<uint8_t>(tag), static_cast<uint8_t>(tag >> 8), occurrence, 0, 0};
+    };
+    // FCI of the payment system environment.
+    const Bytes pse{0x6F, 0x1E, 0x84, 0x0E, '1', 'P', 'A', 'Y', '.', 'S', 'Y', 'S', '.', 'D', 'D', 'F', '0', '1',
+                    0xA5, 0x0C, 0x88, 0x01, 0x01, 0x5F, 0x2D, 0x02, 'z', 'h', 0x9F, 0x11, 0x01, 0x01, 0x90, 0x00};
+    write("tlv", "pse_fci_88", cat({head(0x88, 1), pse}));
+    write("tlv", "pse_fci_5f2d", cat({head(0x5F2D, 1), pse}));
+    // A record of the directory: two application templates.
+    const Bytes dir{0x70, 0x26, 0x61, 0x11, 0x4F, 0x08, 0xA0, 0x00, 0x00, 0x03, 0x33, 0x01, 0x01, 0x01,
+                    0x50, 0x05, 'P', 'B', 'O', 'C', ' ', 0x61, 0x11, 0x4F, 0x08, 0xA0, 0x00, 0x00, 0x03,
+                    0x33, 0x01, 0x01, 0x02, 0x50, 0x05, 'Q', 'P', 'B', 'O', 'C', 0x90, 0x00};
+    write("tlv", "directory_second_61", cat({head(0x61, 2), dir}));
+    write("tlv", "directory_label", cat({head(0x50, 2), dir}));
+    // A record with track 2, PAN, name, expiry and the holder's ID number.
+    Bytes record{0x70, 0x81, 0x00, 0x57, 0x13, 0x62, 0x22, 0x02, 0x00, 0x00, 0x12, 0x34, 0x56, 0x78, 0xD2,
+                 0x51, 0x22, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x0F, 0x5A, 0x08, 0x62, 0x22, 0x02, 0x00,
+                 0x00, 0x12, 0x34, 0x56, 0x5F, 0x20, 0x0A, 'Z', 'H', 'A', 'N', 'G', '/', 'S', 'A', 'N', ' ',
+                 0x5F, 0x24, 0x03, 0x25, 0x12, 0x31, 0x9F, 0x61, 0x12, '1', '1', '0', '1', '0', '1', '1',
+                 '9', '9', '0', '0', '1', '0', '1', '1', '2', '3', 'X'};
+    record[2] = static_cast<uint8_t>(record.size() - 3);
+    write("tlv", "record_81_length_5f20", cat({head(0x5F20, 1), record}));
+    write("tlv", "record_9f61", cat({head(0x9F61, 1), record}));
+    // The GPO answer in format 2 and an electronic cash balance.
+    write("tlv", "gpo_format2", cat({head(0x94, 1), {0x77, 0x0E, 0x82, 0x02, 0x7C, 0x00, 0x94, 0x08, 0x08, 0x01, 0x03, 0x00, 0x10, 0x01, 0x01, 0x00, 0x90, 0x00}}));
+    write("tlv", "balance_9f79", cat({head(0x9F79, 1), {0x9F, 0x79, 0x06, 0x00, 0x00, 0x00, 0x01, 0x00, 0x00, 0x90, 0x00}}));
+}
+
+// A NEC-style remote key press: leader, 32 bits, stop bit.
+std::vector<uint16_t> nec_waveform() {
+    std::vector<uint16_t> w{9000, 4500};
+    const uint32_t code = 0x20DF10EF;
+    for (int i = 31; i >= 0; --i) {
+        w.push_back(560);
+        w.push_back((code >> i) & 1 ? 1690 : 560);
+    }
+    w.push_back(560);
+    return w;
+}
+
+Bytes big_endian(const std::vector<uint16_t> &v) {
+    Bytes b;
+    for (uint16_t x : v) {
+        b.push_back(static_cast<uint8_t>(x >> 8));
+        b.push_back(static_cast<uint8_t>(x & 0xFF));
+    }
+    return b;
+}
+
+void ir_seeds() {
+    auto nec = nec_waveform();
+    write("ir_convert", "nec_key", big_endian(nec));
+    write("ir_convert", "with_gaps", big_endian({560, 565, 1690, 1680, 0, 9000, 0, 4500}));
+    std::vector<uint16_t> spread;
+    for (int i = 0; i < 33; ++i) spread.push_back(static_cast<uint16_t>(100 * (i + 1) * (i + 1)));
+    write("ir_convert", "too_many_clusters", big_endian(spread));
+
+    write("ir_unzip", "spec_stream", {0x15, 0xFF, 0xFF, 0xFF, 0x01, 0x2C});
+    std::vector<uint16_t> values = nec;
+    ir_data_adjustment(values.data(), static_cast<int>(values.size()));
+    ir_data_analyzer(values.data(), static_cast<int>(values.size()));
+    Bytes stream(3 * values.size());
+    uint16_t reported = 0;
+    ir_data_zip(values.data(), static_cast<int>(values.size()), stream.data(), &reported);
+    stream.resize(reported + 1u);
+    write("ir_unzip", "nec_key", stream);
+    write("ir_unzip", "cut_escape", {0x10, 0x20, 0xFF, 0x01});
+}
+
+}  // namespace
+
+int main(int argc, char **argv) {
+    if (argc != 2) {
+        std::fprintf(stderr, "usage: fuzz_seeds <corpus directory>\n");
+        return 2;
+    }
+    g_root = argv[1];
+    frame_seeds();
+    exchange_seeds();
+    card_seeds();
+    crypto_seeds();
+    tlv_seeds();
+    ir_seeds();
+    return 0;
+}
