@@ -38,7 +38,9 @@ std::string start_simulator(const Options &opt) {
         dup2(out[1], STDOUT_FILENO);
         close(out[0]);
         close(out[1]);
-        std::vector<std::string> args{program, "--family", std::to_string(opt.family)};
+        // The simulator reads control commands from its standard input; the
+        // tool keeps it running on its own, so that input is switched off.
+        std::vector<std::string> args{program, "--no-control", "--family", std::to_string(opt.family)};
         args.insert(args.end(), opt.sim_args.begin(), opt.sim_args.end());
         std::vector<char *> argv;
         for (auto &a : args) argv.push_back(a.data());
@@ -112,7 +114,10 @@ bool open_reader(const Options &opt) {
         std::fprintf(stderr, "no reader: give --device PATH or --sim\n");
         return false;
     }
-    picc_regapi(opt.family == 2 ? 0x55 : 0xAA);
+    // The serial driver comes with the first family; a second-family reader
+    // on a serial line is registered over it.
+    picc_regapi(0xAA);
+    if (opt.family == 2) picc_regapi(0x55);
     if (virt_com_open("uart", 0, nullptr, path.c_str()) != 0) {
         report_error("open", errno);
         return false;

@@ -8,7 +8,7 @@ WORK=$(mktemp -d)
 trap 'kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true; rm -rf "$WORK"' EXIT INT TERM
 
 mkfifo "$WORK/sim.out"
-"$BIN/vantel-rfid-sim" --link "$WORK/reader" < /dev/null > "$WORK/sim.out" 2> "$WORK/sim.log" &
+"$BIN/vantel-rfid-sim" --no-control --link "$WORK/reader" < /dev/null > "$WORK/sim.out" 2> "$WORK/sim.log" &
 SIM_PID=$!
 read -r PTY < "$WORK/sim.out"
 echo "simulated reader on $PTY (link $WORK/reader)"
