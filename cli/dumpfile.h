@@ -116,6 +116,12 @@ using AccessCodes = std::array<uint8_t, 4>;
 std::optional<AccessCodes> decode_access(const Block &trailer);
 // The three access bytes (trailer bytes 6..8) for the codes.
 std::array<uint8_t, 3> encode_access(const AccessCodes &codes);
+// Under the trailer's code, key B can be read (with key A): such a key B is
+// data, and the card refuses every memory access after an authentication
+// with it.
+constexpr bool key_b_readable(uint8_t trailer_code) {
+    return trailer_code == 0 || trailer_code == 2 || trailer_code == 4;
+}
 // What each key may do under a code, in words: for a data block (index
 // 0..2) or for the trailer (index 3).
 std::string describe_access(int index, uint8_t code);
