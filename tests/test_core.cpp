@@ -49,7 +49,8 @@ TEST(ErrorMessages, EnglishAndChineseByCode) {
     for (const Row &r : rows) {
         SCOPED_TRACE(r.code);
         errno = r.code;
-        EXPECT_STREQ(sys_strerror(), r.en ? r.en : strerror(r.code));
+        const std::string english = sys_strerror();  // may be the platform's reused buffer
+        EXPECT_EQ(english, r.en ? std::string(r.en) : std::string(strerror(r.code)));
         EXPECT_STREQ(sys_strerror_ch(r.code), r.zh);
         EXPECT_STREQ(picc_strerror(r.code), r.zh);
     }

@@ -72,8 +72,6 @@ int result_or_code(int rc) {
     return code < 0 ? code : rc;
 }
 
-int clamped(int rc) { return rc < -1 ? -1 : rc; }
-
 // The card-type header of APDU commands: CID cards use their own.
 bool is_cid_card(const picc *record) {
     return record->picc_type && strncasecmp(record->picc_type, "CID CARD", 8) == 0;
@@ -297,10 +295,23 @@ int identity(picc *record, int code, Args &args) {
     }
 }
 
-// Codes whose result is never below -1.
-bool clamped_code(int code) {
-    return code == PICC_CTRL_AUDIO_HANDSHAKE || code == PICC_CTRL_AUDIO_SETTINGS ||
-           code == PICC_CTRL_UPLINK_FREQ_TEST || code == PICC_CTRL_LINK_ENCRYPTION;
+int clamped(int rc) { return rc < -1 ? -1 : rc; }
+
+// Code 27: link encryption off (0), or on (1) with 8 random bytes from the
+// reader as the session key.
+int link_encryption(int value) {
+    if (value == 0) {
+        tessil.s_com.enc_on = 0;
+        return 0;
+    }
+    if (value != 1) return -1;
+    unsigned char key[8];
+    const int rc = do_pcd_get_rand(key, sizeof key);
+    if (rc == 0) {
+        std::memcpy(tessil.s_com.enc_key, key, sizeof key);
+        tessil.s_com.enc_on = 1;
+    }
+    return clamped(result_or_code(rc));
 }
 
 int dispatch(picc *record, int code, Args &args) {
@@ -336,6 +347,7 @@ int dispatch(picc *record, int code, Args &args) {
         return result_or_code(pcd_download_passwd(index, type, key, args.byte()));
     }
     case PICC_CTRL_PORT_STATUS: return virt_com_status();
+    case PICC_CTRL_LINK_ENCRYPTION: return link_encryption(args.word());
     case PICC_CTRL_BANK_INFO: {
         const int item = args.byte();
         return driver_ctrl(record, code, item, word_of(args.ptr<void>()));
@@ -412,7 +424,7 @@ int dispatch(picc *record, int code, Args &args) {
         const int value = static_cast<uint16_t>(args.word());
         return result_or_code(pcd_set_buzzer_ex(a, b, value, args.byte()));
     }
-    // The audio modem's codes (19-24, 48), link encryption (27), the bank
+    // The audio modem's codes (19-24, 48), the bank
     // card purchase (50, 51) are not part of this build; like every code outside the table they are refused.
     default: return vr::kENoCmd;
     }
@@ -425,8 +437,7 @@ VR_API int picc_ctrl_va(picc *record, int code, va_list arguments) {
     vr::MutexHold hold(&tessil.api_lock);
     if (code > kMaxCode || code < 0) return vr::kENoCmd;
     Args args(arguments);
-    const int rc = dispatch(record, code, args);
-    return clamped_code(code) ? clamped(rc) : rc;
+    return dispatch(record, code, args);
 }
 
 VR_API int picc_ctrl(picc *record, int code, ...) {

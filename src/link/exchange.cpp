@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "crypto.h"
 #include "core/lock.h"
 #include "link/link.h"
 #include "log.h"
@@ -56,6 +57,23 @@ int prepare_raw_request() {
     return 0;
 }
 
+// Protocol 3 with link encryption: code, the plain length (high, low),
+// then the data enciphered with the session key and padded to whole blocks.
+int build_encrypted_body(const virt_com_req &req, uint8_t *body) {
+    const int len = req.len;
+    const int padded = (len + 7) / 8 * 8;
+    if (4 + padded > kMaxBody) return vr::fail(vr::kEArg);
+    body[0] = static_cast<uint8_t>(req.cmd & 0xFF);
+    body[1] = static_cast<uint8_t>(req.cmd >> 8);
+    body[2] = static_cast<uint8_t>(len >> 8);
+    body[3] = static_cast<uint8_t>(len & 0xFF);
+    std::memcpy(body + 4, req.data, static_cast<std::size_t>(len));
+    uint32_t out = 0;
+    if (com_alg_enc(body + 4, static_cast<uint32_t>(len), tessil.s_com.enc_key, &out) != 0)
+        return vr::fail(vr::kEArg);
+    return 4 + static_cast<int>(out);
+}
+
 // The message body of a request in the current protocol; its length, or
 // -1 with errno -24 when it would not fit a body.
 int build_body(const virt_com_req &req, uint8_t *body) {
@@ -64,6 +82,7 @@ int build_body(const virt_com_req &req, uint8_t *body) {
     const uint8_t lo = static_cast<uint8_t>(req.cmd & 0xFF);
     const uint8_t hi = static_cast<uint8_t>(req.cmd >> 8);
     int at = 0;
+    if (port_protocol() == 3 && tessil.s_com.enc_on == 1 && len > 0) return build_encrypted_body(req, body);
     if (port_protocol() == 6) {
         const int header = len < 256 ? 2 : 3;
         if (header + len > kMaxBody) return vr::fail(vr::kEArg);
@@ -101,6 +120,26 @@ void drop_leading(virt_com_rsp *rsp, int n) {
     std::memmove(rsp->data, rsp->data + n, static_cast<std::size_t>(rsp->len));
 }
 
+// An encrypted reply: status, plain length (high, low), then whole blocks
+// of ciphertext; the plaintext is cut to the plain length.
+int decipher_reply(virt_com_rsp *rsp) {
+    if (rsp->len % 8 != 3) {
+        log_print(1, "err received decryped_data_len");
+        return vr::fail(vr::kEArg);
+    }
+    uint32_t deciphered = 0;
+    const uint32_t cipher_len = static_cast<uint32_t>(rsp->len - 3);
+    if (com_alg_dec(rsp->data + 3, cipher_len, tessil.s_com.enc_key, &deciphered) != 0) return -1;
+    const int plain = rsp->data[1] << 8 | rsp->data[2];
+    if (plain > static_cast<int>(deciphered)) {
+        log_print(1, "err decryped_data_len");
+        return vr::fail(vr::kEArg);
+    }
+    std::memmove(rsp->data, rsp->data + 3, static_cast<std::size_t>(plain));
+    rsp->len = plain;
+    return 0;
+}
+
 int check_reply_p3(virt_com_rsp *rsp) {
     const uint8_t status = rsp->data[0];
     if (status != 0) {
@@ -108,6 +147,7 @@ int check_reply_p3(virt_com_rsp *rsp) {
         log_print(1, "return_code(rc):0x%02x (%d)\n", status, errno);
         return rc;
     }
+    if (tessil.s_com.enc_reply == 1 && tessil.s_com.enc_on == 1) return decipher_reply(rsp);
     drop_leading(rsp, 1);
     return 0;
 }

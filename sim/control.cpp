@@ -1,0 +1,93 @@
+#include "control.h"
+
+#include <charconv>
+
+namespace vrsim {
+namespace {
+
+ControlReply ok(std::string text = "ok") { return {true, false, std::move(text)}; }
+ControlReply error(std::string text) { return {false, false, "error: " + std::move(text)}; }
+
+std::string join(const Control::Args& args, size_t from) {
+    std::string s;
+    for (size_t i = from; i < args.size(); ++i) {
+        if (!s.empty()) s += ' ';
+        s += args[i];
+    }
+    return s;
+}
+
+ControlReply fault(Simulator& sim, const Control::Args& args) {
+    if (args.size() < 2) return error("usage: fault SPEC | fault clear");
+    if (args[1] == "clear") {
+        sim.clear_faults();
+        return ok();
+    }
+    std::string why;
+    const auto spec = parse_fault_spec(join(args, 1), &why);
+    if (!spec) return error(why);
+    sim.apply(*spec);
+    return ok();
+}
+
+ControlReply battery(Simulator& sim, const Control::Args& args) {
+    unsigned v = 0;
+    if (args.size() != 2) return error("usage: battery RAW (0..255)");
+    const auto [end, ec] = std::from_chars(args[1].data(), args[1].data() + args[1].size(), v);
+    if (ec != std::errc() || end != args[1].data() + args[1].size() || v > 255)
+        return error("battery takes a raw level 0..255");
+    sim.firmware().set_battery(static_cast<uint8_t>(v));
+    return ok();
+}
+
+}  // namespace
+
+std::vector<std::string_view> split_blanks(std::string_view line) {
+    std::vector<std::string_view> words;
+    size_t i = 0;
+    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+    while (i < line.size()) {
+        while (i < line.size() && blank(line[i])) ++i;
+        const size_t start = i;
+        while (i < line.size() && !blank(line[i])) ++i;
+        if (i > start) words.push_back(line.substr(start, i - start));
+    }
+    return words;
+}
+
+Control::Control(Simulator& sim) : sim_(sim) {
+    add("help", "help", [this](Simulator&, const Args&) { return ok(help()); });
+    add("fault", "fault drop|delay MS|crc|stale90|lateping|status BYTE|hangup [xN] [every N]; fault clear",
+        fault);
+    add("hangup", "hangup", [](Simulator& s, const Args&) {
+        s.hangup();
+        return ok();
+    });
+    add("reconnect", "reconnect (prints the new path)", [](Simulator& s, const Args&) {
+        if (!s.reconnect()) return error("cannot open a new pseudo-terminal");
+        return ok("ok " + s.path());
+    });
+    add("battery", "battery RAW", battery);
+    add("path", "path", [](Simulator& s, const Args&) { return ok("ok " + s.path()); });
+    add("quit", "quit", [](Simulator&, const Args&) { return ControlReply{true, true, "ok"}; });
+}
+
+void Control::add(const std::string& name, std::string usage, Command command) {
+    commands_[name] = Entry{std::move(usage), std::move(command)};
+}
+
+ControlReply Control::execute(std::string_view line) {
+    const Args args = split_blanks(line);
+    if (args.empty() || args[0].front() == '#') return {true, false, {}};
+    const auto it = commands_.find(args[0]);
+    if (it == commands_.end()) return error("unknown command: " + std::string(args[0]) + " (try help)");
+    return it->second.command(sim_, args);
+}
+
+std::string Control::help() const {
+    std::string s = "commands:";
+    for (const auto& [name, entry] : commands_) s += " | " + entry.usage;
+    return s;
+}
+
+}  // namespace vrsim

@@ -1,0 +1,47 @@
+// The simulator's control channel: one text command per line (the program
+// reads them from standard input). Commands live in a table, so later
+// areas add theirs (e.g. "card place ...") with add().
+#pragma once
+
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "simulator.h"
+
+namespace vrsim {
+
+struct ControlReply {
+    bool ok = true;
+    bool quit = false;
+    std::string text;  // one line for the operator; may be empty
+};
+
+class Control {
+public:
+    using Args = std::vector<std::string_view>;
+    using Command = std::function<ControlReply(Simulator&, const Args&)>;
+
+    // Installs the built-in commands: help, fault, hangup, reconnect,
+    // battery, path, quit.
+    explicit Control(Simulator& sim);
+
+    void add(const std::string& name, std::string usage, Command command);
+    // Runs one line. Blank lines and lines starting with '#' do nothing.
+    [[nodiscard]] ControlReply execute(std::string_view line);
+    [[nodiscard]] std::string help() const;
+
+private:
+    struct Entry {
+        std::string usage;
+        Command command;
+    };
+    Simulator& sim_;
+    std::map<std::string, Entry, std::less<>> commands_;
+};
+
+[[nodiscard]] std::vector<std::string_view> split_blanks(std::string_view line);
+
+}  // namespace vrsim

@@ -1,0 +1,79 @@
+#include "firmware.h"
+
+namespace vrsim {
+
+Firmware::Firmware(Family family) : family_(family) {
+    state_.rng.seed(std::random_device{}());
+    install_link_commands(table_);
+    if (family_ == Family::second)
+        install_second_family_commands(table_);
+    else
+        install_reader_commands(table_);
+}
+
+uint8_t Firmware::unknown_command_status() const {
+    return family_ == Family::second ? status::dc_no_command : status::no_command;
+}
+
+uint8_t Firmware::bad_argument_status() const {
+    return family_ == Family::second ? status::dc_bad_argument : status::bad_argument;
+}
+
+uint8_t Firmware::malformed_status() const {
+    return family_ == Family::second ? status::dc_bad_argument : status::cmd_length;
+}
+
+uint8_t Firmware::nothing_to_repeat_status() const {
+    return family_ == Family::second ? status::dc_no_reply : status::general;
+}
+
+Reply Firmware::handle(const Request& request) {
+    std::lock_guard hold(mutex_);
+    Request plain = request;
+    if (plain.encrypted) {
+        // Enciphered requests need the link cipher; without it the reader
+        // cannot read the command at all.
+        if (!cipher_ || !cipher_->open_request(state_, plain))
+            return Reply::error(status::cmd_type);
+        plain.encrypted = false;
+    }
+    const Handler* handler = table_.find(plain.cmd);
+    if (handler == nullptr) return Reply::error(unknown_command_status());
+    Reply reply = (*handler)(state_, plain);
+    if (request.encrypted && cipher_ && reply.status == status::ok &&
+        !reply.repeat_previous && !reply.silent)
+        cipher_->seal_reply(state_, reply);
+    return reply;
+}
+
+Settings Firmware::settings() const {
+    std::lock_guard hold(mutex_);
+    return state_.settings;
+}
+
+void Firmware::seed_random(uint64_t seed) {
+    std::lock_guard hold(mutex_);
+    state_.rng.seed(seed);
+}
+
+Bytes Firmware::last_random() const {
+    std::lock_guard hold(mutex_);
+    return state_.last_random;
+}
+
+void Firmware::add_command(uint16_t code, Handler handler) {
+    std::lock_guard hold(mutex_);
+    table_.add(code, std::move(handler));
+}
+
+bool Firmware::has_command(uint16_t code) const {
+    std::lock_guard hold(mutex_);
+    return table_.find(code) != nullptr;
+}
+
+void Firmware::set_link_cipher(std::shared_ptr<LinkCipher> cipher) {
+    std::lock_guard hold(mutex_);
+    cipher_ = std::move(cipher);
+}
+
+}  // namespace vrsim

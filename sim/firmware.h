@@ -1,0 +1,152 @@
+// The reader firmware model: its settings, and a table of command handlers
+// keyed by command code. One Firmware instance is one reader; the transport
+// (Simulator) hands it decoded requests and frames its replies.
+//
+// Commands are registered per family by installer functions, one per area
+// (reader commands here; card commands and the virtual cards in the field
+// are added by their own installers later), so a new command is one entry
+// in the table, not a change to the dispatch.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <utility>
+
+#include "wire.h"
+
+namespace vrsim {
+
+enum class Family { first = 1, second = 2 };
+
+// Everything the reader stores and reports back. Defaults are the values a
+// freshly powered reader of this model reports (see sim/README.md).
+struct Settings {
+    // Card protocol selected by 0x0108 (first family) or 0x87 (second).
+    uint8_t picc_protocol = 'A';
+    bool antenna_on = true;
+    uint8_t baud_code = 0;                    // last 0x0101 argument
+    std::array<uint8_t, 2> buzzer{};          // 0x010D
+    std::array<uint8_t, 5> buzzer_ex{};       // 0x0110: first, second, value lo/hi, last
+    unsigned beeps = 0;                       // buzzer commands obeyed
+    std::array<uint8_t, 2> led{};             // 0x010E
+    std::array<uint8_t, 2> ledr{};            // 0x010F
+    uint8_t machine_id = 0x01;                // 0x0601 / 0x0602
+    std::array<uint8_t, 8> serial_number{0x56, 0x52, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
+    std::array<uint8_t, 6> date{};            // 0x0115, as sent
+    uint8_t brightness = 0x80;                // 0x0114
+    Bytes lcd_text;                           // 0x0117, as sent
+    uint8_t package_max_size = 64;            // 0x0F30
+    uint8_t uart_mode = 0;                    // 0x0F31
+    uint8_t uart_delay = 0;                   // 0x0F32
+    std::array<uint8_t, 2> valid_card{};      // 0x7F31 / 0x7F32
+    std::array<uint8_t, 2> jack{0x00, 0x00};  // 0x0F0A
+    std::array<uint8_t, 16> ulc_key{};        // 0x0710
+    std::array<uint8_t, 16> dataenc_key{};    // 0x0711
+    uint16_t poweroff_delay = 0;              // 0x0F05 sub 0x03, as sent (v * 10)
+    uint8_t battery = 210;                    // 0x0F10 raw level (75 %)
+    // 0x0103: 16 bytes as reported.
+    std::array<uint8_t, 16> firmware_version{'v', 'a', 'n', 't', 'e', 'l', '-', 's',
+                                             'i', 'm', ' ', '1', '.', '0', '.', '0'};
+    // 0x0104: the model text. Its first 8 bytes double as the OTP serial
+    // number (pcd_get_otp_sn reads the same command).
+    std::string model = "VR1356-S";
+    // 0x0403: the SAM module's 16-byte reset answer.
+    std::array<uint8_t, 16> sam_answer{0x00, 0x00, 0x90, 0x00, 0x56, 0x52, 0x53, 0x41,
+                                       0x4D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
+    // 0x0605: downloaded keys by (index, key type 0x60/0x61).
+    std::map<std::pair<uint8_t, uint8_t>, Bytes> keys;
+};
+
+// What the command handlers work on. Card commands find the field and the
+// virtual cards here once they exist.
+struct FirmwareState {
+    Settings settings;
+    std::mt19937_64 rng;
+    Bytes last_random;  // the latest 0x0F09 answer (the link key source)
+};
+
+using Handler = std::function<Reply(FirmwareState&, const Request&)>;
+
+// Command handlers keyed by command code.
+class CommandTable {
+public:
+    void add(uint16_t code, Handler handler) { table_[code] = std::move(handler); }
+    [[nodiscard]] const Handler* find(uint16_t code) const {
+        const auto it = table_.find(code);
+        return it == table_.end() ? nullptr : &it->second;
+    }
+    [[nodiscard]] size_t size() const { return table_.size(); }
+
+private:
+    std::map<uint16_t, Handler> table_;
+};
+
+// Installers, one per command area.
+void install_reader_commands(CommandTable& table);         // first family
+void install_second_family_commands(CommandTable& table);  // second family
+// Echo 0x0F02 and repeat 0x0216: the link's own commands, in both families.
+void install_link_commands(CommandTable& table);
+
+class Firmware {
+public:
+    explicit Firmware(Family family = Family::first);
+
+    [[nodiscard]] Family family() const { return family_; }
+
+    // Runs one request; thread-safe against the accessors below.
+    [[nodiscard]] Reply handle(const Request& request);
+
+    // The status byte this family reports for a command it does not know
+    // (both map to -22, "not such command").
+    [[nodiscard]] uint8_t unknown_command_status() const;
+    [[nodiscard]] uint8_t bad_argument_status() const;
+    // A body too short to hold a command code.
+    [[nodiscard]] uint8_t malformed_status() const;
+    // A repeat request (0x0216) before any reply was sent.
+    [[nodiscard]] uint8_t nothing_to_repeat_status() const;
+
+    // A copy of the settings, taken under the firmware's lock.
+    [[nodiscard]] Settings settings() const;
+    // Changes settings under the lock: fw.edit([](Settings& s){ ... }).
+    template <class F>
+    void edit(F&& change) {
+        std::lock_guard hold(mutex_);
+        change(state_.settings);
+    }
+    void set_battery(uint8_t raw) {
+        edit([raw](Settings& s) { s.battery = raw; });
+    }
+    void seed_random(uint64_t seed);
+    [[nodiscard]] Bytes last_random() const;
+
+    // Adds or replaces a command (later command areas, tests).
+    void add_command(uint16_t code, Handler handler);
+    [[nodiscard]] bool has_command(uint16_t code) const;
+
+    // Link encryption hook. Until a cipher is installed, an enciphered
+    // request (head 0x42) is refused with status 0x8F (invalid command).
+    struct LinkCipher {
+        virtual ~LinkCipher() = default;
+        // Deciphers request.data in place; false when it cannot.
+        virtual bool open_request(const FirmwareState& state, Request& request) = 0;
+        // Enciphers a successful reply's data and marks it encrypted.
+        virtual void seal_reply(const FirmwareState& state, Reply& reply) = 0;
+    };
+    void set_link_cipher(std::shared_ptr<LinkCipher> cipher);
+
+private:
+    Family family_;
+    mutable std::mutex mutex_;
+    FirmwareState state_;
+    CommandTable table_;
+    std::shared_ptr<LinkCipher> cipher_;
+};
+
+}  // namespace vrsim

@@ -1,1 +1,0 @@
-int vr_sim_placeholder;

@@ -1,0 +1,193 @@
+// The vantel-rfid-sim program: path on standard output, the control
+// channel on standard input, options, and how it ends.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+
+#include "host_link.h"
+
+extern char** environ;
+
+using namespace std::chrono_literals;
+using vrsim::Bytes;
+
+namespace {
+
+const std::string kProgram = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid-sim";
+
+// One run of the program with pipes on its standard input and output.
+class SimProcess {
+public:
+    ~SimProcess() {
+        if (pid_ > 0) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+    }
+
+    bool start(const std::vector<std::string>& args) {
+        int in[2], out[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return false;
+        posix_spawn_file_actions_t fa;
+        posix_spawn_file_actions_init(&fa);
+        posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
+        posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
+        std::vector<std::string> all{kProgram};
+        all.insert(all.end(), args.begin(), args.end());
+        std::vector<char*> argv;
+        for (auto& a : all) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        const int rc = ::posix_spawn(&pid_, kProgram.c_str(), &fa, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&fa);
+        ::close(in[0]);
+        ::close(out[1]);
+        to_.reset(in[1]);
+        from_.reset(out[0]);
+        if (rc != 0) pid_ = -1;
+        return rc == 0;
+    }
+
+    std::optional<std::string> line(std::chrono::milliseconds timeout = 3s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            if (const auto nl = buf_.find('\n'); nl != std::string::npos) {
+                std::string l = buf_.substr(0, nl);
+                buf_.erase(0, nl + 1);
+                return l;
+            }
+            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                deadline - std::chrono::steady_clock::now());
+            pollfd p{from_.get(), POLLIN, 0};
+            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
+            char chunk[256];
+            const ssize_t n = ::read(from_.get(), chunk, sizeof chunk);
+            if (n <= 0) return std::nullopt;
+            buf_.append(chunk, static_cast<size_t>(n));
+        }
+    }
+
+    std::optional<std::string> ask(const std::string& command) {
+        const std::string l = command + "\n";
+        if (::write(to_.get(), l.data(), l.size()) != static_cast<ssize_t>(l.size())) return std::nullopt;
+        return line();
+    }
+
+    void close_input() { to_.reset(); }
+    void signal(int sig) { ::kill(pid_, sig); }
+
+    // The exit status, or -1 when the program is still running after the
+    // time-out.
+    int wait(std::chrono::milliseconds timeout = 5s) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        int status = 0;
+        while (::waitpid(pid_, &status, WNOHANG) == 0) {
+            if (std::chrono::steady_clock::now() > deadline) return -1;
+            // The child's end shows as end-of-file on its output pipe.
+            pollfd p{from_.get(), POLLIN, 0};
+            ::poll(&p, 1, 20);
+            char sink[256];
+            if (p.revents & POLLIN) (void)!::read(from_.get(), sink, sizeof sink);
+        }
+        pid_ = -1;
+        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+    }
+
+private:
+    pid_t pid_ = -1;
+    vrsim::UniqueFd to_, from_;
+    std::string buf_;
+};
+
+}  // namespace
+
+TEST(SimProgram, PrintsPathAndObeysControlCommands) {
+    SimProcess p;
+    ASSERT_TRUE(p.start({}));
+    const auto path = p.line();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(path->rfind("/dev/pts/", 0), 0u) << *path;
+    vrsim::HostLink host;
+    ASSERT_TRUE(host.open(*path));
+    auto r = host.command(3, 0x0F02, Bytes{0x11, 0x22, 0x33}, 2s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data, (Bytes{0x11, 0x22, 0x33}));
+
+    EXPECT_EQ(p.ask("fault status 0x0d"), "ok");
+    r = host.command(3, 0x010D, Bytes{1, 1}, 2s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 0x0D);
+
+    EXPECT_EQ(p.ask("battery 200"), "ok");
+    r = host.command(3, 0x0F10, {}, 2s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data, Bytes{200});
+
+    const auto bad = p.ask("explode now");
+    ASSERT_TRUE(bad);
+    EXPECT_EQ(bad->rfind("error:", 0), 0u);
+    EXPECT_EQ(p.ask("fault explode")->rfind("error:", 0), 0u);
+
+    const auto moved = p.ask("reconnect");
+    ASSERT_TRUE(moved);
+    ASSERT_EQ(moved->rfind("ok /dev/pts/", 0), 0u) << *moved;
+    EXPECT_TRUE(host.line_failed());
+    ASSERT_TRUE(host.open(moved->substr(3)));
+    ASSERT_TRUE(host.command(3, 0x0F02, Bytes{0x01}, 2s));
+
+    EXPECT_EQ(p.ask("quit"), "ok");
+    EXPECT_EQ(p.wait(), 0);
+}
+
+TEST(SimProgram, SecondFamilyAndEndOfInput) {
+    SimProcess p;
+    ASSERT_TRUE(p.start({"--family", "2"}));
+    const auto path = p.line();
+    ASSERT_TRUE(path);
+    vrsim::HostLink host;
+    ASSERT_TRUE(host.open(*path));
+    ASSERT_TRUE(host.write(Bytes{0x02, 0x02, 0x02, 0x0F, 0x11, 0x22, 0x33, 0x0F, 0x55}));
+    const auto r = host.read_frame(6, 2s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data, (Bytes{0x11, 0x22, 0x33}));
+    p.close_input();
+    EXPECT_EQ(p.wait(), 0);
+}
+
+TEST(SimProgram, FaultsAndLinkFromTheCommandLine) {
+    char dir_template[] = "/tmp/vrsim-prog-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir_template), nullptr);
+    const std::string link = std::string(dir_template) + "/reader";
+    SimProcess p;
+    ASSERT_TRUE(p.start({"--link", link, "--fault", "drop:x2", "--no-control"}));
+    EXPECT_EQ(p.line(), link);
+    vrsim::HostLink host;
+    ASSERT_TRUE(host.open(link));
+    for (uint8_t k = 1; k <= 3; ++k) ASSERT_TRUE(host.send_request(3, 0x0F02, Bytes{k}));
+    const auto r = host.read_frame(3, 2s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data, Bytes{3});
+    // With --no-control the end of input does not end it; a signal does.
+    p.close_input();
+    ASSERT_TRUE(host.command(3, 0x0F02, Bytes{4}, 2s));
+    p.signal(SIGTERM);
+    EXPECT_EQ(p.wait(), 0);
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(link)));
+    std::filesystem::remove_all(dir_template);
+}
+
+TEST(SimProgram, RefusesBadOptions) {
+    for (const std::vector<std::string>& args :
+         {std::vector<std::string>{"--protocol", "4"}, {"--family", "3"}, {"--fault", "explode"},
+          {"--baud"}, {"--bogus"}}) {
+        SimProcess p;
+        ASSERT_TRUE(p.start(args));
+        EXPECT_EQ(p.wait(), 2) << args[0];
+    }
+}
