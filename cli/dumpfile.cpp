@@ -471,9 +471,9 @@ Status decode_json(std::string_view text, CardImage &image) {
     if (Status s = read_blocks_section(*blocks, image); !s) return s;
     if (const Json *card = root.member("Card")) {
         if (Status s = read_card_section(*card, image); !s) return s;
-    } else {
-        identity_from_block0(image);
     }
+    // Without a UID in the file, block 0 tells who the card is.
+    if (image.uid.empty()) identity_from_block0(image);
     if (const Json *keys = root.member("SectorKeys")) {
         if (Status s = read_sector_keys(*keys, image); !s) return s;
     } else {
