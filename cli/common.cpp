@@ -164,7 +164,10 @@ bool open_reader(const Options &opt) {
         std::fprintf(stderr, "no reader: give --device PATH or --sim\n");
         return false;
     }
-    picc_regapi(opt.family == 2 ? 0x55 : 0xAA);
+    // The serial driver comes with the first family; a second-family reader
+    // on a serial line is registered over it.
+    picc_regapi(0xAA);
+    if (opt.family == 2) picc_regapi(0x55);
     if (virt_com_open("uart", 0, nullptr, path.c_str()) != 0) {
         report_error("open", errno);
         return false;

@@ -14,6 +14,7 @@
 
 #include "core/errors.h"
 #include "log.h"
+#include "sys.h"
 #include "tessil.h"
 
 static_assert(CLOCAL == 0x800 && CBAUD == 0x100F && CSIZE == 0x30 && PARENB == 0x100 &&
@@ -70,6 +71,16 @@ void log_settings(const char *path, const struct termios &tio) {
     log_print(2, "%s lflag:0x%x c_iflag:0x%x c_oflag:0x%x c_cflag:0x%x", path,
               static_cast<unsigned>(tio.c_lflag), static_cast<unsigned>(tio.c_iflag),
               static_cast<unsigned>(tio.c_oflag), static_cast<unsigned>(tio.c_cflag));
+}
+
+// After a partial read, the rest of the bytes cannot arrive sooner than
+// their wire time at the line's rate: sleeping that long instead of waking
+// for every byte keeps the CPU cost of a read independent of its length.
+void wait_for_wire(int missing) {
+    const uint32_t baud = tessil.s_com.attrib.uart.baud;
+    if (baud == 0 || missing <= 0) return;
+    const uint64_t us = static_cast<uint64_t>(missing) * 10u * 1000000u / baud;
+    sys_delay_nus(static_cast<unsigned>(us < 100000 ? us : 100000));
 }
 
 // Waits until the descriptor can take more output; false on time-out.
@@ -214,6 +225,7 @@ VR_API int uart_read_android(uint8_t *buffer, int length) {
             return vr::fail(vr::kERecv);
         }
         got += static_cast<int>(n);
+        if (got < length) wait_for_wire(length - got);
     }
     errno = 0;
     log_print(3, "<--");

@@ -1,0 +1,87 @@
+// The reader link's cost: exchanges per second and CPU time per exchange
+// over a pseudo-terminal against the in-process simulator, and CRC16
+// throughput.
+#include <benchmark/benchmark.h>
+
+#include <ctime>
+#include <memory>
+#include <vector>
+
+#include "pcd.h"
+#include "picc.h"
+#include "sim_harness.h"
+#include "tessil.h"
+#include "virt_com.h"
+
+namespace {
+
+double process_cpu_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+double thread_cpu_seconds() {
+    timespec ts{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
+}
+
+// One reader command with `data_len` data bytes per iteration (the echo
+// command answers with the same bytes, so request and reply grow together).
+void BM_Exchange(benchmark::State &state) {
+    vrsim::SimOptions o;
+    o.baud = static_cast<unsigned>(state.range(1));
+    auto sim = vrsim::start_simulator(o);
+    if (!sim) {
+        state.SkipWithError("simulator did not start");
+        return;
+    }
+    picc_regapi(VR_FAMILY_FIRST);
+    if (virt_com_open("uart", 0, nullptr, sim->path().c_str()) != 0) {
+        state.SkipWithError("port did not open");
+        return;
+    }
+    virt_com_req req{};
+    virt_com_rsp rsp{};
+    req.cmd = 0x0F02;
+    req.len = static_cast<int32_t>(state.range(0));
+    for (int i = 0; i < req.len; ++i) req.data[i] = static_cast<uint8_t>(i);
+
+    const double lib_cpu0 = thread_cpu_seconds();
+    const double cpu0 = process_cpu_seconds();
+    int64_t failures = 0;
+    for (auto _ : state) {
+        if (virt_com_command(&req, &rsp, 0) != 0) ++failures;
+    }
+    const double lib_cpu = thread_cpu_seconds() - lib_cpu0;
+    const double cpu = process_cpu_seconds() - cpu0;
+    const double n = static_cast<double>(state.iterations());
+    state.counters["exchanges_per_s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
+    // The calling thread is the library; the rest of the process is the
+    // simulator's thread.
+    state.counters["lib_cpu_us_per_exchange"] = lib_cpu / n * 1e6;
+    state.counters["total_cpu_us_per_exchange"] = cpu / n * 1e6;
+    state.counters["failures"] = static_cast<double>(failures);
+    virt_com_close();
+}
+BENCHMARK(BM_Exchange)
+    ->ArgNames({"data", "baud"})
+    ->Args({0, 0})
+    ->Args({16, 0})
+    ->Args({256, 0})
+    ->Args({16, 115200})
+    ->UseRealTime()
+    ->Unit(benchmark::kMicrosecond);
+
+void BM_Crc16(benchmark::State &state) {
+    std::vector<uint8_t> data(static_cast<std::size_t>(state.range(0)));
+    for (std::size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i * 31);
+    for (auto _ : state) benchmark::DoNotOptimize(CRC16(data.data(), static_cast<int>(data.size())));
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations()) * state.range(0));
+}
+BENCHMARK(BM_Crc16)->Arg(16)->Arg(4096);
+
+}  // namespace
+
+BENCHMARK_MAIN();

@@ -1,0 +1,67 @@
+// The command-line tool's reader commands, run as a program against the
+// simulator program it starts itself.
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <string>
+
+namespace {
+
+struct ToolRun {
+    int status;
+    std::string output;
+};
+
+ToolRun run_tool(const std::string &args) {
+    const std::string cmd = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid " + args + " 2>&1";
+    FILE *p = popen(cmd.c_str(), "r");
+    ToolRun r{-1, {}};
+    if (!p) return r;
+    char buf[512];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
+    const int st = pclose(p);
+    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+    return r;
+}
+
+TEST(CliReader, InfoShowsTheReadersIdentity) {
+    const ToolRun r = run_tool("--sim reader info");
+    EXPECT_EQ(r.status, 0) << r.output;
+    for (const char *text : {"firmware version:  vantel-sim 1.0.0", "model:             VR1356-S",
+                             "machine id:        1", "OTP serial:", "battery:           75%"})
+        EXPECT_NE(r.output.find(text), std::string::npos) << text << "\n" << r.output;
+}
+
+TEST(CliReader, BeepLedAntennaAndRaw) {
+    for (const char *args : {"--sim reader beep", "--sim reader led 1 0", "--sim reader antenna off"}) {
+        const ToolRun r = run_tool(args);
+        EXPECT_EQ(r.status, 0) << args << "\n" << r.output;
+    }
+    const ToolRun raw = run_tool("--sim raw 09 0F 03");
+    EXPECT_EQ(raw.status, 0) << raw.output;
+    EXPECT_NE(raw.output.find("\n"), std::string::npos);
+}
+
+TEST(CliReader, ErrorsShowTheCodeAndBothMessages) {
+    const ToolRun bad_hex = run_tool("--sim raw 0G01");
+    EXPECT_NE(bad_hex.status, 0);
+    EXPECT_NE(bad_hex.output.find("error -24: the argument is wrong / 指令参数错误"), std::string::npos)
+        << bad_hex.output;
+    const ToolRun unknown = run_tool("--sim raw 7E7E");
+    EXPECT_NE(unknown.status, 0);
+    EXPECT_NE(unknown.output.find("error -22: not such command"), std::string::npos) << unknown.output;
+    const ToolRun no_device = run_tool("--device /nonexistent/tty reader info");
+    EXPECT_NE(no_device.status, 0);
+    EXPECT_NE(no_device.output.find("error -10: fail to open the port / 打开通信设备失败"), std::string::npos)
+        << no_device.output;
+    EXPECT_EQ(run_tool("bogus").status, 2);
+}
+
+TEST(CliReader, SecondFamilyReader) {
+    const ToolRun r = run_tool("--sim --family 2 reader beep");
+    EXPECT_EQ(r.status, 0) << r.output;
+}
+
+}  // namespace

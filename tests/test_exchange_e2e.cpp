@@ -1,0 +1,231 @@
+// The command exchange end to end over a pseudo-terminal against the
+// simulated reader: frames of every protocol byte for byte, each recovery
+// path, the failure counter and the port state machine.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <chrono>
+
+#include "log_capture.h"
+#include "pcd.h"
+#include "sim_link.h"
+#include "virt_com.h"
+
+namespace {
+
+using vrsim::Fault;
+using vrtest::Bytes;
+
+class Exchange : public vrtest::SimLink {};
+
+TEST_F(Exchange, Protocol3FrameByteForByte) {
+    open_link();
+    ASSERT_EQ(pcd_set_buzzer(2, 3), 0);
+    const auto frames = sim->frames_received();
+    ASSERT_EQ(frames.size(), 1u);
+    EXPECT_EQ(frames[0], (Bytes{0x02, 0x02, 0x04, 0x00, 0x0D, 0x01, 0x02, 0x03, 0x13, 0x92, 0x55}));
+    EXPECT_EQ(sim->firmware().settings().buzzer, (std::array<uint8_t, 2>{2, 3}));
+}
+
+TEST_F(Exchange, Protocol1EndToEnd) {
+    open_link(1, 1);
+    unsigned char version[16];
+    ASSERT_EQ(pcd_get_firmware_version(version), 0);
+    EXPECT_EQ(Bytes(version, version + 5), (Bytes{'v', 'a', 'n', 't', 'e'}));
+    ASSERT_EQ(pcd_set_led(0xAA, 1), 0);
+    // The 0xAA body byte is stuffed; the length field counts the body + 3;
+    // the checksum covers the length's high byte through the body.
+    EXPECT_EQ(sim->frames_received().back(),
+              (Bytes{0xAA, 0xBB, 0x07, 0x00, 0x00, 0x00, 0x0E, 0x01, 0xAA, 0x00, 0x01,
+                     static_cast<uint8_t>(0x0E ^ 0x01 ^ 0xAA ^ 0x01)}));
+    EXPECT_EQ(sim->firmware().settings().led[0], 0xAA);
+}
+
+TEST_F(Exchange, Protocol6SecondFamily) {
+    open_link(2);
+    ASSERT_EQ(pcd_set_picc_protocol('B'), 0);
+    EXPECT_EQ(sim->frames_received().back(), (Bytes{0x02, 0x02, 0x87, 0x01, 0x42, 0x02 ^ 0x87 ^ 0x01 ^ 0x42, 0x55}));
+    EXPECT_EQ(sim->firmware().settings().picc_protocol, 'B');
+    // The second family's placeholders send nothing.
+    sim->clear_log();
+    EXPECT_EQ(pcd_set_buzzer(1, 1), 0);
+    EXPECT_EQ(pcd_set_baud(1), -1);
+    EXPECT_EQ(errno, -22);
+    EXPECT_TRUE(sim->frames_received().empty());
+    // A reader status comes back through the second family's table and the
+    // public function clamps it to -1.
+    sim->inject(Fault::with_status(0x01));
+    errno = 0;
+    EXPECT_EQ(pcd_set_picc_protocol('A'), -1);
+    EXPECT_EQ(errno, -99) << "errno holds the first-family reading of the status";
+}
+
+TEST_F(Exchange, StaleAndLatePingRepliesAreSkipped) {
+    open_link(2);
+    vrtest::LogCapture log;
+    sim->inject(Fault::stale90());
+    ASSERT_EQ(pcd_set_picc_protocol('A'), 0);
+    EXPECT_TRUE(log.contains("resp 90 timeout warning!!!!"));
+    sim->inject(Fault::lateping());
+    ASSERT_EQ(pcd_set_picc_protocol('A'), 0);
+    EXPECT_TRUE(log.contains("retry response delayed warning!!!!"));
+    EXPECT_EQ(sim->requests().size(), 2u) << "no command was sent twice";
+}
+
+TEST_F(Exchange, LatePingSkippedInProtocol3) {
+    open_link();
+    vrtest::LogCapture log;
+    sim->inject(Fault::lateping());
+    unsigned char mid = 0;
+    ASSERT_EQ(pcd_get_mid(&mid), 0);
+    EXPECT_EQ(mid, 0x01);
+    EXPECT_TRUE(log.contains("retry response delayed warning!!!!"));
+}
+
+TEST_F(Exchange, CorruptedReplyIsAskedForAgainNotResent) {
+    open_link();
+    vrtest::LogCapture log;
+    sim->inject(Fault::crc());
+    ASSERT_EQ(pcd_set_buzzer(1, 2), 0);
+    EXPECT_TRUE(log.contains("crc resend ok"));
+    EXPECT_EQ(commands(), (std::vector<uint16_t>{0x010D, 0x0216}));
+    EXPECT_EQ(sim->firmware().settings().beeps, 1u) << "the buzzer sounded once";
+    // Two corrupted replies in a row: the second repeat request succeeds.
+    sim->clear_log();
+    sim->inject(Fault::crc(), 2);
+    ASSERT_EQ(pcd_set_buzzer(1, 2), 0);
+    EXPECT_TRUE(log.contains("crc resend ok two"));
+    EXPECT_EQ(commands(), (std::vector<uint16_t>{0x010D, 0x0216, 0x0216}));
+}
+
+TEST_F(Exchange, MissingReplyIsResentOnceThenFails) {
+    open_link();
+    vrtest::LogCapture log;
+    sim->inject(Fault::drop());
+    ASSERT_EQ(pcd_set_led(1, 1), 0);
+    EXPECT_TRUE(log.contains("retry, errno:-14"));
+    EXPECT_EQ(commands(), (std::vector<uint16_t>{0x010E, 0x010E}));
+
+    sim->inject(Fault::drop(), 2);
+    errno = 0;
+    EXPECT_EQ(pcd_set_led(1, 1), -1);
+    EXPECT_EQ(errno, -14);
+}
+
+TEST_F(Exchange, DefaultTimeoutWaitsTwiceThePortDefault) {
+    open_link();
+    sim->inject(Fault::drop(), 2);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(pcd_set_led(1, 1), -1);
+    const auto waited = std::chrono::steady_clock::now() - start;
+    // Two sends, each waiting up to 2 x 100 ms for a head.
+    EXPECT_GE(waited, std::chrono::milliseconds(380));
+}
+
+TEST_F(Exchange, ReaderStatusBecomesTheErrorCode) {
+    open_link();
+    const std::pair<uint8_t, int> rows[] = {{0x0D, -30}, {0x16, -34}, {0x0B, -22}, {0x8E, -14}};
+    for (auto [status, code] : rows) {
+        sim->inject(Fault::with_status(status), 2);
+        errno = 0;
+        EXPECT_EQ(pcd_antenna_open(), -1) << int(status);
+        EXPECT_EQ(errno, code) << int(status);
+        sim->clear_faults();
+    }
+    // Unknown commands are the reader's "not such command".
+    virt_com_req req{};
+    virt_com_rsp rsp{};
+    req.cmd = 0x7E7E;
+    EXPECT_EQ(virt_com_command(&req, &rsp, 0), -1);
+    EXPECT_EQ(errno, -22);
+}
+
+TEST_F(Exchange, ElevenConsecutiveFailuresClosePort) {
+    open_link();
+    sim->inject_every(Fault::drop(), 1);
+    // Each command fails twice (send and resend): five commands make ten.
+    for (int i = 0; i < 5; ++i) {
+        EXPECT_EQ(pcd_set_led(1, 1), -1);
+        EXPECT_EQ(virt_com_status(), VIRT_COM_OPEN) << i;
+    }
+    errno = 0;
+    EXPECT_EQ(pcd_set_led(1, 1), -1);
+    EXPECT_EQ(virt_com_status(), VIRT_COM_CLOSED) << "the eleventh failure closed it";
+    EXPECT_EQ(errno, -10);
+    EXPECT_EQ(pcd_set_led(1, 1), -1);
+    EXPECT_EQ(errno, -10);
+}
+
+TEST_F(Exchange, ParsedReplyResetsTheFailureCount) {
+    open_link();
+    for (int round = 0; round < 3; ++round) {
+        sim->inject(Fault::drop(), 2);
+        for (int i = 0; i < 2; ++i) EXPECT_EQ(pcd_set_led(1, 1), i == 0 ? -1 : 0);
+        // drop x2 fails one command (two failures); the next one succeeds.
+    }
+    EXPECT_EQ(virt_com_status(), VIRT_COM_OPEN);
+}
+
+TEST_F(Exchange, PortStatesGateEveryCommand) {
+    open_link();
+    // To be checked: a ping goes first, then the command.
+    virt_com_setstat(VIRT_COM_CHECK);
+    ASSERT_EQ(pcd_set_led(0, 1), 0);
+    EXPECT_EQ(commands(), (std::vector<uint16_t>{0x0F02, 0x010E}));
+    EXPECT_EQ(virt_com_status(), VIRT_COM_OPEN);
+    // No answer to two pings: the reader is gone.
+    virt_com_setstat(VIRT_COM_CHECK);
+    sim->inject(Fault::drop(), 2);
+    errno = 0;
+    EXPECT_EQ(pcd_set_led(0, 1), -1);
+    EXPECT_EQ(errno, -81);
+    // Removed device and closed port.
+    virt_com_setstat(VIRT_COM_REMOVED);
+    EXPECT_EQ(pcd_set_led(0, 1), -1);
+    EXPECT_EQ(errno, -80);
+    uint8_t buf[VIRT_COM_RSP_MAX];
+    EXPECT_EQ(virt_com_readmsg(buf, 3, 100), -1);
+    EXPECT_EQ(errno, -80);
+    virt_com_setstat(VIRT_COM_OPEN);
+    ASSERT_EQ(virt_com_close(), 0);
+    EXPECT_EQ(pcd_set_led(0, 1), -1);
+    EXPECT_EQ(errno, -10);
+    EXPECT_EQ(virt_com_ping(), -1);
+}
+
+TEST_F(Exchange, PingAndRepeatRequestDirectly) {
+    open_link();
+    EXPECT_EQ(virt_com_ping(), 0);
+    EXPECT_EQ(sim->frames_received().back(),
+              (Bytes{0x02, 0x02, 0x05, 0x00, 0x02, 0x0F, 0x11, 0x22, 0x33, 0x3C, 0x64, 0x55}));
+    ASSERT_EQ(pcd_set_brightness(9), 0);
+    uint8_t reply[VIRT_COM_RSP_MAX];
+    EXPECT_EQ(virt_com_get_pre_response(reply), 1) << "the status-only reply again";
+    EXPECT_EQ(reply[0], 0x00);
+}
+
+TEST_F(Exchange, HangUpFailsTheExchange) {
+    open_link();
+    sim->hangup();
+    errno = 0;
+    EXPECT_EQ(pcd_set_led(1, 1), -1);
+    // The line is gone: flushing it before the command already fails.
+    EXPECT_EQ(errno, -21);
+}
+
+TEST_F(Exchange, BadArguments) {
+    open_link();
+    virt_com_rsp rsp{};
+    virt_com_req req{};
+    EXPECT_EQ(virt_com_command(nullptr, &rsp, 0), -1);
+    EXPECT_EQ(errno, -24);
+    EXPECT_EQ(virt_com_command(&req, nullptr, 0), -1);
+    EXPECT_EQ(virt_com_command(&req, &rsp, -5), -1);
+    EXPECT_EQ(errno, -24);
+    req.len = 4095;  // with the 2-byte code the body would exceed 4096
+    EXPECT_EQ(virt_com_command(&req, &rsp, 0), -1);
+    EXPECT_EQ(errno, -24);
+    EXPECT_TRUE(sim->frames_received().empty());
+}
+
+}  // namespace
