@@ -223,6 +223,17 @@ TEST_F(MifareCli, WriteThenReadShowsHexAndAscii) {
     EXPECT_EQ(r.out, "  4  48 65 6C 6C 6F 2C 20 63 61 72 64 21 00 00 FF 7F  |Hello, card!....|\n");
 }
 
+TEST_F(MifareCli, WithoutAKeyTheReadersStoredKeyIsUsed) {
+    place("mifare_s50", "DEADBEEF");
+    ok({"mifare", "keys", "1", "--key", kTransportKey, "--new-key-a", "A0A1A2A3A4A5"});
+    EXPECT_EQ(tool({"mifare", "read", "4"}).status, 1) << "no stored key opens sector 1 yet";
+    // Download key A into the reader (command 0x0605: type, index, key) in
+    // slot 0 and in the sector's own slot.
+    for (const char *slot : {"00", "01"}) ok({"raw", std::string("0506 60 ") + slot + " A0A1A2A3A4A5"});
+    const Outcome r = ok({"mifare", "read", "4"});
+    EXPECT_TRUE(r.has_out("  4  ")) << r.out;
+}
+
 TEST_F(MifareCli, RefusalsBeforeAnyCardAccess) {
     place("mifare_s50", "DEADBEEF");
     const struct {
