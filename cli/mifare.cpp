@@ -189,11 +189,17 @@ int print_value(CardSession &session, int block) {
 int value_change(CardSession &session, const std::string &verb, long amount, int block) {
     const auto bytes = value_bytes(amount);
     const auto b = static_cast<uint8_t>(block);
-    int rc = 0;
-    if (verb == "set") rc = picc_wrval(session.record, bytes.data(), b);
-    if (verb == "inc") rc = picc_incval(session.record, bytes.data(), b);
-    if (verb == "dec") rc = picc_decval(session.record, bytes.data(), b);
-    return rc ? report_error(verb.c_str(), rc) : print_value(session, block);
+    if (verb == "set") {
+        if (int rc = picc_wrval(session.record, bytes.data(), b)) return report_error("set", rc);
+        return print_value(session, block);
+    }
+    // Increment and decrement leave their result in the card's transfer
+    // buffer; the transfer stores it back into the block.
+    const int rc = verb == "inc" ? picc_incval(session.record, bytes.data(), b)
+                                 : picc_decval(session.record, bytes.data(), b);
+    if (rc) return report_error(verb.c_str(), rc);
+    if (int t = picc_transfer(session.record, b)) return report_error("transfer", t);
+    return print_value(session, block);
 }
 
 // Copies a value block within its sector through the card's transfer
