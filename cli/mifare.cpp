@@ -204,11 +204,11 @@ int value_change(CardSession &session, const std::string &verb, long amount, int
 
 // Copies a value block within its sector through the card's transfer
 // buffer (a backup, or undoing a change from a backup block).
+bool value_destination_valid(int from, int to) {
+    return vrdump::sector_of(from) == vrdump::sector_of(to) && !vrdump::is_trailer(to) && to != 0;
+}
+
 int value_restore(CardSession &session, int from, int to) {
-    if (vrdump::sector_of(from) != vrdump::sector_of(to) || vrdump::is_trailer(to) || to == 0) {
-        std::fprintf(stderr, "mifare: a value moves only to a data block of the same sector\n");
-        return 2;
-    }
     if (int rc = picc_load(session.record, static_cast<uint8_t>(from))) return report_error("restore", rc);
     if (int rc = picc_transfer(session.record, static_cast<uint8_t>(to))) return report_error("transfer", rc);
     return print_value(session, to);
@@ -249,6 +249,8 @@ int mifare_value(CardSession &session, const MifareArgs &args) {
     }
     const auto request = parse_value_request(args, session, *block);
     if (!request) return usage_error("value BLOCK [get | set N | inc N | dec N | restore [TO]]");
+    if (request->verb == "restore" && !value_destination_valid(*block, request->to))
+        return usage_error("a value moves only to a data block of the same sector");
     if (int rc = authenticate(session, args, vrdump::sector_of(*block))) return report_error("authenticate", rc);
     if (request->verb == "get") return print_value(session, *block);
     if (request->verb == "restore") return value_restore(session, *block, request->to);
