@@ -65,8 +65,8 @@ std::string parse_args(int argc, char **argv, MifareArgs &args) {
             key_slot = &args.new_key_a;
         } else if (a == "--new-key-b") {
             key_slot = &args.new_key_b;
-        } else if (a == "--key-type" && has_value) {
-            const std::string t = argv[++i];
+        } else if (a == "--key-type") {
+            const std::string t = has_value ? argv[++i] : "";
             if (t != "A" && t != "B" && t != "a" && t != "b") return "--key-type takes A or B";
             args.key_type = (t == "A" || t == "a") ? kKeyA : kKeyB;
         } else if (a == "--1k" || a == "--4k") {
