@@ -100,6 +100,8 @@ typedef struct suart_state {
     int32_t last_width_pattern_c_flag;
     int32_t signal_fetch_pulse_cnt;
     int32_t rx_carry;           /* samples carried at the front of rx_block */
+    int32_t rx_carry_side;      /* they open a half-cycle above (1) or at or
+                                   below (-1) level_mid, 0 unknown */
     int32_t rx_used;            /* samples of the last block in rx_copy */
     int16_t rx_block[SUART_RX_BUFFER];
     int16_t rx_copy[SUART_RX_BUFFER];

@@ -71,6 +71,7 @@ std::vector<int16_t> Channel::process(std::span<const int16_t> input) {
         }
         if (cfg_.drop_probability > 0.0 && uniform() < cfg_.drop_probability) {
             dropping_ = cfg_.drop_burst - 1;
+            ++drops_;
             continue;
         }
         pending_.push_back(x);
@@ -97,6 +98,10 @@ std::vector<int16_t> Channel::process(std::span<const int16_t> input) {
     // Linear part: low-pass, gain, inversion.
     const double sign = cfg_.invert ? -1.0 : 1.0;
     for (double &v : signal) {
+        if (!started_) {
+            lowpass_state_ = v;  // no artificial step at the start
+            started_ = true;
+        }
         if (cfg_.lowpass_hz > 0.0) {
             lowpass_state_ += lowpass_alpha_ * (v - lowpass_state_);
             v = lowpass_state_;

@@ -49,6 +49,8 @@ public:
 
     // RMS of the noise added to the last chunk (0 without noise).
     double last_noise_rms() const { return last_noise_rms_; }
+    // Drop events (bursts) so far.
+    long drops() const { return drops_; }
 
     // Root mean square of samples, and of samples without their mean.
     static double rms(std::span<const int16_t> samples);
@@ -66,9 +68,11 @@ private:
     bool spare_ready_ = false;
     double spare_ = 0.0;
     int dropping_ = 0;
+    long drops_ = 0;
     std::vector<double> pending_;  // input waiting for the resampler
     double position_ = 0.0;        // resampler read position in pending_
     double lowpass_state_ = 0.0;
+    bool started_ = false;
     double lowpass_alpha_ = 1.0;
     double last_noise_rms_ = 0.0;
 };

@@ -58,36 +58,83 @@ int fetch_pattern_blocks(int16_t *d, int n) {
     return start;
 }
 
+// Index of the first sample on the other side of level than the sample
+// before it, or -1.
+int first_crossing(const int16_t *x, int n, int level) {
+    for (int i = 1; i < n - 1; ++i)
+        if ((x[i - 1] > level) != (x[i] > level)) return i;
+    return -1;
+}
+
+// The sample mirrored across level, strictly onto the other side where the
+// 16-bit range allows.
+int16_t mirror(int16_t v, int level) {
+    int m = 2 * level - v;
+    if (v <= level && m <= level) m = level + 1;
+    return static_cast<int16_t>(std::clamp(m, -32768, 32767));
+}
+
+}  // namespace
+
+namespace {
+
+// The last `context` samples of a block only give the filter their values
+// as right-hand neighbours: afterwards they take the filtered value of the
+// sample before them, so they make no crossing of their own. (A filter
+// keeps a block's last sample as it is; a raw sample there may lie on the
+// other side of the level than the filtered signal — a noise spike, or the
+// biquad's delayed output — and would pass for a crossing.)
+void settle_tail(int16_t *x, int n, int context) {
+    if (context <= 0 || context >= n) return;
+    std::fill(x + n - context, x + n, x[n - context - 1]);
+}
+
+int simple_pipeline(int16_t *x, int n, int context) {
+    if (!x || n <= 0) return 0;
+    signal_low_filter(x, n);
+    settle_tail(x, n, context);
+    signal_thresholding(x, n);
+    signal_difference(x, n);
+    return signal_fetch_pulse(x, n);
+}
+
+int pattern_pipeline(int16_t *x, int n, int context) {
+    if (!x || n <= 0) return 0;
+    const int alg = vr::modem::uplink_alg();
+    if (alg == 0) {
+        signal_band_filter(x, n);
+        settle_tail(x, n, context);
+        // The biquad's output is at half scale, and so is the level it
+        // carries through from the input: slice at half the level.
+        vr::modem::slice(x, n, load(state().level_mid) / 2, load(state().up_long_width) == 4);
+    } else {
+        if (alg == 1) signal_low_filter(x, n);
+        settle_tail(x, n, context);
+        signal_thresholding(x, n);
+    }
+    signal_difference(x, n);
+    return fetch_pattern_blocks(x, n);
+}
+
+// The pipeline chosen by uplink_alg.
+int analyse(int16_t *x, int n, int context) {
+    return vr::modem::uplink_alg() == 2 ? simple_pipeline(x, n, context)
+                                        : pattern_pipeline(x, n, context);
+}
+
 }  // namespace
 
 VR_API int signal_analysis_a_algrothom(int16_t *samples, int n) {
-    if (!samples || n <= 0) return 0;
-    signal_low_filter(samples, n);
-    signal_thresholding(samples, n);
-    signal_difference(samples, n);
-    return signal_fetch_pulse(samples, n);
+    return simple_pipeline(samples, n, 0);
 }
 
 VR_API int signal_analysis_a_algrothom_pattern(int16_t *samples, int n) {
-    if (!samples || n <= 0) return 0;
-    const int alg = vr::modem::uplink_alg();
-    if (alg == 0) {
-        signal_band_filter(samples, n);
-        // The biquad's output is at half scale, and so is the level it
-        // carries through from the input: slice at half the level.
-        vr::modem::slice(samples, n, load(state().level_mid) / 2, load(state().up_long_width) == 4);
-    } else {
-        if (alg == 1) signal_low_filter(samples, n);
-        signal_thresholding(samples, n);
-    }
-    signal_difference(samples, n);
-    return fetch_pattern_blocks(samples, n);
+    return pattern_pipeline(samples, n, 0);
 }
 
 VR_API int signal_analysis(int16_t *samples, int n, int flag) {
     if (flag) return 0;
-    if (vr::modem::uplink_alg() == 2) return signal_analysis_a_algrothom(samples, n);
-    return signal_analysis_a_algrothom_pattern(samples, n);
+    return analyse(samples, n, 0);
 }
 
 namespace vr::modem {
@@ -125,25 +172,47 @@ int receive_block(signal_read_fn read, void *context) {
     std::memcpy(s.rx_copy, x, static_cast<std::size_t>(total) * sizeof *x);
     s.rx_used = total;
 
-    // Stop the analysis before the last falling crossing, so that the block
-    // ends on a whole high half-cycle. The crossing is the slicer's: from
-    // above level_mid to at or below it (a lobe that starts on the level
-    // itself still ends the half-cycle before it).
+    // End the analysis at the last falling crossing, so that the block ends
+    // on a whole high half-cycle. The crossing is the slicer's: from above
+    // level_mid to at or below it (a lobe that starts on the level itself
+    // still ends the half-cycle before it). The first low sample goes with
+    // the block as context for the filters only.
     const int mid = load(s.level_mid);
     const int window = lookback_window(w);
-    int k = window;
+    int end = total - window + 1;
     for (int j = 1; j < window; ++j) {
         if (x[total - j - 1] > mid && x[total - j] <= mid) {
-            k = j;
+            end = total - j + 1;
             break;
         }
     }
-    // The block starts just after a rising crossing: make its first sample
-    // positive (|-32768| saturates).
-    if (x[0] < 0) x[0] = static_cast<int16_t>(std::min(-static_cast<int>(x[0]), 32767));
+    // With samples carried, the block starts on the crossing where the last
+    // analysis stopped: its first sample opens a new half-cycle, on the side
+    // of the level that analysis found (after smoothing). On a slow, noisy
+    // edge the raw sample may still lie on the other side and would make a
+    // one-sample pulse; it is then mirrored across the level. (For a rising
+    // crossing at level 0 this is the absolute value of a negative first
+    // sample; the last crossing is not always a rising one.)
+    // Without carried samples (the first block, or after a rest too long to
+    // carry) the block starts inside a half-cycle whose beginning is lost:
+    // the analysis starts at the first crossing instead, so that fragment
+    // is not taken for a lobe.
+    int start = 0;
+    if (carried > 0) {
+        const bool high = x[0] > mid;
+        if ((s.rx_carry_side > 0 && !high) || (s.rx_carry_side < 0 && high))
+            x[0] = mirror(x[0], mid);
+    } else {
+        start = std::max(first_crossing(x, end, mid), 0);
+    }
 
-    const int analysed = total - k;
-    const int consumed = std::clamp(signal_analysis(x, analysed, 0), 0, analysed);
+    const int analysed = end - start;
+    constexpr int kContext = 1;
+    const int consumed =
+        start + std::clamp(analyse(x + start, analysed, kContext), 0, analysed - kContext);
+    // The analysis leaves the crossings in place: remember on which side the
+    // carried samples start.
+    s.rx_carry_side = consumed > start ? (x[consumed] > 0) - (x[consumed] < 0) : 0;
     const int rest = total - consumed;
     if (rest < std::min(carry_limit(w), SUART_RX_CARRY_MAX + 1)) {
         std::memcpy(x, s.rx_copy + consumed, static_cast<std::size_t>(rest) * sizeof *x);

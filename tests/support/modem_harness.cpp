@@ -86,7 +86,15 @@ std::vector<int16_t> modulate(std::span<const uint8_t> bytes, const Framing &fra
     return out;
 }
 
-std::string receive(std::span<const int16_t> mono) {
+std::string receive(std::span<const int16_t> mono, bool fresh) {
+    if (fresh) {
+        suart_state &s = vr::modem::state();
+        s.rx_carry = 0;
+        s.rx_carry_side = 0;
+        s.last_width = 0;
+        s.last_width_pattern_c_flag = 0;
+        s.short_run_suppress = 0;
+    }
     Cursor cursor{mono};
     std::string symbols;
     while (vr::modem::receive_block(read_from, &cursor) >= 0) symbols += drain_ring();

@@ -31,8 +31,10 @@ struct Framing {
 std::vector<int16_t> modulate(std::span<const uint8_t> bytes, const Framing &framing);
 
 // Runs mono samples through the receive loop in blocks of 2048 (a partial
-// last block is dropped) and returns the symbols appended to the ring.
-std::string receive(std::span<const int16_t> mono);
+// last block is dropped) and returns the symbols appended to the ring. A
+// fresh stream starts with nothing carried; otherwise the receive state
+// goes on from where it is.
+std::string receive(std::span<const int16_t> mono, bool fresh = true);
 
 // Bytes from symbols, by the rules of the modem's byte reader: symbols
 // before an 'L' are dropped; an 'L' and the eight symbols after it are one
