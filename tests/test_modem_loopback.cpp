@@ -114,7 +114,7 @@ TEST_P(HeadsetChannel, RandomBytesThroughImpairments) {
         config.dc_offset = im.dc;
         config.invert = im.invert;
         config.lowpass_hz = std::min(2.0 * signal_width2freq(link.w), 16000.0);
-        config.snr_db = 25;
+        config.snr_db = 28;
         config.seed = ++seed;
         const Bytes bytes = vrtest::random_bytes(2000, seed);
         vrtest::Framing framing;

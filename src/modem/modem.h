@@ -58,10 +58,12 @@ int send_pass(SampleSink sink, void *context);
 
 // ---- receive side
 // One pass of the receive loop (analysis state 0): reads a block of 2048
-// samples after the samples carried from the last pass, analyses it up to
-// its last falling zero crossing and carries the rest (when short enough)
-// to the next pass. Symbols go to the receive ring. Returns the samples
-// consumed by the analysis, or -1 when the source fails.
+// samples after the samples carried from the last pass, analyses it with
+// the pipeline of uplink_alg up to its last falling crossing and carries
+// what follows the last crossing found (when short enough) to the next
+// pass, so that consecutive blocks measure the lobes as one stream.
+// Symbols go to the receive ring. Returns the samples consumed by the
+// analysis, or -1 when the source fails (the carry is kept).
 int receive_block(signal_read_fn read, void *context);
 
 // Outcome of one calibration step of the receive loop.

@@ -74,10 +74,6 @@ int16_t mirror(int16_t v, int level) {
     return static_cast<int16_t>(std::clamp(m, -32768, 32767));
 }
 
-}  // namespace
-
-namespace {
-
 // The last `context` samples of a block only give the filter their values
 // as right-hand neighbours: afterwards they take the filtered value of the
 // sample before them, so they make no crossing of their own. (A filter
