@@ -56,11 +56,8 @@ VR_API int signal_band_filter(int16_t *samples, int n) {
 
     const int16_t first = samples[0];
     const int16_t last = samples[n - 1];
-    // The filter starts settled on the block's first sample (unit gain at
-    // DC), as if that level had lasted: a block starts on a lobe, and a
-    // start from rest would ramp its first samples up from zero.
-    const float x0 = static_cast<float>(first) / 32767.0f;
-    float x1 = x0, x2 = x0, y1 = x0, y2 = x0;
+    // The filter starts from rest for every block.
+    float x1 = 0.0f, x2 = 0.0f, y1 = 0.0f, y2 = 0.0f;
     for (int i = 0; i < n; ++i) {
         const float x = static_cast<float>(samples[i]) / 32767.0f;
         float y = g * (x + 2.0f * x1 + x2) - d1 * y1 - d2 * y2;
