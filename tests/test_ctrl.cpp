@@ -17,6 +17,7 @@
 #include "pboc.h"
 #include "picc.h"
 #include "scripted_device.h"
+#include "suart.h"
 #include "tessil.h"
 
 namespace {
@@ -178,7 +179,7 @@ TEST_F(Ctrl, ReaderCodesAndTheirBodies) {
 }
 
 TEST_F(Ctrl, CodesOutsideTheTableOrThisBuild) {
-    for (int code : std::initializer_list<int>{81, 200, 14, 26, 35, 49, 78, PICC_CTRL_USB_VENDOR, PICC_CTRL_AUDIO_SETTINGS,
+    for (int code : std::initializer_list<int>{81, 200, 14, 26, 35, 49, 78, PICC_CTRL_USB_VENDOR, PICC_CTRL_AUDIO_HANDSHAKE,
                      PICC_CTRL_PURCHASE_INIT})
         EXPECT_EQ(picc_ctrl(nullptr, code, 0, 0), -22) << code;
     // Driver codes: no record -> -47 / -24, a record whose driver has no
@@ -248,6 +249,29 @@ TEST_F(Ctrl, DriverFailureMarksTheCardAndReportsTheCode) {
     free(record.vendor);
     free(record.picc_type);
     free(record.protocol_name);
+}
+
+TEST_F(Ctrl, AudioSettingsAndUplinkInfo) {
+    suart_init(0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 3, 0), 2) << "default uplink algorithm";
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 1, 1), 1);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 3, 0), 1);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 2, 0), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 4, 0), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 5, 0), 4) << "uplink short width";
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 6, 0), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 7, 16), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 8, 1234), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 9, 0), 1234);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 8, -9), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 9, 0), -1) << "results are clamped at -1";
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 42, 0), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 0, 0), -1);
+    int words[2] = {};
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_UPLINK_INFO, words), 0);
+    EXPECT_EQ(words[0], 1);
+    EXPECT_EQ(words[1], 5512);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_UPLINK_INFO, nullptr), -24);
 }
 
 TEST(HexText, DecodeAndEncode) {
