@@ -4,11 +4,14 @@
 //   card remove                                  take it away
 //   card show                                    what is in the field
 //   card dump                                    its memory, one block a line
+//   card load FILE                               a MIFARE Classic card from a
+//                                                dump file (.mfd/.bin, .eml, .json)
 //
 // UID and the values in hexadecimal (colons allowed between bytes: 11:22:33:44);
 // ATQA as its 16-bit value (0344 is sent 44 03).
 #include <cstdio>
 
+#include "card_file.h"
 #include "card_spec.h"
 #include "control.h"
 
@@ -24,6 +27,19 @@ ControlReply place(Simulator& sim, const Control::Args& args) {
     if (!card) return error(why);
     sim.field().place(card);
     return ok("ok " + describe_card(*card));
+}
+
+// The file name is the rest of the line (blanks inside it are kept as one).
+ControlReply load(Simulator& sim, const Control::Args& args) {
+    std::string path;
+    for (size_t i = 2; i < args.size(); ++i) path += (i > 2 ? " " : "") + std::string(args[i]);
+    const LoadedCard loaded = load_card_file(path);
+    if (!loaded.card) return error(loaded.error);
+    sim.field().place(loaded.card);
+    std::string text = "ok " + describe_card(*loaded.card);
+    if (loaded.unknown_blocks > 0)
+        text += " (" + std::to_string(loaded.unknown_blocks) + " unreadable blocks in the file left blank)";
+    return ok(std::move(text));
 }
 
 ControlReply dump(Simulator& sim) {
@@ -46,7 +62,11 @@ ControlReply card_command(Simulator& sim, const Control::Args& args) {
         if (args.size() < 3) return error("usage: card place TYPE [UID] [atqa=HEX] [sak=HEX]");
         return place(sim, args);
     }
-    if (args.size() != 2) return error("usage: card place TYPE [UID] | remove | show | dump");
+    if (what == "load") {
+        if (args.size() < 3) return error("usage: card load FILE");
+        return load(sim, args);
+    }
+    if (args.size() != 2) return error("usage: card place TYPE [UID] | remove | show | dump | load FILE");
     if (what == "remove") {
         if (!sim.field().remove()) return error("no card in the field");
         return ok("ok");
@@ -56,7 +76,7 @@ ControlReply card_command(Simulator& sim, const Control::Args& args) {
         return ok(card ? "ok " + describe_card(*card) : "ok empty");
     }
     if (what == "dump") return dump(sim);
-    return error("usage: card place TYPE [UID] | remove | show | dump");
+    return error("usage: card place TYPE [UID] | remove | show | dump | load FILE");
 }
 
 }  // namespace
@@ -64,7 +84,7 @@ ControlReply card_command(Simulator& sim, const Control::Args& args) {
 void install_card_control(Control& control) {
     control.add("card",
                 "card place TYPE [UID] [atqa=HEX] [sak=HEX] (TYPE: " + Card::kind_names() +
-                    ") | card remove | card show | card dump",
+                    ") | card remove | card show | card dump | card load FILE (.mfd .bin .eml .json)",
                 card_command);
 }
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "card_file.h"
 #include "card_spec.h"
 #include "control.h"
 #include "simulator.h"
@@ -20,7 +21,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vantel-rfid-sim [--family 1|2] [--protocol 1|2|3|6] [--baud N] [--link PATH]\n"
-    "                       [--fault SPEC]... [--seed N] [--no-control] [--card TYPE[:UID]]\n";
+    "                       [--fault SPEC]... [--seed N] [--no-control]\n"
+    "                       [--card TYPE[:UID] | --card-file FILE]\n";
 
 bool parse_unsigned(const char* text, unsigned long long& out) {
     std::string_view s(text);
@@ -64,6 +66,15 @@ bool parse_args(int argc, char** argv, Args& a) {
                 std::fprintf(stderr, "vantel-rfid-sim: bad card: %s\n", why.c_str());
                 return false;
             }
+        } else if (opt == "--card-file") {
+            const char* v = value();
+            if (!v) return false;
+            const vrsim::LoadedCard loaded = vrsim::load_card_file(v);
+            if (!loaded.card) {
+                std::fprintf(stderr, "vantel-rfid-sim: bad card file: %s\n", loaded.error.c_str());
+                return false;
+            }
+            a.card = loaded.card;
         } else if (opt == "--fault") {
             const char* v = value();
             std::string why;

@@ -5,9 +5,11 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 
 #include "control.h"
 #include "crypto.h"
+#include "dumpfile.h"
 #include "host_link.h"
 #include "sim_harness.h"
 
@@ -267,4 +269,65 @@ TEST_F(SimCardsLine, ControlChannelCardCommands) {
         EXPECT_FALSE(reply.ok);
         EXPECT_EQ(reply.text.rfind("error: ", 0), 0u);
     }
+}
+
+// Dump files become cards: identity, memory and keys from the file; blocks
+// the file marks unreadable are reported and left blank.
+TEST_F(SimCardsLine, ControlChannelLoadsDumpFiles) {
+    char dir_template[] = "/tmp/vrsim-cards-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir_template), nullptr);
+    const std::filesystem::path dir = dir_template;
+    vrsim::Control control(*sim);
+
+    // A 1K card in JSON: its own UID, ATQA and SAK, sector 1 under other
+    // keys, data in block 5, block 6 unreadable.
+    vrdump::CardImage k1 = vrdump::CardImage::empty(vrdump::Kind::classic_1k);
+    for (auto& r : k1.readable) r = 1;
+    k1.blocks[0] = {0x0A, 0x0B, 0x0C, 0x0D, 0x0A ^ 0x0B ^ 0x0C ^ 0x0D, 0x88, 0x04, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+    k1.uid = {0x0A, 0x0B, 0x0C, 0x0D};
+    k1.atqa = {0x04, 0x00};
+    k1.sak = 0x88;
+    for (int sector = 0; sector < 16; ++sector)
+        k1.blocks[vrdump::trailer_block(sector)] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x07,
+                                                    0x80, 0x69, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    k1.keys[1].a = vrdump::Key{1, 2, 3, 4, 5, 6};
+    k1.blocks[5].fill(0x5E);
+    k1.readable[6] = 0;
+    const std::string json = dir / "card.json";
+    ASSERT_TRUE(vrdump::save_file(json, k1));
+    const auto answer = control.execute("card load " + json);
+    EXPECT_EQ(answer.text,
+              "ok mifare_s50 uid=0A0B0C0D atqa=0004 sak=88 state=idle (1 unreadable blocks in the file left blank)");
+    auto r = command(0x0213, {0x52});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data, (Bytes{7, 0x04, 0x00, 0x0A, 0x0B, 0x0C, 0x0D, 0x88}));
+    r = command(0x0207, {0x60, 5, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF});
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 0x16) << "sector 1 has the dump's key A";
+    ASSERT_EQ(command(0x0207, {0x60, 5, 1, 2, 3, 4, 5, 6})->status, 0);
+    EXPECT_EQ(command(0x0208, {5})->data, Bytes(16, 0x5E));
+    EXPECT_EQ(command(0x0208, {6})->data, Bytes(16, 0x00));
+
+    // A 4K binary image: the identity comes from block 0.
+    vrdump::CardImage k4 = vrdump::CardImage::empty(vrdump::Kind::classic_4k);
+    for (auto& r4 : k4.readable) r4 = 1;
+    k4.blocks[0] = {0xB1, 0xB2, 0xB3, 0xB4, 0xB1 ^ 0xB2 ^ 0xB3 ^ 0xB4, 0x18, 0x02, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+    for (int sector = 0; sector < 40; ++sector)
+        k4.blocks[vrdump::trailer_block(sector)] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0x07,
+                                                    0x80, 0x69, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    k4.blocks[200].fill(0x20);
+    const std::string mfd = dir / "card.mfd";
+    ASSERT_TRUE(vrdump::save_file(mfd, k4));
+    EXPECT_EQ(control.execute("card load " + mfd).text, "ok mifare_s70 uid=B1B2B3B4 atqa=0002 sak=18 state=idle");
+    ASSERT_EQ(command(0x0207, {0x60, 200, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF})->status, 0);
+    EXPECT_EQ(command(0x0208, {200})->data, Bytes(16, 0x20));
+    EXPECT_EQ(sim->field().card()->image().size(), 4096u);
+
+    for (const std::string& bad : {std::string("card load"), "card load " + (dir / "missing.mfd").string(),
+                                  "card load " + (dir / "card.txt").string()}) {
+        SCOPED_TRACE(bad);
+        EXPECT_EQ(control.execute(bad).text.rfind("error: ", 0), 0u);
+    }
+    EXPECT_EQ(sim->field().card()->name(), "mifare_s70") << "a failed load leaves the field as it was";
+    std::filesystem::remove_all(dir);
 }

@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "dumpfile.h"
 #include "host_link.h"
 
 extern char** environ;
@@ -208,10 +209,29 @@ TEST(SimProgram, CardFromTheCommandLineAndTheControlChannel) {
     EXPECT_EQ(p.wait(), 0);
 }
 
+TEST(SimProgram, CardFromADumpFile) {
+    char dir_template[] = "/tmp/vrsim-prog-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir_template), nullptr);
+    const std::string file = std::string(dir_template) + "/card.eml";
+    vrdump::CardImage image = vrdump::CardImage::empty(vrdump::Kind::classic_1k);
+    for (auto& r : image.readable) r = 1;
+    image.blocks[0] = {0x51, 0x52, 0x53, 0x54, 0x51 ^ 0x52 ^ 0x53 ^ 0x54, 0x08, 0x04, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(vrdump::save_file(file, image));
+    SimProcess p;
+    ASSERT_TRUE(p.start({"--card-file", file}));
+    const auto path = p.line();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(p.ask("card show"), "ok mifare_s50 uid=51525354 atqa=0004 sak=08 state=idle");
+    EXPECT_EQ(p.ask("quit"), "ok");
+    EXPECT_EQ(p.wait(), 0);
+    std::filesystem::remove_all(dir_template);
+}
+
 TEST(SimProgram, RefusesBadOptions) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--protocol", "4"}, {"--family", "3"}, {"--fault", "explode"},
-          {"--baud"}, {"--bogus"}, {"--card", "mifare_s99"}, {"--card", "mifare_s50:1122"}}) {
+          {"--baud"}, {"--bogus"}, {"--card", "mifare_s99"}, {"--card", "mifare_s50:1122"},
+          {"--card-file", "/nonexistent/card.mfd"}}) {
         SimProcess p;
         ASSERT_TRUE(p.start(args));
         EXPECT_EQ(p.wait(), 2) << args[0];
