@@ -19,6 +19,7 @@
 #include "scripted_device.h"
 #include "suart.h"
 #include "tessil.h"
+#include "virt_com.h"
 
 namespace {
 
@@ -302,6 +303,55 @@ TEST(RawPassThrough, LengthLimits) {
     len = 1;
     EXPECT_EQ(audio_raw_cmd(cmd, &len), -1);
     EXPECT_EQ(errno, -24);
+}
+
+}  // namespace
+
+namespace {
+
+// Search modes of picc_open over scripted reader replies: a card that
+// answers only a wake-up (halted) and no card at all.
+class OpenModes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        picc_regapi(VR_FAMILY_FIRST);
+        dev = &ScriptedDevice::install(3, 50);
+    }
+    // Replies up to the card's request: antenna off, antenna on, protocol.
+    void feed_until_request() {
+        dev->feed(p3_reply({0x00}));
+        dev->feed(p3_reply({0x00}));
+        dev->feed(p3_reply({0x00}));
+    }
+    picc *open(uint8_t mode) {
+        virt_com_setstat(VIRT_COM_OPEN);
+        return picc_open("mifare_s70", "uart", 0, mode, nullptr, "/unused");
+    }
+    ScriptedDevice *dev = nullptr;
+};
+
+TEST_F(OpenModes, IdleOnlyReportsAHaltedCard) {
+    feed_until_request();
+    dev->feed(p3_reply({0x14}));        // no idle card answers the request
+    dev->feed(p3_reply({0x00}));        // protocol
+    dev->feed(p3_reply({0x00, 0x02, 0x00}));  // a halted card answers the wake-up
+    errno = 0;
+    EXPECT_EQ(open(PICC_SEARCH_IDLE_ONLY), nullptr);
+    EXPECT_EQ(errno, -51);
+    EXPECT_EQ(piccs_list_len(&tessil.piccs), 0);
+}
+
+TEST_F(OpenModes, WakeModeWakesAHaltedCard) {
+    feed_until_request();
+    dev->feed(p3_reply({0x14}));
+    dev->feed(p3_reply({0x00}));                          // protocol
+    dev->feed(p3_reply({0x00, 0x02, 0x00}));              // wake-up
+    dev->feed(p3_reply({0x00, 0x01, 0x02, 0x03, 0x04}));  // anticollision
+    dev->feed(p3_reply({0x00}));                          // select
+    picc *p = open(PICC_SEARCH_WAKE);
+    ASSERT_NE(p, nullptr) << errno;
+    EXPECT_EQ(picc_uidlen(p), 4);
+    EXPECT_EQ(picc_status(p), PICC_STATUS_ACTIVE);
 }
 
 }  // namespace
