@@ -33,7 +33,7 @@ protected:
 
     // Opens a card record of the given type over the open link.
     picc *open(const char *type, uint8_t mode = PICC_SEARCH_PLAIN) {
-        return picc_open(type, "uart", 0, mode, nullptr, sim->path().c_str());
+        return picc_open(type, "uart", 0, mode, sim->path().c_str());
     }
     std::vector<vrsim::Request> requests_since_clear() const { return sim->requests(); }
     // The command codes sent since the last clear, with their first byte.
