@@ -5,7 +5,7 @@ BUILD_ASAN ?= build-asan
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all setup build build-asan demo test test-normal test-asan bench clean
+.PHONY: all setup build build-asan demo test test-normal test-asan bench soak clean
 
 all: build
 
@@ -40,6 +40,11 @@ test-asan: build-asan
 
 bench: build
 	@sh scripts/bench.sh $(BUILD)
+
+# Thousands of card operations under random link faults.
+SOAK_OPS ?= 5000
+soak: build
+	$(BUILD)/tests/vantel-rfid-soak --ops $(SOAK_OPS) --fault-percent 10 --seed $$(date +%s) 2> soak.log
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN)
