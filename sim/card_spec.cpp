@@ -1,5 +1,7 @@
 #include "card_spec.h"
 
+#include "dumpfile.h"
+
 #include <charconv>
 #include <cstdio>
 
@@ -59,16 +61,7 @@ std::optional<Bytes> parse_hex(std::string_view text) {
     return out;
 }
 
-std::string hex_text(ByteView bytes) {
-    static constexpr char kDigits[] = "0123456789ABCDEF";
-    std::string s;
-    s.reserve(bytes.size() * 2);
-    for (uint8_t b : bytes) {
-        s += kDigits[b >> 4];
-        s += kDigits[b & 0x0F];
-    }
-    return s;
-}
+std::string hex_text(ByteView bytes) { return vrdump::hex(bytes); }
 
 std::shared_ptr<Card> make_card_from_words(const std::vector<std::string_view>& words, std::string* error) {
     if (words.empty()) return fail(error, "no card type (one of: " + Card::kind_names() + ")");
