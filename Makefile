@@ -12,7 +12,7 @@ JOBS       ?= $(shell nproc)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
 .PHONY: all setup build build-asan build-tsan build-fuzz demo test test-normal \
-        test-asan test-tsan test-fuzz fuzz bench clean
+        test-asan test-tsan test-fuzz fuzz bench soak clean
 
 all: build
 
@@ -76,6 +76,11 @@ fuzz: build-fuzz
 
 bench: build
 	@sh scripts/bench.sh $(BUILD)
+
+# Thousands of card operations under random link faults.
+SOAK_OPS ?= 5000
+soak: build
+	$(BUILD)/tests/vantel-rfid-soak --ops $(SOAK_OPS) --fault-percent 10 --seed $$(date +%s) 2> soak.log
 
 clean:
 	rm -rf $(BUILD) $(BUILD_ASAN) $(BUILD_TSAN) $(BUILD_FUZZ)

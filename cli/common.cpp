@@ -1,5 +1,6 @@
 #include <cerrno>
 #include <cstdio>
+#include <poll.h>
 #include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -17,6 +18,12 @@ namespace cli {
 namespace {
 
 pid_t g_sim_pid = -1;
+// The simulator ends at the end of its standard input, so the tool holds the
+// write end of that pipe until it closes the reader.
+int g_sim_control = -1;
+std::string g_reader_path;
+
+constexpr int kSimReplyTimeoutMs = 5000;
 
 std::string sibling_program(const char *name) {
     char self[PATH_MAX] = {};
@@ -26,35 +33,73 @@ std::string sibling_program(const char *name) {
     return dir + name;
 }
 
-// Starts the simulator program and reads the pseudo-terminal path it
-// prints on its first line.
-std::string start_simulator(const Options &opt) {
-    int out[2];
-    if (pipe(out) != 0) return {};
-    const std::string program = sibling_program("vantel-rfid-sim");
-    pid_t pid = fork();
-    if (pid < 0) return {};
-    if (pid == 0) {
-        dup2(out[1], STDOUT_FILENO);
-        close(out[0]);
-        close(out[1]);
-        // The simulator reads control commands from its standard input; the
-        // tool keeps it running on its own, so that input is switched off.
-        std::vector<std::string> args{program, "--no-control", "--family", std::to_string(opt.family)};
-        args.insert(args.end(), opt.sim_args.begin(), opt.sim_args.end());
-        std::vector<char *> argv;
-        for (auto &a : args) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        execv(program.c_str(), argv.data());
-        _exit(127);
+// One line from the simulator's output; false on its end or a time-out.
+bool read_line(int fd, std::string &line) {
+    line.clear();
+    char c;
+    for (;;) {
+        pollfd p{fd, POLLIN, 0};
+        if (poll(&p, 1, kSimReplyTimeoutMs) <= 0) return false;
+        if (read(fd, &c, 1) != 1) return false;
+        if (c == '\n') return true;
+        line.push_back(c);
     }
+}
+
+void exec_simulator(const Options &opt, int in[2], int out[2]) {
+    dup2(in[0], STDIN_FILENO);
+    dup2(out[1], STDOUT_FILENO);
+    for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
+    const std::string program = sibling_program("vantel-rfid-sim");
+    std::vector<std::string> args{program, "--family", std::to_string(opt.family)};
+    args.insert(args.end(), opt.sim_args.begin(), opt.sim_args.end());
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    execv(program.c_str(), argv.data());
+    _exit(127);
+}
+
+// Sends each control line and checks its answer ("ok ..." or "error: ...").
+bool send_sim_control(const Options &opt, int replies) {
+    for (const std::string &line : opt.sim_control) {
+        const std::string text = line + "\n";
+        std::string answer;
+        if (write(g_sim_control, text.data(), text.size()) != static_cast<ssize_t>(text.size()) ||
+            !read_line(replies, answer)) {
+            std::fprintf(stderr, "simulator control \"%s\": no answer\n", line.c_str());
+            return false;
+        }
+        if (answer.rfind("error", 0) == 0) {
+            std::fprintf(stderr, "simulator control \"%s\": %s\n", line.c_str(), answer.c_str());
+            return false;
+        }
+    }
+    return true;
+}
+
+// Starts the simulator program, reads the pseudo-terminal path it prints on
+// its first line and sends it the control lines of the options.
+std::string start_simulator(const Options &opt) {
+    // A simulator that ends early must not end the tool through SIGPIPE.
+    signal(SIGPIPE, SIG_IGN);
+    int in[2], out[2];
+    if (pipe(in) != 0) return {};
+    if (pipe(out) != 0) {
+        close(in[0]);
+        close(in[1]);
+        return {};
+    }
+    pid_t pid = fork();
+    if (pid == 0) exec_simulator(opt, in, out);
+    close(in[0]);
     close(out[1]);
     g_sim_pid = pid;
-    std::string line;
-    char c;
-    while (read(out[0], &c, 1) == 1 && c != '\n') line.push_back(c);
+    g_sim_control = in[1];
+    std::string path;
+    const bool ok = pid > 0 && read_line(out[0], path) && send_sim_control(opt, out[0]);
     close(out[0]);
-    return line;
+    return ok ? path : std::string();
 }
 
 }  // namespace
@@ -95,9 +140,14 @@ std::string to_hex(const uint8_t *bytes, std::size_t n, const char *sep) {
     return s;
 }
 
-int report_error(const char *what, int code) {
+std::string error_text(int code) {
     errno = code;
-    std::fprintf(stderr, "%s failed: error %d: %s / %s\n", what, code, sys_strerror(), sys_strerror_ch(code));
+    const std::string english = sys_strerror();
+    return "error " + std::to_string(code) + ": " + english + " / " + sys_strerror_ch(code);
+}
+
+int report_error(const char *what, int code) {
+    std::fprintf(stderr, "%s failed: %s\n", what, error_text(code).c_str());
     return 1;
 }
 
@@ -122,11 +172,18 @@ bool open_reader(const Options &opt) {
         report_error("open", errno);
         return false;
     }
+    g_reader_path = path;
     return true;
 }
 
+const std::string &reader_path() { return g_reader_path; }
+
 void close_reader() {
     virt_com_close();
+    if (g_sim_control >= 0) {
+        close(g_sim_control);
+        g_sim_control = -1;
+    }
     if (g_sim_pid > 0) {
         kill(g_sim_pid, SIGTERM);
         waitpid(g_sim_pid, nullptr, 0);

@@ -19,6 +19,9 @@ struct Command {
 constexpr Command kCommands[] = {
     {"reader", cli::cmd_reader, true, "reader info | beep [ON OFF] | led [A B] | antenna on|off"},
     {"raw", cli::cmd_raw, true, "raw HEX             send one reader command, print the reply"},
+    {"card", cli::cmd_card, true, "card                detect the type A card in the field: type, UID, ATQA, SAK"},
+    {"mifare", cli::cmd_mifare, false,
+     "mifare read|write|dump|restore|value|keys|access|convert ...   (mifare help)"},
     {"tlv", [](const cli::Options &, int argc, char **argv) { return cli_cmd_tlv(argc, argv); }, false,
      "tlv HEX             print BER-TLV data as an element tree"},
     {"ir", [](const cli::Options &, int argc, char **argv) { return cli_cmd_ir(argc, argv); }, false,
@@ -27,7 +30,8 @@ constexpr Command kCommands[] = {
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: vantel-rfid [--device PATH | --sim [--sim-arg ARG]...] [--family 1|2] COMMAND ...\n");
+                 "usage: vantel-rfid [--device PATH | --sim [--sim-arg ARG]... [--sim-control LINE]...]\n"
+                 "                   [--family 1|2] COMMAND ...\n");
     for (const Command &c : kCommands) std::fprintf(stderr, "  %s\n", c.help);
 }
 
@@ -44,6 +48,8 @@ int main(int argc, char **argv) {
             opt.sim = true;
         } else if (a == "--sim-arg" && i + 1 < argc) {
             opt.sim_args.push_back(argv[++i]);
+        } else if (a == "--sim-control" && i + 1 < argc) {
+            opt.sim_control.push_back(argv[++i]);
         } else if (a == "--family" && i + 1 < argc) {
             opt.family = std::atoi(argv[++i]);
         } else if (a == "--help" || a == "-h") {

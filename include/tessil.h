@@ -46,6 +46,12 @@ typedef struct uart_attrib {
     uint8_t parity;    /* default 3 */
     uint8_t flow;      /* 1 software, 2 hardware, 3 none (default) */
     struct termios tio; /* the device's terminal settings */
+    /* Bytes read ahead from the device and not yet handed out; a flush of
+     * the input drops them with the kernel's queue. */
+    uint8_t rx[256];
+    uint16_t rx_start;
+    uint16_t rx_end;
+    uint8_t rx_trickle;  /* the last read found only a few bytes waiting */
 } uart_attrib;
 
 /* USB driver attributes. */

@@ -1,29 +1,64 @@
 #!/bin/sh
 # The main job against the simulated reader: starts the simulator on a
-# pseudo-terminal, then drives it with the command-line tool.
+# pseudo-terminal, then drives it with the command-line tool: the reader's
+# own commands, then a MIFARE Classic card placed in its field.
 set -eu
 BUILD=${1:-build}
 BIN="$BUILD/bin"
 WORK=$(mktemp -d)
-trap 'kill "$SIM_PID" 2>/dev/null || true; wait "$SIM_PID" 2>/dev/null || true; rm -rf "$WORK"' EXIT INT TERM
+SIM_PID=
+trap 'exec 3>&- 2>/dev/null || true; [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT INT TERM
 
-mkfifo "$WORK/sim.out"
-"$BIN/vantel-rfid-sim" --no-control --link "$WORK/reader" < /dev/null > "$WORK/sim.out" 2> "$WORK/sim.log" &
+# The simulator reads control commands on its standard input and ends at
+# its end: a fifo held open on descriptor 3 keeps it running.
+mkfifo "$WORK/sim.in" "$WORK/sim.out"
+"$BIN/vantel-rfid-sim" --link "$WORK/reader" < "$WORK/sim.in" > "$WORK/sim.out" 2> "$WORK/sim.log" &
 SIM_PID=$!
-read -r PTY < "$WORK/sim.out"
-echo "simulated reader on $PTY (link $WORK/reader)"
-# Keep draining the simulator's output so it never blocks.
-cat "$WORK/sim.out" > /dev/null &
+exec 3> "$WORK/sim.in"
+# The first line is the device path; the rest (control answers) is kept.
+{
+    read -r PTY
+    echo "$PTY" > "$WORK/sim.path"
+    cat > "$WORK/sim.answers"
+} < "$WORK/sim.out" &
+while [ ! -s "$WORK/sim.path" ]; do sleep 0.05; done
+echo "simulated reader on $(cat "$WORK/sim.path") (link $WORK/reader)"
 
+# Sends one control line and prints its answer (waits up to 2 s).
+control() {
+    before=$(wc -l < "$WORK/sim.answers" 2>/dev/null || echo 0)
+    echo "$*" >&3
+    tries=0
+    while [ "$(wc -l < "$WORK/sim.answers" 2>/dev/null || echo 0)" -le "$before" ] && [ $tries -lt 40 ]; do
+        sleep 0.05
+        tries=$((tries + 1))
+    done
+    tail -n 1 "$WORK/sim.answers"
+}
+
+# Runs the tool; the library's log lines go to a file, the tool's own
+# complaints are shown.
 run() {
     echo
     echo "\$ vantel-rfid $*"
-    "$BIN/vantel-rfid" --device "$WORK/reader" "$@"
+    status=0
+    "$BIN/vantel-rfid" --device "$WORK/reader" "$@" 2> "$WORK/tool.err" || status=$?
+    grep -v '^JNI_LIBLOG' "$WORK/tool.err" >&2 || true
+    return $status
 }
 
 run reader info
 run reader beep
 run reader led 1 0
 run raw 0301
+
+echo
+echo "simulator: $(control card place mifare_s50 DEADBEEF)  (card place mifare_s50 DEADBEEF)"
+KEY=FFFFFFFFFFFF
+run card
+run mifare write 4 48656C6C6F2C2063617264210000FF7F --key $KEY
+run mifare read 4 --key $KEY
+run mifare dump "$WORK/card.json" --key $KEY
+run mifare convert "$WORK/card.json" "$WORK/card.mfd"
 echo
 echo "demo finished"

@@ -57,7 +57,8 @@ std::vector<std::string_view> split_blanks(std::string_view line) {
 
 Control::Control(Simulator& sim) : sim_(sim) {
     add("help", "help", [this](Simulator&, const Args&) { return ok(help()); });
-    add("fault", "fault drop|delay MS|crc|stale90|lateping|status BYTE|hangup [xN] [every N]; fault clear",
+    add("fault", "fault drop|delay MS|crc|stale90|lateping|status BYTE|hangup|enc_ragged|enc_overlong [xN] [every N]; "
+        "fault clear",
         fault);
     add("hangup", "hangup", [](Simulator& s, const Args&) {
         s.hangup();
@@ -70,6 +71,7 @@ Control::Control(Simulator& sim) : sim_(sim) {
     add("battery", "battery RAW", battery);
     add("path", "path", [](Simulator& s, const Args&) { return ok("ok " + s.path()); });
     add("quit", "quit", [](Simulator&, const Args&) { return ControlReply{true, true, "ok"}; });
+    install_card_control(*this);
 }
 
 void Control::add(const std::string& name, std::string usage, Command command) {

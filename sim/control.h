@@ -25,7 +25,7 @@ public:
     using Command = std::function<ControlReply(Simulator&, const Args&)>;
 
     // Installs the built-in commands: help, fault, hangup, reconnect,
-    // battery, path, quit.
+    // battery, path, quit, and the card commands.
     explicit Control(Simulator& sim);
 
     void add(const std::string& name, std::string usage, Command command);
@@ -43,5 +43,8 @@ private:
 };
 
 [[nodiscard]] std::vector<std::string_view> split_blanks(std::string_view line);
+
+// The card commands (control_cards.cpp): card place / remove / show / dump.
+void install_card_control(Control& control);
 
 }  // namespace vrsim

@@ -71,6 +71,10 @@ std::optional<FaultSpec> parse_fault_spec(std::string_view text, std::string* er
         spec.fault = Fault::with_status(static_cast<uint8_t>(*s));
     } else if (kind == "hangup") {
         spec.fault = Fault::hangup();
+    } else if (kind == "enc_ragged") {
+        spec.fault = Fault::enc_ragged();
+    } else if (kind == "enc_overlong") {
+        spec.fault = Fault::enc_overlong();
     } else {
         return fail(error, "unknown fault: " + std::string(kind));
     }
@@ -106,6 +110,8 @@ std::string describe(const Fault& f) {
         return s;
     }
     case Fault::Kind::hangup: return "hangup";
+    case Fault::Kind::enc_ragged: return "enc_ragged";
+    case Fault::Kind::enc_overlong: return "enc_overlong";
     }
     return "?";
 }

@@ -20,6 +20,11 @@ struct Fault {
         lateping,  // send a late ping answer (status 0, 11 22 33) first
         status,    // answer `status` instead of running the command
         hangup,    // close the link instead of answering
+        // Spoil an enciphered reply (head 0x42); other replies go out as
+        // they are:
+        enc_ragged,    // ciphertext one byte short of its blocks (one byte
+                       // over when there is none)
+        enc_overlong,  // plain length one more than the ciphertext holds
     };
     Kind kind = Kind::drop;
     unsigned delay_ms = 0;
@@ -32,6 +37,8 @@ struct Fault {
     static Fault lateping() { return {Kind::lateping}; }
     static Fault with_status(uint8_t s) { return {Kind::status, 0, s}; }
     static Fault hangup() { return {Kind::hangup}; }
+    static Fault enc_ragged() { return {Kind::enc_ragged}; }
+    static Fault enc_overlong() { return {Kind::enc_overlong}; }
 
     bool operator==(const Fault&) const = default;
 };
@@ -47,7 +54,7 @@ struct FaultSpec {
 };
 
 // Parses "KIND [ARG] [xN] [every N]": drop, delay MS, crc, stale90,
-// lateping, status BYTE, hangup; e.g. "drop x3", "delay 500",
+// lateping, status BYTE, hangup, enc_ragged, enc_overlong; e.g. "drop x3", "delay 500",
 // "status 0x0d", "crc every 10". Separators: blanks, ':' ',' '=' (so
 // "delay:500" works as one command-line word). Numbers in decimal or 0x
 // hexadecimal. Sets *error and returns nothing on a bad spec.

@@ -5,10 +5,13 @@ namespace vrsim {
 Firmware::Firmware(Family family) : family_(family) {
     state_.rng.seed(std::random_device{}());
     install_link_commands(table_);
-    if (family_ == Family::second)
+    if (family_ == Family::second) {
         install_second_family_commands(table_);
-    else
+    } else {
         install_reader_commands(table_);
+        install_card_commands(table_);
+        cipher_ = make_session_cipher();
+    }
 }
 
 uint8_t Firmware::unknown_command_status() const {
@@ -30,19 +33,26 @@ uint8_t Firmware::nothing_to_repeat_status() const {
 Reply Firmware::handle(const Request& request) {
     std::lock_guard hold(mutex_);
     Request plain = request;
+    bool seal = false;
+    // The key of this exchange: a 0x0F09 run below replaces the session
+    // key for the next one, while this reply still goes out under the key
+    // the host used for the request.
+    const Bytes key = state_.session_key;
     if (plain.encrypted) {
         // Enciphered requests need the link cipher; without it the reader
         // cannot read the command at all.
-        if (!cipher_ || !cipher_->open_request(state_, plain))
-            return Reply::error(status::cmd_type);
+        uint8_t refusal = status::cmd_type;
+        const auto opened = cipher_ ? cipher_->open_request(key, plain, refusal)
+                                    : LinkCipher::Opened::refused;
+        if (opened == LinkCipher::Opened::refused) return Reply::error(refusal);
+        seal = opened == LinkCipher::Opened::deciphered;
         plain.encrypted = false;
     }
     const Handler* handler = table_.find(plain.cmd);
     if (handler == nullptr) return Reply::error(unknown_command_status());
     Reply reply = (*handler)(state_, plain);
-    if (request.encrypted && cipher_ && reply.status == status::ok &&
-        !reply.repeat_previous && !reply.silent)
-        cipher_->seal_reply(state_, reply);
+    if (seal && reply.status == status::ok && !reply.repeat_previous && !reply.silent)
+        cipher_->seal_reply(key, reply);
     return reply;
 }
 
@@ -59,6 +69,11 @@ void Firmware::seed_random(uint64_t seed) {
 Bytes Firmware::last_random() const {
     std::lock_guard hold(mutex_);
     return state_.last_random;
+}
+
+Bytes Firmware::session_key() const {
+    std::lock_guard hold(mutex_);
+    return state_.session_key;
 }
 
 void Firmware::add_command(uint16_t code, Handler handler) {

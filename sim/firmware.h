@@ -3,9 +3,9 @@
 // (Simulator) hands it decoded requests and frames its replies.
 //
 // Commands are registered per family by installer functions, one per area
-// (reader commands here; card commands and the virtual cards in the field
-// are added by their own installers later), so a new command is one entry
-// in the table, not a change to the dispatch.
+// (reader commands, the card commands that talk to the virtual cards in the
+// field), so a new command is one entry in the table, not a change to the
+// dispatch.
 #pragma once
 
 #include <array>
@@ -19,6 +19,7 @@
 #include <string>
 #include <utility>
 
+#include "field.h"
 #include "wire.h"
 
 namespace vrsim {
@@ -64,12 +65,16 @@ struct Settings {
     std::map<std::pair<uint8_t, uint8_t>, Bytes> keys;
 };
 
-// What the command handlers work on. Card commands find the field and the
-// virtual cards here once they exist.
+// What the command handlers work on.
 struct FirmwareState {
     Settings settings;
     std::mt19937_64 rng;
-    Bytes last_random;  // the latest 0x0F09 answer (the link key source)
+    Bytes last_random;  // the latest 0x0F09 answer
+    // The link cipher's session key: the latest 8-byte 0x0F09 answer
+    // (the host makes its key from the same answer). Empty until then.
+    Bytes session_key;
+    // The cards in the reader's field (thread-safe on its own).
+    Field field;
 };
 
 using Handler = std::function<Reply(FirmwareState&, const Request&)>;
@@ -91,6 +96,10 @@ private:
 // Installers, one per command area.
 void install_reader_commands(CommandTable& table);         // first family
 void install_second_family_commands(CommandTable& table);  // second family
+// Type A card commands of the first family: request, anticollision,
+// select, halt, the one-shot activations 0x0212 / 0x0213 and the MIFARE
+// Classic commands (fw_cards.cpp).
+void install_card_commands(CommandTable& table);
 // Echo 0x0F02 and repeat 0x0216: the link's own commands, in both families.
 void install_link_commands(CommandTable& table);
 
@@ -125,19 +134,31 @@ public:
     }
     void seed_random(uint64_t seed);
     [[nodiscard]] Bytes last_random() const;
+    [[nodiscard]] Bytes session_key() const;
+
+    // The reader's field; place and remove cards here.
+    [[nodiscard]] Field& field() { return state_.field; }
 
     // Adds or replaces a command (later command areas, tests).
     void add_command(uint16_t code, Handler handler);
     [[nodiscard]] bool has_command(uint16_t code) const;
 
-    // Link encryption hook. Until a cipher is installed, an enciphered
-    // request (head 0x42) is refused with status 0x8F (invalid command).
+    // Link encryption. A request that came with head 0x42 is offered to the
+    // cipher with the session key in force when it arrived; the reply to a
+    // request it deciphered is enciphered with that same key (a 0x0F09 in
+    // between changes the key for the next exchange only). The first
+    // family installs the session cipher (link_cipher.cpp); without a
+    // cipher an enciphered request is refused with status 0x8F.
     struct LinkCipher {
+        enum class Opened {
+            plain,       // not an enciphered body (the ping): run as it is
+            deciphered,  // request.data now holds the plain data
+            refused,     // cannot be read: status `status`
+        };
         virtual ~LinkCipher() = default;
-        // Deciphers request.data in place; false when it cannot.
-        virtual bool open_request(const FirmwareState& state, Request& request) = 0;
+        virtual Opened open_request(ByteView session_key, Request& request, uint8_t& status) = 0;
         // Enciphers a successful reply's data and marks it encrypted.
-        virtual void seal_reply(const FirmwareState& state, Reply& reply) = 0;
+        virtual void seal_reply(ByteView session_key, Reply& reply) = 0;
     };
     void set_link_cipher(std::shared_ptr<LinkCipher> cipher);
 
@@ -148,5 +169,11 @@ private:
     CommandTable table_;
     std::shared_ptr<LinkCipher> cipher_;
 };
+
+// The reader's link cipher: requests `cmd lo, cmd hi, plain length hi, lo,
+// 8k bytes of ciphertext` (k at least 1) deciphered with com_alg_dec under
+// the link key made from the session key; replies `plain length hi, lo,
+// ciphertext` (status in front) enciphered with com_alg_enc.
+[[nodiscard]] std::shared_ptr<Firmware::LinkCipher> make_session_cipher();
 
 }  // namespace vrsim

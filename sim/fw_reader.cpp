@@ -75,6 +75,8 @@ Reply antenna(FirmwareState& st, const Request& rq) {
     if (rq.data.size() != 1) return wrong_length();
     if (rq.data[0] > 1) return bad_argument();
     st.settings.antenna_on = rq.data[0] == 1;
+    // Without the field the card loses power; it comes back idle.
+    if (!st.settings.antenna_on) st.field.power_off();
     return Reply::ok();
 }
 
@@ -120,12 +122,16 @@ Reply poweroff_delay(FirmwareState& st, const Request& rq) {
     return Reply::ok();
 }
 
-// 0x0F09: n random bytes from the reader's generator.
+// 0x0F09: n random bytes from the reader's generator. Eight of them are
+// what the host asks for when it switches link encryption on: they become
+// the session key of the link cipher.
 Reply random_bytes(FirmwareState& st, const Request& rq) {
+    constexpr size_t kSessionKeySize = 8;
     if (rq.data.size() != 1) return wrong_length();
     Bytes out(rq.data[0]);
     for (auto& b : out) b = static_cast<uint8_t>(st.rng());
     st.last_random = out;
+    if (out.size() == kSessionKeySize) st.session_key = out;
     return Reply::ok(std::move(out));
 }
 

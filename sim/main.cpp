@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "card_file.h"
+#include "card_spec.h"
 #include "control.h"
 #include "simulator.h"
 
@@ -19,7 +21,8 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vantel-rfid-sim [--family 1|2] [--protocol 1|2|3|6] [--baud N] [--link PATH]\n"
-    "                       [--fault SPEC]... [--seed N] [--no-control]\n";
+    "                       [--fault SPEC]... [--seed N] [--no-control]\n"
+    "                       [--card TYPE[:UID] | --card-file FILE]\n";
 
 bool parse_unsigned(const char* text, unsigned long long& out) {
     std::string_view s(text);
@@ -38,6 +41,7 @@ struct Args {
     bool has_seed = false;
     unsigned long long seed = 0;
     bool control = true;
+    std::shared_ptr<vrsim::Card> card;  // in the field from the start
 };
 
 bool parse_args(int argc, char** argv, Args& a) {
@@ -54,6 +58,23 @@ bool parse_args(int argc, char** argv, Args& a) {
             const char* v = value();
             if (!v) return false;
             a.options.link = v;
+        } else if (opt == "--card") {
+            const char* v = value();
+            std::string why = "missing";
+            a.card = v ? vrsim::make_card_from_option(v, &why) : nullptr;
+            if (!a.card) {
+                std::fprintf(stderr, "vantel-rfid-sim: bad card: %s\n", why.c_str());
+                return false;
+            }
+        } else if (opt == "--card-file") {
+            const char* v = value();
+            if (!v) return false;
+            const vrsim::LoadedCard loaded = vrsim::load_card_file(v);
+            if (!loaded.card) {
+                std::fprintf(stderr, "vantel-rfid-sim: bad card file: %s\n", loaded.error.c_str());
+                return false;
+            }
+            a.card = loaded.card;
         } else if (opt == "--fault") {
             const char* v = value();
             std::string why;
@@ -120,6 +141,7 @@ int main(int argc, char** argv) {
     vrsim::Simulator sim(args.options);
     if (args.has_seed) sim.firmware().seed_random(args.seed);
     for (const auto& f : args.faults) sim.apply(f);
+    if (args.card) sim.field().place(args.card);
     if (!sim.start()) {
         std::fprintf(stderr, "vantel-rfid-sim: cannot start: %s\n", std::strerror(errno));
         return 1;

@@ -30,6 +30,22 @@ int poll_until(pollfd* fds, nfds_t n, Clock::time_point deadline) {
     return ::ppoll(fds, n, &ts, nullptr);
 }
 
+// The enciphered-reply faults: reply data is plain length (high, low) and
+// the ciphertext.
+void spoil_enciphered(Bytes& data, Fault::Kind kind) {
+    if (data.size() < 2) return;
+    if (kind == Fault::Kind::enc_ragged) {
+        if (data.size() > 2)
+            data.pop_back();
+        else
+            data.push_back(0x00);
+    } else if (kind == Fault::Kind::enc_overlong) {
+        const size_t claimed = data.size() - 2 + 1;
+        data[0] = static_cast<uint8_t>(claimed >> 8);
+        data[1] = static_cast<uint8_t>(claimed & 0xFF);
+    }
+}
+
 void drain(int fd) {
     uint8_t buf[64];
     while (::read(fd, buf, sizeof buf) > 0) {
@@ -407,7 +423,9 @@ bool Simulator::respond(const Request& request, const Reply& reply, std::optiona
                     : encode_reply_frame(protocol_, firmware_.nothing_to_repeat_status(), {},
                                          request.cmd);
     } else {
-        frame = encode_reply_frame(protocol_, reply.status, reply.data, request.cmd, reply.encrypted);
+        Bytes data = reply.data;
+        if (fault && reply.encrypted) spoil_enciphered(data, fault->kind);
+        frame = encode_reply_frame(protocol_, reply.status, data, request.cmd, reply.encrypted);
         previous_reply_ = frame;
     }
 
@@ -432,6 +450,8 @@ bool Simulator::respond(const Request& request, const Reply& reply, std::optiona
         }
         case Fault::Kind::status:
         case Fault::Kind::hangup:
+        case Fault::Kind::enc_ragged:
+        case Fault::Kind::enc_overlong:
             break;
         }
     }

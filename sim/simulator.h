@@ -57,6 +57,8 @@ public:
     [[nodiscard]] int protocol() const { return protocol_; }
     [[nodiscard]] const Options& options() const { return options_; }
     [[nodiscard]] Firmware& firmware() { return firmware_; }
+    // The reader's field: sim->field().place(vrsim::Card::classic_1k(uid)).
+    [[nodiscard]] Field& field() { return firmware_.field(); }
 
     // ---- observation (thread-safe)
     // Host frames exactly as received (bad-checksum ones included).

@@ -17,7 +17,9 @@
 #include "pboc.h"
 #include "picc.h"
 #include "scripted_device.h"
+#include "suart.h"
 #include "tessil.h"
+#include "virt_com.h"
 
 namespace {
 
@@ -178,7 +180,7 @@ TEST_F(Ctrl, ReaderCodesAndTheirBodies) {
 }
 
 TEST_F(Ctrl, CodesOutsideTheTableOrThisBuild) {
-    for (int code : std::initializer_list<int>{81, 200, 14, 26, 35, 49, 78, PICC_CTRL_USB_VENDOR, PICC_CTRL_AUDIO_SETTINGS,
+    for (int code : std::initializer_list<int>{81, 200, 14, 26, 35, 49, 78, PICC_CTRL_USB_VENDOR, PICC_CTRL_AUDIO_HANDSHAKE,
                      PICC_CTRL_PURCHASE_INIT})
         EXPECT_EQ(picc_ctrl(nullptr, code, 0, 0), -22) << code;
     // Driver codes: no record -> -47 / -24, a record whose driver has no
@@ -250,6 +252,29 @@ TEST_F(Ctrl, DriverFailureMarksTheCardAndReportsTheCode) {
     free(record.protocol_name);
 }
 
+TEST_F(Ctrl, AudioSettingsAndUplinkInfo) {
+    suart_init(0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 3, 0), 2) << "default uplink algorithm";
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 1, 1), 1);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 3, 0), 1);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 2, 0), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 4, 0), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 5, 0), 4) << "uplink short width";
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 6, 0), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 7, 16), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 8, 1234), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 9, 0), 1234);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 8, -9), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 9, 0), -1) << "results are clamped at -1";
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 42, 0), 0);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_AUDIO_SETTINGS, 0, 0), -1);
+    int words[2] = {};
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_UPLINK_INFO, words), 0);
+    EXPECT_EQ(words[0], 1);
+    EXPECT_EQ(words[1], 5512);
+    EXPECT_EQ(picc_ctrl(nullptr, PICC_CTRL_UPLINK_INFO, nullptr), -24);
+}
+
 TEST(HexText, DecodeAndEncode) {
     unsigned char out[4] = {};
     EXPECT_EQ(pboc_str2data("0A1b", out, 2), 0);
@@ -278,6 +303,55 @@ TEST(RawPassThrough, LengthLimits) {
     len = 1;
     EXPECT_EQ(audio_raw_cmd(cmd, &len), -1);
     EXPECT_EQ(errno, -24);
+}
+
+}  // namespace
+
+namespace {
+
+// Search modes of picc_open over scripted reader replies: a card that
+// answers only a wake-up (halted) and no card at all.
+class OpenModes : public ::testing::Test {
+protected:
+    void SetUp() override {
+        picc_regapi(VR_FAMILY_FIRST);
+        dev = &ScriptedDevice::install(3, 50);
+    }
+    // Replies up to the card's request: antenna off, antenna on, protocol.
+    void feed_until_request() {
+        dev->feed(p3_reply({0x00}));
+        dev->feed(p3_reply({0x00}));
+        dev->feed(p3_reply({0x00}));
+    }
+    picc *open(uint8_t mode) {
+        virt_com_setstat(VIRT_COM_OPEN);
+        return picc_open("mifare_s70", "uart", 0, mode, nullptr, "/unused");
+    }
+    ScriptedDevice *dev = nullptr;
+};
+
+TEST_F(OpenModes, IdleOnlyReportsAHaltedCard) {
+    feed_until_request();
+    dev->feed(p3_reply({0x14}));        // no idle card answers the request
+    dev->feed(p3_reply({0x00}));        // protocol
+    dev->feed(p3_reply({0x00, 0x02, 0x00}));  // a halted card answers the wake-up
+    errno = 0;
+    EXPECT_EQ(open(PICC_SEARCH_IDLE_ONLY), nullptr);
+    EXPECT_EQ(errno, -51);
+    EXPECT_EQ(piccs_list_len(&tessil.piccs), 0);
+}
+
+TEST_F(OpenModes, WakeModeWakesAHaltedCard) {
+    feed_until_request();
+    dev->feed(p3_reply({0x14}));
+    dev->feed(p3_reply({0x00}));                          // protocol
+    dev->feed(p3_reply({0x00, 0x02, 0x00}));              // wake-up
+    dev->feed(p3_reply({0x00, 0x01, 0x02, 0x03, 0x04}));  // anticollision
+    dev->feed(p3_reply({0x00}));                          // select
+    picc *p = open(PICC_SEARCH_WAKE);
+    ASSERT_NE(p, nullptr) << errno;
+    EXPECT_EQ(picc_uidlen(p), 4);
+    EXPECT_EQ(picc_status(p), PICC_STATUS_ACTIVE);
 }
 
 }  // namespace

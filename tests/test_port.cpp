@@ -49,7 +49,7 @@ TEST_F(PortTest, OpensByNameIgnoringCaseAndOnlyOnce) {
 }
 
 TEST_F(PortTest, UnknownTypesAndMissingDevicesFailToOpen) {
-    for (const char *type : {"dc_usb", "serial", ""}) {
+    for (const char *type : {"dc_usb", "serial", "", "sound"}) {
         errno = 0;
         EXPECT_EQ(virt_com_open(type, 0, nullptr, pty.path().c_str()), -1) << type;
         EXPECT_EQ(errno, -10);

@@ -195,12 +195,12 @@ TEST(SimFirmware, SecondFamily) {
 // Later command areas plug in through the table.
 TEST(SimFirmware, CommandsCanBeAdded) {
     Firmware fw;
-    EXPECT_FALSE(fw.has_command(0x0212));
-    fw.add_command(0x0212, [](vrsim::FirmwareState& st, const Request&) {
+    EXPECT_FALSE(fw.has_command(0x0777));
+    fw.add_command(0x0777, [](vrsim::FirmwareState& st, const Request&) {
         return st.settings.antenna_on ? Reply::ok({0xDE, 0xAD, 0xBE, 0xEF}) : Reply::error(0x0D);
     });
-    EXPECT_TRUE(fw.has_command(0x0212));
-    EXPECT_EQ(run(fw, 0x0212).data, (Bytes{0xDE, 0xAD, 0xBE, 0xEF}));
+    EXPECT_TRUE(fw.has_command(0x0777));
+    EXPECT_EQ(run(fw, 0x0777).data, (Bytes{0xDE, 0xAD, 0xBE, 0xEF}));
     run(fw, 0x010C, {0x00});
-    EXPECT_EQ(run(fw, 0x0212).status, 0x0D);
+    EXPECT_EQ(run(fw, 0x0777).status, 0x0D);
 }

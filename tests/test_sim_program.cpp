@@ -11,6 +11,7 @@
 #include <chrono>
 #include <filesystem>
 
+#include "dumpfile.h"
 #include "host_link.h"
 
 extern char** environ;
@@ -182,10 +183,55 @@ TEST(SimProgram, FaultsAndLinkFromTheCommandLine) {
     std::filesystem::remove_all(dir_template);
 }
 
+// A card in the field from the start, then placed and removed through the
+// control channel.
+TEST(SimProgram, CardFromTheCommandLineAndTheControlChannel) {
+    SimProcess p;
+    ASSERT_TRUE(p.start({"--card", "mifare_s70:A1B2C3D4"}));
+    const auto path = p.line();
+    ASSERT_TRUE(path);
+    vrsim::HostLink host;
+    ASSERT_TRUE(host.open(*path));
+    auto r = host.command(3, 0x0213, Bytes{0x52}, 2s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data, (Bytes{7, 0x02, 0x00, 0xA1, 0xB2, 0xC3, 0xD4, 0x18}));
+    EXPECT_EQ(p.ask("card show"), "ok mifare_s70 uid=A1B2C3D4 atqa=0002 sak=18 state=active");
+    EXPECT_EQ(p.ask("card place mifare_ul 04010203040506"),
+              "ok mifare_ul uid=04010203040506 atqa=0044 sak=00 state=idle");
+    r = host.command(3, 0x0213, Bytes{0x52}, 2s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data, (Bytes{10, 0x44, 0x00, 0x04, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x00}));
+    EXPECT_EQ(p.ask("card remove"), "ok");
+    r = host.command(3, 0x0213, Bytes{0x52}, 2s);
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->status, 0x0D);
+    EXPECT_EQ(p.ask("quit"), "ok");
+    EXPECT_EQ(p.wait(), 0);
+}
+
+TEST(SimProgram, CardFromADumpFile) {
+    char dir_template[] = "/tmp/vrsim-prog-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir_template), nullptr);
+    const std::string file = std::string(dir_template) + "/card.eml";
+    vrdump::CardImage image = vrdump::CardImage::empty(vrdump::Kind::classic_1k);
+    for (auto& r : image.readable) r = 1;
+    image.blocks[0] = {0x51, 0x52, 0x53, 0x54, 0x51 ^ 0x52 ^ 0x53 ^ 0x54, 0x08, 0x04, 0x00, 0, 0, 0, 0, 0, 0, 0, 0};
+    ASSERT_TRUE(vrdump::save_file(file, image));
+    SimProcess p;
+    ASSERT_TRUE(p.start({"--card-file", file}));
+    const auto path = p.line();
+    ASSERT_TRUE(path);
+    EXPECT_EQ(p.ask("card show"), "ok mifare_s50 uid=51525354 atqa=0004 sak=08 state=idle");
+    EXPECT_EQ(p.ask("quit"), "ok");
+    EXPECT_EQ(p.wait(), 0);
+    std::filesystem::remove_all(dir_template);
+}
+
 TEST(SimProgram, RefusesBadOptions) {
     for (const std::vector<std::string>& args :
          {std::vector<std::string>{"--protocol", "4"}, {"--family", "3"}, {"--fault", "explode"},
-          {"--baud"}, {"--bogus"}}) {
+          {"--baud"}, {"--bogus"}, {"--card", "mifare_s99"}, {"--card", "mifare_s50:1122"},
+          {"--card-file", "/nonexistent/card.mfd"}}) {
         SimProcess p;
         ASSERT_TRUE(p.start(args));
         EXPECT_EQ(p.wait(), 2) << args[0];

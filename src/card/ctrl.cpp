@@ -16,6 +16,9 @@
 #include "card/ir_convert.h"
 #include "core/errors.h"
 #include "core/lock.h"
+#include "crypto.h"
+#include "modem/modem.h"
+#include "suart_signal.h"
 #include "log.h"
 #include "pboc.h"
 #include "pcd.h"
@@ -314,6 +317,40 @@ int link_encryption(int value) {
     return clamped(result_or_code(rc));
 }
 
+// Code 23: the audio modem's settings by sub-code; the result never goes
+// below -1.
+int audio_settings(int sub_code, int value) {
+    switch (sub_code) {
+    case 1: return vr::modem::set_uplink_alg(value);
+    case 2: return vr::modem::set_suart_debug(value);
+    case 3: return vr::modem::uplink_alg();
+    case 4: return vr::modem::suart_debug();
+    case 5: return vr::modem::up_short_width();
+    case 6: {
+        const int mid = vr::modem::level_mid();
+        return mid < 0 ? -mid : mid;
+    }
+    case 7:
+        com_alg_test1(value);
+        return 0;
+    case 8:
+        tessil.s_com.timeout = value;
+        return 0;
+    case 9: return tessil.s_com.timeout;
+    // The channel test (0) needs the modem device, not part of this build.
+    case 0: return vr::fail(vr::kENoCmd);
+    default: return 0;
+    }
+}
+
+// Code 48: the uplink algorithm and the uplink carrier frequency.
+int uplink_info(int *words) {
+    if (!words) return vr::kEArg;
+    words[0] = vr::modem::uplink_alg();
+    words[1] = signal_width2freq(vr::modem::up_short_width());
+    return 0;
+}
+
 int dispatch(picc *record, int code, Args &args) {
     switch (code) {
     case PICC_CTRL_ANTENNA_OPEN: return result_or_code(pcd_antenna_open());
@@ -346,6 +383,11 @@ int dispatch(picc *record, int code, Args &args) {
         auto *key = args.ptr<unsigned char>();
         return result_or_code(pcd_download_passwd(index, type, key, args.byte()));
     }
+    case PICC_CTRL_AUDIO_SETTINGS: {
+        const int sub_code = args.word();
+        return clamped(audio_settings(sub_code, args.word()));
+    }
+    case PICC_CTRL_UPLINK_INFO: return uplink_info(args.ptr<int>());
     case PICC_CTRL_PORT_STATUS: return virt_com_status();
     case PICC_CTRL_LINK_ENCRYPTION: return link_encryption(args.word());
     case PICC_CTRL_BANK_INFO: {
@@ -424,7 +466,7 @@ int dispatch(picc *record, int code, Args &args) {
         const int value = static_cast<uint16_t>(args.word());
         return result_or_code(pcd_set_buzzer_ex(a, b, value, args.byte()));
     }
-    // The audio modem's codes (19-24, 48), the bank
+    // The audio modem's handshake and channel tests (19-22, 24), the bank
     // card purchase (50, 51) are not part of this build; like every code outside the table they are refused.
     default: return vr::kENoCmd;
     }

@@ -23,6 +23,16 @@ constexpr uint16_t kCmdTransfer = 0x020F;
 // Key types chpw accepts: 0x60 changes key A only; 0x61 and 0x62 both keys.
 constexpr uint8_t kChangeBothKeys = 0x62;
 
+// Whether the trailer's access bits let key B be read (conditions 000,
+// 010 and 001). Otherwise the card reads key B back as zeros, so writing
+// the trailer back as read would replace key B with zeros.
+bool key_b_readable(const unsigned char *trailer) {
+    const int c1 = (trailer[7] >> 7) & 1;
+    const int c2 = (trailer[8] >> 3) & 1;
+    const int c3 = (trailer[8] >> 7) & 1;
+    return c1 == 0 && !(c2 == 1 && c3 == 1);
+}
+
 int block_command(uint16_t code, uint8_t block) {
     ReaderCommand c(code, {block});
     return c.send();
@@ -85,6 +95,9 @@ int change_keys(const unsigned char *keys, uint8_t key_type, uint8_t block, Trai
     unsigned char t[kBlockSize];
     int rc = read_block(t, trailer);
     if (rc != 0) return rc;
+    // Changing key A alone keeps key B as read, which is only its value
+    // when the card lets it be read.
+    if (key_type == MIFARE_KEY_A && !key_b_readable(t)) return fail(kEArg);
     std::memcpy(t, keys, kKeySize);
     if (key_type != MIFARE_KEY_A) std::memcpy(t + 10, keys + kKeySize, kKeySize);
     return write_block(t, trailer) == 0 ? 0 : -1;

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +41,7 @@ constexpr tcflag_t kSoftwareFlow = IXON | IXOFF;   // 0x1400
 constexpr tcflag_t kSoftwareMask = IXON | IXOFF | IXANY;  // 0x1C00
 constexpr int kReadWaitUs = 100000;
 constexpr int kWriteWaitMs = 1000;
+constexpr int kTrickleBatch = 4;  // bytes worth waiting for on a slow line
 
 int read_settings(struct termios *tio) {
     if (tcgetattr(tessil.s_com.fd, tio) != 0) return vr::fail(vr::kERespond);
@@ -81,6 +83,36 @@ void wait_for_wire(int missing) {
     if (baud == 0 || missing <= 0) return;
     const uint64_t us = static_cast<uint64_t>(missing) * 10u * 1000000u / baud;
     sys_delay_nus(static_cast<unsigned>(us < 100000 ? us : 100000));
+}
+
+// Hands out up to n read-ahead bytes; the count.
+int take_read_ahead(uint8_t *out, int n) {
+    uart_attrib &a = attrib();
+    const int have = a.rx_end - a.rx_start;
+    const int k = have < n ? have : n;
+    std::memcpy(out, a.rx + a.rx_start, static_cast<std::size_t>(k));
+    a.rx_start = static_cast<uint16_t>(a.rx_start + k);
+    if (a.rx_start == a.rx_end) a.rx_start = a.rx_end = 0;
+    return k;
+}
+
+// Reads whatever the device holds into the (empty) read-ahead buffer: the
+// count, 0 when nothing came after all, -1 on a read error or hang-up.
+int refill_read_ahead() {
+    uart_attrib &a = attrib();
+    ssize_t n = ::read(tessil.s_com.fd, a.rx, sizeof a.rx);
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    if (n <= 0) return -1;
+    a.rx_start = 0;
+    a.rx_end = static_cast<uint16_t>(n);
+    a.rx_trickle = n < kTrickleBatch ? 1 : 0;
+    return static_cast<int>(n);
+}
+
+void drop_read_ahead() {
+    uart_attrib &a = attrib();
+    a.rx_start = a.rx_end = 0;
+    a.rx_trickle = 0;
 }
 
 // Waits until the descriptor can take more output; false on time-out.
@@ -158,6 +190,7 @@ VR_API int uart_open_android(void) {
     uart_attrib &a = attrib();
     a.tio.c_iflag = a.tio.c_oflag = a.tio.c_cflag = a.tio.c_lflag = 0;
     const char *path = com.dev_name ? com.dev_name : "";
+    drop_read_ahead();
     int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
     if (fd < 0) {
         log_print(1, "open %s fail", path);
@@ -202,6 +235,7 @@ VR_API int uart_close_android(void) {
 VR_API int uart_flush_android(int kind) {
     int selector = flsh_type(kind);
     if (selector < 0) return vr::fail(vr::kEArg);
+    if (kind != 2) drop_read_ahead();
     if (tcflush(tessil.s_com.fd, selector) != 0) return vr::fail(vr::kERespond);
     return 0;
 }
@@ -211,21 +245,37 @@ VR_API int uart_drain_android(void) { return vr::fail(vr::kENoCmd); }
 VR_API int uart_read_android(uint8_t *buffer, int length) {
     if (!buffer || length < 0) return vr::fail(vr::kEArg);
     std::memset(buffer, 0xFF, static_cast<std::size_t>(length));
-    int got = 0;
+    int got = take_read_ahead(buffer, length);
+    bool slept = false;
     while (got < length) {
-        if (uart_io_wait(kReadWaitUs) != 0) {
-            log_print(2, "uart_io_wait fail");
-            return -1;
+        // On a slow line the rest of a frame trickles in: let a few bytes
+        // gather before reading instead of waking for each one.
+        if (attrib().rx_trickle && !slept) {
+            wait_for_wire(std::max(length - got, kTrickleBatch));
+            slept = true;
         }
-        ssize_t n = ::read(tessil.s_com.fd, buffer + got, static_cast<std::size_t>(length - got));
-        if (n < 0 && (errno == EAGAIN || errno == EINTR)) continue;
+        // After a wire-time sleep the bytes are usually there already;
+        // wait on the descriptor only when they are not.
+        int n = slept ? refill_read_ahead() : 0;
+        if (n == 0) {
+            if (uart_io_wait(kReadWaitUs) != 0) {
+                log_print(2, "uart_io_wait fail");
+                return -1;
+            }
+            n = refill_read_ahead();
+        }
+        slept = false;
+        if (n == 0) continue;
         // A readable descriptor that yields no byte has hung up.
-        if (n <= 0) {
+        if (n < 0) {
             log_print(1, "uart read fail");
             return vr::fail(vr::kERecv);
         }
-        got += static_cast<int>(n);
-        if (got < length) wait_for_wire(length - got);
+        got += take_read_ahead(buffer + got, length - got);
+        if (got < length && !attrib().rx_trickle) {
+            wait_for_wire(length - got);
+            slept = true;
+        }
     }
     errno = 0;
     log_print(3, "<--");

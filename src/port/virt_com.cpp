@@ -62,12 +62,6 @@ bool playback_missing() {
     return type && has_prefix(type, "sound") && suart_get_trackstat() == 0;
 }
 
-// The audio modem link is not part of this build yet.
-int start_audio_modem(int mode) {
-    (void)mode;
-    return -1;
-}
-
 }  // namespace
 
 VR_API int virt_com_init(const char *type, int mode, va_list list) {
@@ -92,7 +86,9 @@ VR_API int virt_com_init(const char *type, int mode, va_list list) {
         com.timeout = kBluetoothTimeoutMs;
         init = t.bluetooth;
     } else if (has_prefix(type, "sound")) {
-        return start_audio_modem(mode);
+        // The modem's configuration counts as the driver's init.
+        suart_init(mode);
+        return 0;
     } else {
         return -1;
     }

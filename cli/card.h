@@ -1,0 +1,32 @@
+// The card in the reader's field, as the `card` and `mifare` commands reach
+// it through the library's public card functions.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "dumpfile.h"
+#include "picc.h"
+
+namespace cli {
+
+struct CardSession {
+    picc *record = nullptr;  // owned by the library's open-card list
+    std::string open_type;   // the type name given to picc_open
+    vrdump::Kind kind = vrdump::Kind::classic_1k;
+};
+
+// Opens the MIFARE Classic card in the field: the library identifies it by
+// ATQA and SAK, or, with `forced`, it is opened as that kind. Reports why
+// it failed and returns false.
+bool open_mifare_card(CardSession &session, std::optional<vrdump::Kind> forced);
+
+// A failed authentication or a refused block leaves a MIFARE Classic card
+// outside the authenticated state (halted or idle); it answers nothing
+// more until it is woken and selected again. False when it is gone.
+bool reopen_card(CardSession &session);
+
+// The error code of a library result: -1 means "look in errno".
+int error_code(int result);
+
+}  // namespace cli

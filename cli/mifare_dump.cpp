@@ -1,0 +1,256 @@
+// `mifare dump [FILE]`, `mifare restore FILE` and `mifare convert IN OUT`:
+// whole cards to and from the dump files of dumpfile.h.
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "cli.h"
+#include "mifare.h"
+
+namespace cli {
+namespace {
+
+constexpr uint8_t kKeyA = 0x60;
+
+const char *kind_name(vrdump::Kind kind) { return kind == vrdump::Kind::classic_1k ? "1K" : "4K"; }
+
+// ------------------------------------------------------------------- dump
+
+struct DumpLog {
+    std::vector<std::string> problems;
+    bool card_gone = false;
+};
+
+// What a successful authentication and a read trailer tell about the keys.
+void learn_keys(const MifareArgs &args, int sector, vrdump::CardImage &image) {
+    vrdump::SectorKeys &keys = image.keys[sector];
+    if (args.key) (args.key_type == kKeyA ? keys.a : keys.b) = args.key;
+    const int t = vrdump::trailer_block(sector);
+    if (!image.readable[t] || args.key_type != kKeyA) return;
+    const auto codes = vrdump::decode_access(image.blocks[t]);
+    if (codes && vrdump::key_b_readable((*codes)[3])) {
+        keys.b = vrdump::Key{};
+        std::copy_n(image.blocks[t].begin() + 10, vrdump::kKeySize, keys.b->begin());
+    }
+}
+
+void note(DumpLog &log, const std::string &what, int code) {
+    log.problems.push_back(what + ": " + error_text(code));
+}
+
+// Reads the blocks of one sector. A refused block does not end the sector:
+// the card is woken, authenticated again, and the next block is tried.
+void dump_sector(CardSession &session, const MifareArgs &args, int sector, vrdump::CardImage &image, DumpLog &log) {
+    int rc = authenticate(session, args, sector);
+    if (rc != 0) {
+        note(log, "sector " + std::to_string(sector) + " authentication", rc);
+        log.card_gone = !reopen_card(session);
+        return;
+    }
+    const int first = vrdump::first_block(sector);
+    for (int b = first; b < first + vrdump::blocks_in_sector(sector); ++b) {
+        rc = read_block(session, b, image.blocks[b]);
+        if (rc == 0) {
+            image.readable[b] = 1;
+            continue;
+        }
+        note(log, "block " + std::to_string(b), rc);
+        if ((rc = recover_and_authenticate(session, args, sector)) != 0) {
+            log.card_gone = !session.record;
+            if (!log.card_gone) note(log, "sector " + std::to_string(sector) + " authentication again", rc);
+            return;
+        }
+    }
+    learn_keys(args, sector, image);
+}
+
+// UID, ATQA and SAK as the reader saw them; block 0 fills what the card
+// opened by kind (without identification) did not report.
+void record_identity(CardSession &session, vrdump::CardImage &image) {
+    vrdump::identity_from_block0(image);
+    uint8_t uid[30] = {}, atqa[2] = {}, sak = 0;
+    const int n = picc_getuid(session.record, uid);
+    if (n > 0) image.uid.assign(uid, uid + n);
+    picc_getatqa(session.record, atqa);
+    picc_getsak(session.record, &sak);
+    if (atqa[0] || atqa[1]) {
+        image.atqa = {atqa[0], atqa[1]};
+        image.sak = sak;
+    }
+}
+
+void print_view(const vrdump::CardImage &image) {
+    for (int s = 0; s < vrdump::sector_count(image.kind); ++s) {
+        std::printf("sector %d\n", s);
+        const int first = vrdump::first_block(s);
+        for (int b = first; b < first + vrdump::blocks_in_sector(s); ++b)
+            std::printf("%s\n", block_line(b, image.blocks[b], image.readable[b]).c_str());
+    }
+}
+
+void print_summary(const vrdump::CardImage &image, const DumpLog &log) {
+    const int total = vrdump::block_count(image.kind);
+    std::printf("%s card %s: %d blocks, %d read", kind_name(image.kind), vrdump::hex(image.uid).c_str(), total,
+                total - image.unreadable_count());
+    if (image.unreadable_count()) std::printf(", %d unreadable", image.unreadable_count());
+    std::printf("\n");
+    for (const std::string &p : log.problems) std::fprintf(stderr, "dump: %s\n", p.c_str());
+    if (log.card_gone) std::fprintf(stderr, "dump: the card left the field; the rest is unread\n");
+}
+
+// ---------------------------------------------------------------- restore
+
+struct RestoreTally {
+    int written = 0;
+    int failed = 0;
+    int skipped_trailers = 0;
+    int skipped_unreadable = 0;
+};
+
+void restore_block(CardSession &session, const MifareArgs &args, int block, const vrdump::Block &data,
+                   RestoreTally &tally) {
+    int rc = write_block(session, block, data);
+    const int checked = rc == 0 ? verify_block(session, block, data) : rc;
+    if (checked == 0) {
+        ++tally.written;
+        return;
+    }
+    ++tally.failed;
+    if (checked == 1)
+        std::fprintf(stderr, "restore: block %d reads back different data\n", block);
+    else
+        report_error(("restore block " + std::to_string(block)).c_str(), checked);
+    // A refused command leaves the card unauthenticated for what follows;
+    // when the card is gone the record is cleared and the caller stops.
+    (void)recover_and_authenticate(session, args, vrdump::sector_of(block));
+}
+
+// A trailer is written only when the image knows both of its keys and its
+// access bytes are consistent; anything else could lock the sector.
+bool trailer_restorable(const vrdump::CardImage &image, int sector) {
+    const int t = vrdump::trailer_block(sector);
+    if (!image.keys[sector].a || !image.keys[sector].b) {
+        std::fprintf(stderr, "restore: sector %d: the file does not know both keys; trailer %d not written\n", sector,
+                     t);
+        return false;
+    }
+    if (!vrdump::decode_access(image.blocks[t])) {
+        std::fprintf(stderr, "restore: sector %d: inconsistent access bytes; trailer %d not written\n", sector, t);
+        return false;
+    }
+    return true;
+}
+
+// Data blocks first, the trailer last: writing it may change the keys that
+// unlock the sector.
+void restore_sector(CardSession &session, const MifareArgs &args, const vrdump::CardImage &image, int sector,
+                    RestoreTally &tally) {
+    std::vector<int> blocks;
+    const int first = vrdump::first_block(sector);
+    for (int b = first; b < first + vrdump::blocks_in_sector(sector); ++b) {
+        if (b == 0) continue;  // the manufacturer block holds the UID
+        if (!image.readable[b]) {
+            ++tally.skipped_unreadable;
+        } else if (!vrdump::is_trailer(b)) {
+            blocks.push_back(b);
+        } else if (!args.trailers) {
+            ++tally.skipped_trailers;
+        } else if (trailer_restorable(image, sector)) {
+            blocks.push_back(b);
+        } else {
+            ++tally.failed;
+        }
+    }
+    if (blocks.empty()) return;
+    if (int rc = authenticate(session, args, sector)) {
+        report_error(("restore: sector " + std::to_string(sector) + " authentication").c_str(), rc);
+        tally.failed += static_cast<int>(blocks.size());
+        reopen_card(session);
+        return;
+    }
+    for (int b : blocks) {
+        if (!session.record) return;
+        restore_block(session, args, b, image.blocks[b], tally);
+    }
+}
+
+}  // namespace
+
+int mifare_dump(CardSession &session, const MifareArgs &args) {
+    if (args.words.size() > 2) {
+        std::fprintf(stderr, "usage: mifare dump [FILE]\n");
+        return 2;
+    }
+    vrdump::CardImage image = vrdump::CardImage::empty(session.kind);
+    DumpLog log;
+    for (int s = 0; s < vrdump::sector_count(session.kind) && !log.card_gone; ++s)
+        dump_sector(session, args, s, image, log);
+    record_identity(session, image);
+    // The card shows key A as zeros; the keys used go into the trailers so
+    // the view and the file show the sector as it can be written back.
+    vrdump::keys_into_trailers(image);
+    print_view(image);
+    print_summary(image, log);
+    if (args.words.size() == 2) {
+        const vrdump::Status saved = vrdump::save_file(args.words[1], image, {.zero_unreadable = args.zero_unreadable});
+        if (!saved) {
+            std::fprintf(stderr, "dump: %s\n", saved.error.c_str());
+            return 1;
+        }
+        std::printf("saved %s\n", args.words[1].c_str());
+    }
+    return image.unreadable_count() ? 1 : 0;
+}
+
+int mifare_restore(CardSession &session, const MifareArgs &args) {
+    if (args.words.size() != 2) {
+        std::fprintf(stderr, "usage: mifare restore FILE [--trailers]\n");
+        return 2;
+    }
+    vrdump::CardImage image;
+    if (const vrdump::Status s = vrdump::load_file(args.words[1], image); !s) {
+        std::fprintf(stderr, "restore: %s\n", s.error.c_str());
+        return 1;
+    }
+    if (image.kind != session.kind) {
+        std::fprintf(stderr, "restore: the file holds a %s card, the card in the field is %s\n", kind_name(image.kind),
+                     kind_name(session.kind));
+        return 1;
+    }
+    RestoreTally tally;
+    for (int s = 0; s < vrdump::sector_count(image.kind) && session.record; ++s)
+        restore_sector(session, args, image, s, tally);
+    std::printf("restore: %d blocks written and verified; block 0 never written", tally.written);
+    if (tally.skipped_trailers) std::printf("; %d trailers skipped (--trailers writes them)", tally.skipped_trailers);
+    if (tally.skipped_unreadable) std::printf("; %d blocks unreadable in the file", tally.skipped_unreadable);
+    std::printf("\n");
+    if (!session.record) std::fprintf(stderr, "restore: the card left the field\n");
+    if (tally.failed || !session.record) {
+        std::fprintf(stderr, "restore: %d blocks failed\n", tally.failed);
+        return 1;
+    }
+    return 0;
+}
+
+int mifare_convert(const MifareArgs &args) {
+    if (args.words.size() != 3) {
+        std::fprintf(stderr, "usage: mifare convert IN OUT   (.mfd/.bin, .eml, .json)\n");
+        return 2;
+    }
+    vrdump::CardImage image;
+    vrdump::Status s = vrdump::load_file(args.words[1], image);
+    if (s) s = vrdump::save_file(args.words[2], image, {.zero_unreadable = args.zero_unreadable});
+    if (!s) {
+        std::fprintf(stderr, "convert: %s\n", s.error.c_str());
+        return 1;
+    }
+    std::printf("%s -> %s: %s card %s, %d blocks", args.words[1].c_str(), args.words[2].c_str(),
+                kind_name(image.kind), vrdump::hex(image.uid).c_str(), vrdump::block_count(image.kind));
+    if (image.unreadable_count()) std::printf(", %d unreadable", image.unreadable_count());
+    std::printf("\n");
+    return 0;
+}
+
+}  // namespace cli

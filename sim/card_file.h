@@ -1,0 +1,26 @@
+// Virtual MIFARE Classic cards from the dump files MIFARE users exchange
+// (.mfd/.bin, .eml, .json; read by the shared dump-file module, dumpfile.h).
+#pragma once
+
+#include <memory>
+#include <string>
+
+#include "card.h"
+
+namespace vrsim {
+
+struct LoadedCard {
+    std::shared_ptr<Card> card;  // null when the file cannot be used; see error
+    std::string error;
+    // Blocks the dump marks unreadable: data blocks stay zero, trailers
+    // keep the transport configuration with the sector's keys where the
+    // dump knows them.
+    int unknown_blocks = 0;
+};
+
+// A 1K or 4K card with the dump's memory and identity: its UID (from the
+// file, else from block 0, else random), ATQA and SAK (the kind's own when
+// the file gives no identity).
+[[nodiscard]] LoadedCard load_card_file(const std::string& path);
+
+}  // namespace vrsim
