@@ -9,9 +9,12 @@
 #include <string>
 #include <vector>
 
+#include "channel.h"
 #include "crypto.h"
 #include "frame.h"
 #include "ir.h"
+#include "modem_harness.h"
+#include "ringbuf.h"
 #include "wire.h"
 
 namespace fs = std::filesystem;
@@ -231,6 +234,67 @@ void ir_seeds() {
     write("ir_unzip", "cut_escape", {0x10, 0x20, 0xFF, 0x01});
 }
 
+Bytes little_endian(std::span<const int16_t> v) {
+    Bytes b;
+    for (int16_t x : v) {
+        b.push_back(static_cast<uint8_t>(x & 0xFF));
+        b.push_back(static_cast<uint8_t>(static_cast<uint16_t>(x) >> 8));
+    }
+    return b;
+}
+
+// The line signal of bytes at carrier width w through the send path, as
+// mono samples, optionally through a headset-like channel; cut to whole
+// receive blocks (at most three).
+std::vector<int16_t> uplink(int w, int alg, const Bytes &bytes, const vrsim::ChannelConfig *channel) {
+    vrtest::modem_setup(w, alg);
+    vrtest::Framing framing;
+    framing.lead = 4;
+    framing.tail = 40;
+    std::vector<int16_t> mono = vrsim::Channel::left(vrtest::modulate(bytes, framing));
+    if (channel) mono = vrsim::Channel(*channel).process(mono);
+    const size_t blocks = std::min<size_t>(3, (mono.size() + 2047) / 2048);
+    mono.resize(blocks * 2048, 0);
+    return mono;
+}
+
+void modem_seeds() {
+    // config (uplink algorithm, repeat, verbose, calibrate), width - 2,
+    // level (low, high), samples.
+    auto seed = [](const std::string &name, uint8_t config, int w, int alg, const Bytes &bytes,
+                   const vrsim::ChannelConfig *channel) {
+        const auto mono = uplink(w, alg, bytes, channel);
+        write("demod", name, cat({{static_cast<uint8_t>(config | alg), static_cast<uint8_t>(w - 2), 0, 0}, little_endian(mono)}));
+        // The symbols the receive loop makes of it feed the symbol decoder:
+        // ring size, bytes wanted, symbols.
+        const std::string symbols = vrtest::receive(mono);
+        write("symbols", name, cat({{0x6E, 0x0B, static_cast<uint8_t>(bytes.size())}, text(symbols)}));
+        vrtest::modem_teardown();
+    };
+    const Bytes hello{0x55, 0xAA, 0x02, 0x02, 0x00, 0x01};
+    seed("w4_simple", 0, 4, 2, hello, nullptr);
+    seed("w4_biquad", 0, 4, 0, hello, nullptr);
+    seed("w8_smoother_verbose", 0x08, 8, 1, hello, nullptr);
+    seed("w2_biquad", 0, 2, 0, {0x00, 0xFF, 0x10}, nullptr);
+    vrsim::ChannelConfig headset;
+    headset.lowpass_hz = 9000;
+    headset.gain = 0.4;
+    headset.snr_db = 24;
+    headset.clock_ppm = 80;
+    headset.dc_offset = 300;
+    seed("w4_headset_channel", 0, 4, 0, hello, &headset);
+    vrsim::ChannelConfig drops;
+    drops.drop_probability = 0.002;
+    drops.drop_burst = 3;
+    seed("w6_drops_calibrate", 0x10, 6, 1, hello, &drops);
+    // A short stretch repeated to fill the blocks.
+    auto mono = uplink(4, 2, {0x42}, nullptr);
+    mono.resize(600);
+    write("demod", "repeat_short", cat({{0x04 | 2, 2, 0, 0}, little_endian(mono)}));
+    vrtest::modem_teardown();
+    write("symbols", "one_byte", cat({{0x10, 0, 1}, text("SSSLSLSLSLSS")}));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -245,5 +309,6 @@ int main(int argc, char **argv) {
     crypto_seeds();
     tlv_seeds();
     ir_seeds();
+    modem_seeds();
     return 0;
 }
