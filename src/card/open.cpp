@@ -290,8 +290,10 @@ VR_API int picc_search(picc *record) {
 
 VR_API int picc_sel(picc *record) {
     if (!record) return vr::kESelect;
-    if (record->card_status == PICC_STATUS_ACTIVE) return 0;
+    // A failing operation on another thread marks the card under the
+    // library lock, so its status is read under the lock as well.
     vr::MutexHold hold(&tessil.api_lock);
+    if (record->card_status == PICC_STATUS_ACTIVE) return 0;
     if (!piccs_list_find(&tessil.piccs, record) || !record->wupa || !record->sel) return vr::kESelect;
     if (record->wupa() == -1 || record->sel(record, 0) == -1) {
         record->card_status = PICC_STATUS_FAILED;
