@@ -142,6 +142,23 @@ void card_seeds() {
     write("card_reply", "short_reads", cat({{1, 0}, op(4, 1), reply(3, 0, {1, 2, 3})}));
 }
 
+void ctrl_seeds() {
+    // config, operation count - 1, then per operation: kind, argument.
+    const Bytes key{0x5E, 0x11, 0xA0, 0x7C, 0x33, 0x90, 0x02, 0xE8};
+    const Bytes fci{0x6F, 0x0A, 0x84, 0x02, 0xA0, 0x00, 0xA5, 0x04, 0x50, 0x02, 0x41, 0x42, 0x90, 0x00};
+    write("ctrl_reply", "firmware_version", cat({{0, 0, 0, 3}, reply(3, 0, text("vantel-sim 1.0.0"))}));
+    write("ctrl_reply", "battery_and_settings", cat({{0, 1, 0, 7, 0, 8}, reply(3, 0, {210}), reply(3, 0, {64}), reply(3, 0, {0}), reply(3, 0, {3})}));
+    write("ctrl_reply", "hard_model", cat({{0, 0, 1, 0}, reply(3, 0, text("VR1356-S"))}));
+    write("ctrl_reply", "encryption_then_msn", cat({{0, 1, 2, 0, 0, 1}, reply(3, 0, key), encrypted_reply(key.data(), {0x56, 0x52, 0, 0, 0, 0, 0, 1})}));
+    write("ctrl_reply", "raw_hex_version", cat({{0, 0, 3, 0}, reply(3, 0, text("vantel-sim 1.0.0"))}));
+    write("ctrl_reply", "raw_bytes", cat({{0, 0, 4, 1}, reply(3, 0, block_bytes())}));
+    write("ctrl_reply", "apdu_hex_fci", cat({{0, 0, 5, 0}, reply(3, 0, fci)}));
+    write("ctrl_reply", "apdu_bytes_cid", cat({{2, 0, 6, 0}, reply(3, 0, {0x6A, 0x83})}));
+    write("ctrl_reply", "batch_hex", cat({{0, 0, 7, 0}, reply(3, 0, cat({{0x00, 0x0E}, fci, {0x00, 0x02, 0x6A, 0x83}, {0x00, 0x00}, {0x00, 0x02, 0x90, 0x00}}))}));
+    write("ctrl_reply", "batch_bytes", cat({{0, 0, 8, 0}, reply(3, 0, {0x00, 0x02, 0x90, 0x00})}));
+    write("ctrl_reply", "raw_length_prefixed", cat({{0, 0, 9, 0}, reply(3, 0, text("vantel-sim 1.0.0"))}));
+}
+
 void crypto_seeds() {
     write("base64", "decode_abc", cat({{0}, text("YWJj")}));
     write("base64", "decode_one_pad", cat({{0}, text("YWI=")}));
@@ -306,6 +323,7 @@ int main(int argc, char **argv) {
     frame_seeds();
     exchange_seeds();
     card_seeds();
+    ctrl_seeds();
     crypto_seeds();
     tlv_seeds();
     ir_seeds();
