@@ -124,7 +124,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     vrfuzz::DeviceOptions options;
     options.short_count = config & 0x01;
-    vrfuzz::install_device(in.rest(), 3, 100, options);
+    // The first family speaks protocol 3; the older protocols can be
+    // selected over it, and their replies are checked differently.
+    vrfuzz::install_device(in.rest(), config & 0x30 ? vrfuzz::protocol_from(config >> 4) : 3, 100, options);
     for (const Operation &op : ops) run(op);
     return 0;
 }

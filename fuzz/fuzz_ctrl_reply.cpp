@@ -133,7 +133,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     vrfuzz::DeviceOptions options;
     options.short_count = config & 0x01;
-    vrfuzz::install_device(in.rest(), 3, 100, options);
+    vrfuzz::install_device(in.rest(), config & 0x30 ? vrfuzz::protocol_from(config >> 4) : 3, 100, options);
 
     auto *record = static_cast<picc *>(std::calloc(1, sizeof(picc)));
     record->picc_type = strdup(config & 0x02 ? "CID CARD" : "CPU CARD");
