@@ -1,7 +1,8 @@
 // The card drivers' handling of reader replies over a reader that sends the
 // fuzz bytes: type A search, MIFARE Classic 1K and 4K request,
-// anticollision, reads, value reads, key and access changes, and the 1K
-// driver's byte-range reads and writes. Input: a configuration byte, the
+// anticollision, reads, value reads, key and access changes, the 1K
+// driver's byte-range reads and writes, and the uniform card operations
+// with their re-selection and search. Input: a configuration byte, the
 // number of operations (1..4) and for each an operation byte and its
 // arguments (block, offset, length, key choice), then the bytes the reader
 // sends.
@@ -44,9 +45,31 @@ void check_uid(const picc &r, int rc) {
     if (rc == 0) vrfuzz::check(r.uid_len == 4 || r.uid_len == 7 || r.uid_len == 10, "UID length");
 }
 
+// The uniform card operations on an open record of the list: selection
+// again after a failure, the driver under the library lock, the search.
+void card_operations(const Operation &op, const char *type) {
+    auto *record = static_cast<picc *>(std::calloc(1, sizeof(picc)));
+    if (picc_init(record, type) != 0) {
+        picc_free(record);
+        return;
+    }
+    record->uid_len = 4;
+    record->card_status = op.key_choice & 2 ? PICC_STATUS_ACTIVE : PICC_STATUS_FAILED;
+    piccs_list_add(&tessil.piccs, record);
+    picc_auth(record, op.key_choice & 1 ? kKey : nullptr, MIFARE_KEY_A, op.block);
+    picc_read(record, exact(16).get(), op.block);
+    picc_readdata(record, op.offset, op.length, exact(op.length).get());
+    picc_rdval(record, exact(4).get(), op.block);
+    // A failed search frees every open record.
+    picc_search(record);
+    piccs_list_delall(&tessil.piccs);
+}
+
 void run(const Operation &op) {
     const unsigned char *key = op.key_choice & 1 ? kKey : nullptr;
-    switch (op.kind % 16) {
+    switch (op.kind % 19) {
+    case 16: card_operations(op, "mifare_s50"); break;
+    case 17: card_operations(op, "mifare_s70"); break;
     case 0: {
         Record r;
         const int rc = pcd_search_type_A(r.p, 0);
@@ -84,6 +107,7 @@ void run(const Operation &op) {
     case 11: m1s50_chpw(exact(12).get(), static_cast<uint8_t>(0x60 + (op.key_choice % 3)), op.block); break;
     case 12: m1s70_chaccess(exact(16).get(), op.block); break;
     case 13: m1s50_auth(key, static_cast<uint8_t>(0x60 + (op.key_choice & 1)), op.block); break;
+    case 18: pcd_search_type_A(nullptr, 0); break;
     case 14: {
         Record r;
         m1s70_init(r.p);

@@ -139,6 +139,9 @@ void card_seeds() {
     write("card_reply", "auth_then_read", cat({{0, 1}, op(13, 4, 0, 0, 1), op(4, 4), ok, reply(3, 0, block_bytes())}));
     write("card_reply", "s70_select", cat({{0, 0}, op(14), ok}));
     write("card_reply", "s50_getuid", cat({{0, 0}, op(15), ok, reply(3, 0, cat({{0x08, 4}, uid}))}));
+    write("card_reply", "card_ops_s50_selected", cat({{0, 0}, op(16, 4, 16, 16, 3), ok, reply(3, 0, block_bytes()), ok, reply(3, 0, block_bytes()), reply(3, 0, {0x64, 0, 0, 0})}));
+    write("card_reply", "card_ops_s50_reselect", cat({{0, 0}, op(16, 4, 16, 16, 1), ok, reply(3, 0, cat({{0x08, 4}, uid})), ok, reply(3, 0, block_bytes()), ok, reply(3, 0, block_bytes()), reply(3, 0, {0x64, 0, 0, 0})}));
+    write("card_reply", "card_ops_s70_search", cat({{0, 0}, op(17, 130, 0, 0, 0), ok, reply(3, 0, {0x02, 0x00}), ok, ok, reply(3, 0, block_bytes()), reply(3, 0, {1, 0, 0, 0}), ok}));
     write("card_reply", "short_reads", cat({{1, 0}, op(4, 1), reply(3, 0, {1, 2, 3})}));
 }
 
