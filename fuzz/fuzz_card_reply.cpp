@@ -4,8 +4,8 @@
 // driver's byte-range reads and writes, and the uniform card operations
 // with their re-selection and search. Input: a configuration byte, the
 // number of operations (1..4) and for each an operation byte and its
-// arguments (block, offset, length, key choice), then the bytes the reader
-// sends.
+// arguments (block, offset, length, key choice), then the reader's replies
+// (framed by the device, or raw bytes).
 #include <cstdlib>
 #include <memory>
 #include <vector>
@@ -148,6 +148,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     vrfuzz::DeviceOptions options;
     options.short_count = config & 0x01;
+    options.zeros_at_end = config & 0x02;
+    options.framed = !(config & 0x04);
     // The first family speaks protocol 3; the older protocols can be
     // selected over it, and their replies are checked differently.
     vrfuzz::install_device(in.rest(), config & 0x30 ? vrfuzz::protocol_from(config >> 4) : 3, 100, options);

@@ -5,7 +5,7 @@
 // then enciphered), raw and APDU pass-through in hexadecimal and in bytes,
 // and APDU batches whose answers are split into items. Input: a
 // configuration byte, the number of operations (1..4) and their bytes,
-// then the bytes the reader sends.
+// then the reader's replies (framed by the device, or raw bytes).
 #include <cstdlib>
 #include <cstring>
 #include <memory>
@@ -133,6 +133,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     }
     vrfuzz::DeviceOptions options;
     options.short_count = config & 0x01;
+    options.zeros_at_end = config & 0x04;
+    options.framed = !(config & 0x08);
     vrfuzz::install_device(in.rest(), config & 0x30 ? vrfuzz::protocol_from(config >> 4) : 3, 100, options);
 
     auto *record = static_cast<picc *>(std::calloc(1, sizeof(picc)));

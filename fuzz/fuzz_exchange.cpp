@@ -2,7 +2,8 @@
 // bytes: stale replies, repeat requests after a corrupted reply, the resend,
 // the status byte and, with link encryption on, enciphered replies.
 // Input: a configuration byte (protocol, driver behaviour, link encryption,
-// a "dc_usb" device, a failing write), the 8-byte session key, the request
+// a "dc_usb" device, a failing first write, zeros after the bytes), a second
+// one (raw bytes or replies framed by the device), the 8-byte session key, the request
 // (code, data length, time-out), the port's default time-out, then the
 // bytes the reader sends.
 #include <cerrno>
@@ -20,11 +21,14 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     vrfuzz::Input in(data, size);
     const uint8_t config = in.byte();
+    const uint8_t config2 = in.byte();
     const int protocol = vrfuzz::protocol_from(config);
     vrfuzz::DeviceOptions options;
     options.short_count = config & 0x04;
     options.removed_at_end = config & 0x08;
-    options.failing_write = config >> 6;
+    options.failing_write = (config >> 6) & 1;
+    options.zeros_at_end = config & 0x80;
+    options.framed = config2 & 0x01;
     const bool encrypted = config & 0x10;
     static char dc_usb[] = "dc_usb0";
 

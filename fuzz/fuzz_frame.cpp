@@ -1,6 +1,7 @@
 // The frame reader of all four link protocols over a reader that sends the
-// fuzz bytes. Input: a configuration byte (protocol, driver behaviour,
-// whether a frame is written first), the reply time-out, the port's default
+// fuzz bytes. Input: a configuration byte (protocol, driver behaviour at
+// the end of the bytes, whether a frame is written first, raw bytes or
+// replies framed by the device), the reply time-out, the port's default
 // time-out, then the bytes the reader sends.
 #include <memory>
 
@@ -23,6 +24,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     options.short_count = config & 0x04;
     options.removed_at_end = config & 0x08;
     const bool write_first = config & 0x10;
+    options.zeros_at_end = config & 0x20;
+    options.framed = config & 0x40;
     vrfuzz::install_device(in.rest(), protocol, port_timeout, options);
 
     // Protocol 2 reads the reader's handshake answers while writing.

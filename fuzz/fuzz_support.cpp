@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <cstring>
 
+#include <vector>
+
 #include "core/platform.h"
+#include "crypto.h"
 #include "picc.h"
 #include "tessil.h"
 #include "virt_com.h"
@@ -18,6 +21,11 @@ struct Device {
     size_t at = 0;
     int writes = 0;
     DeviceOptions options;
+    // Framed replies: the frame being handed out, and the command code of
+    // the last request (protocol 1 echoes it).
+    std::vector<uint8_t> frame;
+    size_t frame_at = 0;
+    uint16_t last_cmd = 0;
 };
 Device g_device;
 
@@ -30,29 +38,157 @@ int dev_flush(int) { return 0; }
 int dev_drain() { return 0; }
 int dev_ioctl(int, void *) { return 0; }
 
+uint8_t xor_of(const std::vector<uint8_t> &v, size_t from) {
+    uint8_t x = 0;
+    for (size_t i = from; i < v.size(); ++i) x ^= v[i];
+    return x;
+}
+
+// The reader's frame around a reply body (status, then data) in the port's
+// protocol; protocol 2 has no reply frame and gets the body as it is.
+std::vector<uint8_t> frame_of(std::span<const uint8_t> body, uint8_t head = 0x02) {
+    std::vector<uint8_t> f;
+    const size_t n = body.size();
+    switch (tessil.s_com.protocol) {
+    case 3: {
+        f = {head, 0x02, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8)};
+        f.insert(f.end(), body.begin(), body.end());
+        const uint16_t crc = CRC16(f.data() + 2, static_cast<int>(n + 2));
+        f.push_back(static_cast<uint8_t>(crc & 0xFF));
+        f.push_back(static_cast<uint8_t>(crc >> 8));
+        break;
+    }
+    case 6: {
+        const size_t data = n ? n - 1 : 0;
+        const uint8_t status = n ? body[0] : 0;
+        if (data < 256)
+            f = {0x02, 0x02, status, static_cast<uint8_t>(data)};
+        else
+            f = {0x02, 0x42, status, static_cast<uint8_t>(data >> 8), static_cast<uint8_t>(data & 0xFF)};
+        if (n) f.insert(f.end(), body.begin() + 1, body.end());
+        f.push_back(xor_of(f, 1));
+        break;
+    }
+    case 1: {
+        const uint16_t cmd = g_device.last_cmd;
+        std::vector<uint8_t> payload{0x00, 0x00, static_cast<uint8_t>(cmd & 0xFF), static_cast<uint8_t>(cmd >> 8)};
+        payload.insert(payload.end(), body.begin(), body.end());
+        payload.push_back(xor_of(payload, 1));
+        f = {0xAA, 0xBB, static_cast<uint8_t>(payload.size() & 0xFF), static_cast<uint8_t>(payload.size() >> 8)};
+        for (uint8_t b : payload) {
+            f.push_back(b);
+            if (b == 0xAA) f.push_back(0x00);
+        }
+        break;
+    }
+    default: f.assign(body.begin(), body.end()); break;
+    }
+    return f;
+}
+
+// An enciphered protocol-3 reply: status 0, the plain length (high, low),
+// the plaintext enciphered with the session key in force.
+std::vector<uint8_t> encrypted_frame_of(std::span<const uint8_t> plain) {
+    std::vector<uint8_t> body{0x00, static_cast<uint8_t>(plain.size() >> 8), static_cast<uint8_t>(plain.size() & 0xFF)};
+    std::vector<uint8_t> cipher(plain.begin(), plain.end());
+    cipher.resize(plain.size() + 8);
+    uint32_t n = 0;
+    if (!plain.empty() && com_alg_enc(cipher.data(), static_cast<uint32_t>(plain.size()), tessil.s_com.enc_key, &n) == 0)
+        body.insert(body.end(), cipher.begin(), cipher.begin() + n);
+    return frame_of(body, 0x42);
+}
+
+// Framed replies: the input is a list of items, each encoded only when the
+// reader is asked for its next bytes (so an enciphered reply uses the key
+// in force by then).
+//   n < 0xF0        a reply body of n bytes (status, data) in a valid frame
+//   F0 n <n bytes>  an enciphered reply of that plaintext (protocol 3)
+//   F1 n <n bytes>  a reply body in a frame with a spoilt checksum
+//   F2 n <n bytes>  raw bytes on the line
+//   F3 lo hi ...    a reply body of a 16-bit length in a valid frame
+//   other           nothing (the reader stays silent for this item)
+bool next_item(Device &d) {
+    if (d.at >= d.bytes.size()) return false;
+    const uint8_t h = d.bytes[d.at++];
+    auto take = [&](size_t n) {
+        const size_t k = n < d.bytes.size() - d.at ? n : d.bytes.size() - d.at;
+        std::span<const uint8_t> s(d.bytes.data() + d.at, k);
+        d.at += k;
+        return s;
+    };
+    auto length = [&]() -> size_t { return d.at < d.bytes.size() ? d.bytes[d.at++] : 0; };
+    d.frame_at = 0;
+    if (h < 0xF0) {
+        d.frame = frame_of(take(h));
+    } else if (h == 0xF0) {
+        d.frame = tessil.s_com.protocol == 3 ? encrypted_frame_of(take(length())) : frame_of(take(length()));
+    } else if (h == 0xF1) {
+        d.frame = frame_of(take(length()));
+        if (!d.frame.empty()) d.frame.back() ^= 0x5A;
+    } else if (h == 0xF2) {
+        const auto raw = take(length());
+        d.frame.assign(raw.begin(), raw.end());
+    } else if (h == 0xF3) {
+        const size_t lo = length();
+        d.frame = frame_of(take(lo | length() << 8));
+    } else {
+        d.frame.clear();
+    }
+    return true;
+}
+
+// The next byte the reader sends, if any.
+bool next_byte(Device &d, uint8_t *b) {
+    if (!d.options.framed) {
+        if (d.at >= d.bytes.size()) return false;
+        *b = d.bytes[d.at++];
+        return true;
+    }
+    while (d.frame_at >= d.frame.size()) {
+        // A silent item ends this read: the reader sends nothing more now.
+        if (!next_item(d) || d.frame.empty()) return false;
+    }
+    *b = d.frame[d.frame_at++];
+    return true;
+}
+
 // Like a link driver: the requested count, or -1 when the bytes run out
 // (after handing over those that were there, as the serial driver does).
 int dev_read(uint8_t *buf, int n) {
     Device &d = g_device;
     if (n < 0) return -1;
-    const size_t left = d.bytes.size() - d.at;
-    const size_t k = static_cast<size_t>(n) < left ? static_cast<size_t>(n) : left;
-    if (k) std::memcpy(buf, d.bytes.data() + d.at, k);
-    d.at += k;
-    if (k == static_cast<size_t>(n)) return n;
-    if (d.options.removed_at_end) virt_com_setstat(VIRT_COM_REMOVED);
-    return d.options.short_count ? static_cast<int>(k) : -1;
+    int k = 0;
+    while (k < n && next_byte(d, buf + k)) ++k;
+    if (k == n) return n;
+    if (d.options.zeros_at_end && device_unread() == 0) {
+        std::memset(buf + k, 0, static_cast<size_t>(n - k));
+        return n;
+    }
+    if (d.options.removed_at_end && device_unread() == 0) virt_com_setstat(VIRT_COM_REMOVED);
+    return d.options.short_count ? k : -1;
 }
 
-int dev_write(const uint8_t *, int n) {
+// The command code of a written frame, for the protocol-1 echo.
+uint16_t command_of(const uint8_t *f, int n) {
+    if (n >= 8 && f[0] == 0xAA && f[1] == 0xBB) {
+        const int hi_at = f[6] == 0xAA ? 8 : 7;
+        return static_cast<uint16_t>(f[6] | (hi_at < n ? f[hi_at] : 0) << 8);
+    }
+    return 0;
+}
+
+int dev_write(const uint8_t *f, int n) {
     Device &d = g_device;
     ++d.writes;
+    if (f && n > 0) d.last_cmd = command_of(f, n);
     if (d.options.failing_write != 0 && d.writes == d.options.failing_write) return -1;
     return n;
 }
 
 void route_port(std::span<const uint8_t> bytes, int protocol, int timeout_ms, DeviceOptions options) {
-    g_device = Device{bytes, 0, 0, options};
+    g_device = Device{};
+    g_device.bytes = bytes;
+    g_device.options = options;
     s_com_t &com = tessil.s_com;
     com.ops = vr_dev_ops{dev_open, dev_close, dev_flush, dev_drain, dev_ioctl, dev_read, dev_write};
     com.protocol = static_cast<int8_t>(protocol);
@@ -87,9 +223,10 @@ void install_device(std::span<const uint8_t> bytes, int protocol, int timeout_ms
     errno = 0;
 }
 
-size_t device_unread() { return g_device.bytes.size() - g_device.at; }
-
-void drain_device() { g_device.at = g_device.bytes.size(); }
+size_t device_unread() {
+    const Device &d = g_device;
+    return d.bytes.size() - d.at + (d.frame.size() - d.frame_at);
+}
 
 int protocol_from(uint8_t selector) {
     static constexpr int kProtocols[4] = {3, 6, 1, 2};

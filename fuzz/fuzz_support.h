@@ -55,6 +55,13 @@ struct DeviceOptions {
     // When the bytes run out the device reports itself removed (port state
     // 0x55), as the audio link does when the headset is pulled.
     bool removed_at_end = false;
+    // When the bytes run out the line keeps delivering zero bytes (noise),
+    // so that a length field read from the input always finds its bytes.
+    bool zeros_at_end = false;
+    // The bytes are a list of replies that the device frames itself, with
+    // valid checksums (see next_item in fuzz_support.cpp): the fuzzer then
+    // explores what the replies say rather than their framing.
+    bool framed = false;
 };
 
 // Routes the port to a reader that answers every read from `bytes`, in
@@ -66,8 +73,6 @@ void install_device(std::span<const uint8_t> bytes, int protocol, int timeout_ms
                     DeviceOptions options = {});
 // Bytes not yet read.
 size_t device_unread();
-// Ends the input: from here on every read fails.
-void drain_device();
 
 // Takes a device protocol from a selector byte: 1, 2, 3 or 6.
 int protocol_from(uint8_t selector);

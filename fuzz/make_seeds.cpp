@@ -43,6 +43,20 @@ Bytes reply(int protocol, uint8_t status, const Bytes &data = {}, uint16_t echo 
     return vrsim::encode_reply_frame(protocol, status, data, echo);
 }
 
+// A reply item of the device's framed mode: body length, status, data.
+Bytes item(uint8_t status, const Bytes &data = {}) {
+    Bytes b{static_cast<uint8_t>(data.size() + 1), status};
+    b.insert(b.end(), data.begin(), data.end());
+    return b;
+}
+
+// An enciphered reply item: F0, plaintext length, plaintext.
+Bytes encrypted_item(const Bytes &plain) {
+    Bytes b{0xF0, static_cast<uint8_t>(plain.size())};
+    b.insert(b.end(), plain.begin(), plain.end());
+    return b;
+}
+
 Bytes corrupted(int protocol, uint8_t status, const Bytes &data) {
     Bytes f = reply(protocol, status, data);
     vrsim::corrupt_checksum(f, protocol);
@@ -88,15 +102,20 @@ void frame_seeds() {
     write("frame", "p6_status", cat({p6, reply(6, 0x1A)}));
     write("frame", "p1_stuffed", cat({p1, reply(1, 0, {0xAA, 0x01, 0xAA}, 0x0208)}));
     write("frame", "p1_removed_at_end", cat({{0x0A, 40, 40}, reply(1, 0, {0x42}, 0x0F02)}));
+    // The largest bodies each protocol carries.
+    write("frame", "p3_largest", cat({p3, reply(3, 0, Bytes(4095, 0xA5))}));
+    write("frame", "p6_largest", cat({p6, reply(6, 0, Bytes(4096, 0x5A))}));
+    write("frame", "p1_largest_stuffed", cat({p1, reply(1, 0, Bytes(4091, 0xAA), 0x0208)}));
+    write("frame", "framed_p3_items", cat({{0x40, 40, 12}, item(0, block_bytes()), item(0x8F), Bytes{0xF1, 2, 0, 1}}));
     write("frame", "p2_handshake", cat({{0x13, 4, 0}, {0x10, 0x10, 0x02, 0x02}}));
 }
 
 void exchange_seeds() {
     const Bytes key{0x3A, 0x91, 0x5C, 0x07, 0xE4, 0x28, 0xB6, 0x6D};
-    // config, key, command (low, high), data length (low, high), time-out
-    // / 25 (255: -1), port time-out / 40.
-    auto head = [&](uint8_t config, uint16_t cmd, uint16_t len) {
-        return cat({{config}, key, {static_cast<uint8_t>(cmd), static_cast<uint8_t>(cmd >> 8)},
+    // config, config 2 (framed replies), key, command (low, high), data
+    // length (low, high), time-out / 25 (255: -1), port time-out / 40.
+    auto head = [&](uint8_t config, uint16_t cmd, uint16_t len, uint8_t config2 = 0) {
+        return cat({{config, config2}, key, {static_cast<uint8_t>(cmd), static_cast<uint8_t>(cmd >> 8)},
                     {static_cast<uint8_t>(len), static_cast<uint8_t>(len >> 8)}, {0, 75}});
     };
     write("exchange", "p3_read_block", cat({head(0x00, 0x0208, 1), reply(3, 0, block_bytes())}));
@@ -109,57 +128,68 @@ void exchange_seeds() {
     write("exchange", "p6_reply", cat({head(0x01, 0x0046, 2), reply(6, 0, {0x04, 0x00, 0x11, 0x22})}));
     write("exchange", "p6_long_request", cat({head(0x01, 0x0046, 300), reply(6, 0x90), reply(6, 0, Bytes(300, 7))}));
     write("exchange", "p1_echo", cat({head(0x02, 0x0104, 0), reply(1, 0, text("VR1356-S"), 0x0104)}));
+    write("exchange", "p3_largest_reply", cat({head(0x00, 0x0211, 5), reply(3, 0, Bytes(4095, 0x3C))}));
+    write("exchange", "p3_largest_encrypted", cat({head(0x10, 0x0211, 5), encrypted_reply(key.data(), Bytes(4088, 0x3C))}));
+    write("exchange", "p6_largest_reply", cat({head(0x01, 0x0046, 2), reply(6, 0, Bytes(4096, 0x3C))}));
+    write("exchange", "framed_encrypted", cat({head(0x10, 0x0208, 1, 1), encrypted_item(block_bytes())}));
+    write("exchange", "framed_crc_repeat", cat({head(0x00, 0x0208, 1, 1), Bytes{0xF1, 17, 0}, block_bytes(), item(0, block_bytes())}));
+    write("exchange", "framed_p6_stale", cat({head(0x01, 0x0046, 2, 1), item(0x90), item(0, {0x04, 0x00})}));
+    write("exchange", "framed_p1_echo", cat({head(0x02, 0x0104, 0, 1), item(0, text("VR1356-S"))}));
+    write("exchange", "framed_p6_silence_then_reply", cat({head(0x01, 0x0046, 2, 1), Bytes{0xFF}, item(0, {0x04, 0x00})}));
     write("exchange", "dc_usb_stale", cat({head(0x20, 0x0208, 1), reply(3, 0x90)}));
     write("exchange", "request_too_long", cat({head(0x00, 0x0209, 4097), reply(3, 0)}));
 }
 
 void card_seeds() {
     // config, operation count - 1, then per operation: kind, block, offset
-    // (low, high), length (low, high), key choice.
+    // (low, high), length (low, high), key choice; then the replies as
+    // items of the device's framed mode.
     auto op = [](uint8_t kind, uint8_t block = 0, uint16_t offset = 0, uint16_t length = 0, uint8_t key = 0) {
         return Bytes{kind, block, static_cast<uint8_t>(offset), static_cast<uint8_t>(offset >> 8),
                      static_cast<uint8_t>(length), static_cast<uint8_t>(length >> 8), key};
     };
-    const Bytes ok = reply(3, 0);
+    const Bytes ok = item(0);
     const Bytes uid{0xDE, 0xAD, 0xBE, 0xEF};
-    write("card_reply", "search_type_a_4", cat({{0, 0}, op(0), ok, reply(3, 0, {7, 0x04, 0x00, 0xDE, 0xAD, 0xBE, 0xEF, 0x08})}));
-    write("card_reply", "search_type_a_7", cat({{0, 0}, op(0), ok, reply(3, 0, {10, 0x44, 0x00, 1, 2, 3, 4, 5, 6, 7, 0x00})}));
-    write("card_reply", "search_type_a_10", cat({{0, 0}, op(0), ok, reply(3, 0, {13, 0x44, 0x03, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0x20})}));
-    write("card_reply", "s50_query", cat({{0, 0}, op(1), ok, reply(3, 0, cat({{0x08, 4}, uid}))}));
-    write("card_reply", "s70_query_halt", cat({{0, 0}, op(2), ok, reply(3, 0, {0x02, 0x00}), reply(3, 0, uid), ok}));
-    write("card_reply", "s70_wupa", cat({{0, 0}, op(3), ok, reply(3, 0, {0x02, 0x00})}));
-    write("card_reply", "read_and_value", cat({{0, 1}, op(4, 4), op(5, 5), reply(3, 0, block_bytes()), reply(3, 0, {0x64, 0, 0, 0})}));
-    write("card_reply", "s70_read_and_value", cat({{0, 1}, op(6, 200), op(7, 201), reply(3, 0, block_bytes()), reply(3, 0, {1, 0, 0, 0})}));
+    write("card_reply", "search_type_a_4", cat({{0, 0}, op(0), ok, item(0, {7, 0x04, 0x00, 0xDE, 0xAD, 0xBE, 0xEF, 0x08})}));
+    write("card_reply", "search_type_a_7", cat({{0, 0}, op(0), ok, item(0, {10, 0x44, 0x00, 1, 2, 3, 4, 5, 6, 7, 0x00})}));
+    write("card_reply", "search_type_a_10", cat({{0, 0}, op(0), ok, item(0, {13, 0x44, 0x03, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 0x20})}));
+    write("card_reply", "s50_query", cat({{0, 0}, op(1), ok, item(0, cat({{0x08, 4}, uid}))}));
+    write("card_reply", "s70_query_halt", cat({{0, 0}, op(2), ok, item(0, {0x02, 0x00}), item(0, uid), ok}));
+    write("card_reply", "s70_wupa", cat({{0, 0}, op(3), ok, item(0, {0x02, 0x00})}));
+    write("card_reply", "read_and_value", cat({{0, 1}, op(4, 4), op(5, 5), item(0, block_bytes()), item(0, {0x64, 0, 0, 0})}));
+    write("card_reply", "s70_read_and_value", cat({{0, 1}, op(6, 200), op(7, 201), item(0, block_bytes()), item(0, {1, 0, 0, 0})}));
     // 30 bytes from offset 40: sector 1 (blocks 6, then 8 after the trailer).
-    write("card_reply", "readdata_ex_two_sectors", cat({{0, 0}, op(8, 0, 40, 30, 1), ok, reply(3, 0, block_bytes()), ok, reply(3, 0, block_bytes()), reply(3, 0, block_bytes())}));
-    write("card_reply", "readdata_stored_key", cat({{0, 0}, op(10, 0, 16, 16), ok, reply(3, 0, block_bytes())}));
-    write("card_reply", "writedata_ex_partial", cat({{0, 0}, op(9, 0, 5, 20, 1), ok, reply(3, 0, block_bytes()), ok, reply(3, 0, block_bytes()), ok}));
-    write("card_reply", "chpw", cat({{0, 0}, op(11, 4, 0, 0, 2), reply(3, 0, block_bytes()), ok}));
-    write("card_reply", "s70_chaccess", cat({{0, 0}, op(12, 130), reply(3, 0, block_bytes()), ok}));
-    write("card_reply", "auth_then_read", cat({{0, 1}, op(13, 4, 0, 0, 1), op(4, 4), ok, reply(3, 0, block_bytes())}));
+    write("card_reply", "readdata_ex_two_sectors", cat({{0, 0}, op(8, 0, 40, 30, 1), ok, item(0, block_bytes()), ok, item(0, block_bytes()), item(0, block_bytes())}));
+    write("card_reply", "readdata_stored_key", cat({{0, 0}, op(10, 0, 16, 16), ok, item(0, block_bytes())}));
+    write("card_reply", "writedata_ex_partial", cat({{0, 0}, op(9, 0, 5, 20, 1), ok, item(0, block_bytes()), ok, item(0, block_bytes()), ok}));
+    write("card_reply", "chpw", cat({{0, 0}, op(11, 4, 0, 0, 2), item(0, block_bytes()), ok}));
+    write("card_reply", "s70_chaccess", cat({{0, 0}, op(12, 130), item(0, block_bytes()), ok}));
+    write("card_reply", "auth_then_read", cat({{0, 1}, op(13, 4, 0, 0, 1), op(4, 4), ok, item(0, block_bytes())}));
     write("card_reply", "s70_select", cat({{0, 0}, op(14), ok}));
-    write("card_reply", "s50_getuid", cat({{0, 0}, op(15), ok, reply(3, 0, cat({{0x08, 4}, uid}))}));
-    write("card_reply", "card_ops_s50_selected", cat({{0, 0}, op(16, 4, 16, 16, 3), ok, reply(3, 0, block_bytes()), ok, reply(3, 0, block_bytes()), reply(3, 0, {0x64, 0, 0, 0})}));
-    write("card_reply", "card_ops_s50_reselect", cat({{0, 0}, op(16, 4, 16, 16, 1), ok, reply(3, 0, cat({{0x08, 4}, uid})), ok, reply(3, 0, block_bytes()), ok, reply(3, 0, block_bytes()), reply(3, 0, {0x64, 0, 0, 0})}));
-    write("card_reply", "card_ops_s70_search", cat({{0, 0}, op(17, 130, 0, 0, 0), ok, reply(3, 0, {0x02, 0x00}), ok, ok, reply(3, 0, block_bytes()), reply(3, 0, {1, 0, 0, 0}), ok}));
-    write("card_reply", "short_reads", cat({{1, 0}, op(4, 1), reply(3, 0, {1, 2, 3})}));
+    write("card_reply", "s50_getuid", cat({{0, 0}, op(15), ok, item(0, cat({{0x08, 4}, uid}))}));
+    write("card_reply", "card_ops_s50_selected", cat({{0, 0}, op(16, 4, 16, 16, 3), ok, item(0, block_bytes()), ok, item(0, block_bytes()), item(0, {0x64, 0, 0, 0})}));
+    write("card_reply", "card_ops_s50_reselect", cat({{0, 0}, op(16, 4, 16, 16, 1), ok, item(0, cat({{0x08, 4}, uid})), ok, item(0, block_bytes()), ok, item(0, block_bytes()), item(0, {0x64, 0, 0, 0})}));
+    write("card_reply", "card_ops_s70_search", cat({{0, 0}, op(17, 130, 0, 0, 0), ok, item(0, {0x02, 0x00}), ok, ok, item(0, block_bytes()), item(0, {1, 0, 0, 0}), ok}));
+    // Raw frames on the line instead of framed items.
+    write("card_reply", "raw_search_type_a_4", cat({{0x04, 0}, op(0), reply(3, 0), reply(3, 0, {7, 0x04, 0x00, 0xDE, 0xAD, 0xBE, 0xEF, 0x08})}));
+    write("card_reply", "short_reads", cat({{1, 0}, op(4, 1), item(0, {1, 2, 3})}));
 }
 
 void ctrl_seeds() {
     // config, operation count - 1, then per operation: kind, argument.
     const Bytes key{0x5E, 0x11, 0xA0, 0x7C, 0x33, 0x90, 0x02, 0xE8};
     const Bytes fci{0x6F, 0x0A, 0x84, 0x02, 0xA0, 0x00, 0xA5, 0x04, 0x50, 0x02, 0x41, 0x42, 0x90, 0x00};
-    write("ctrl_reply", "firmware_version", cat({{0, 0, 0, 3}, reply(3, 0, text("vantel-sim 1.0.0"))}));
-    write("ctrl_reply", "battery_and_settings", cat({{0, 1, 0, 7, 0, 8}, reply(3, 0, {210}), reply(3, 0, {64}), reply(3, 0, {0}), reply(3, 0, {3})}));
-    write("ctrl_reply", "hard_model", cat({{0, 0, 1, 0}, reply(3, 0, text("VR1356-S"))}));
-    write("ctrl_reply", "encryption_then_msn", cat({{0, 1, 2, 0, 0, 1}, reply(3, 0, key), encrypted_reply(key.data(), {0x56, 0x52, 0, 0, 0, 0, 0, 1})}));
-    write("ctrl_reply", "raw_hex_version", cat({{0, 0, 3, 0}, reply(3, 0, text("vantel-sim 1.0.0"))}));
-    write("ctrl_reply", "raw_bytes", cat({{0, 0, 4, 1}, reply(3, 0, block_bytes())}));
-    write("ctrl_reply", "apdu_hex_fci", cat({{0, 0, 5, 0}, reply(3, 0, fci)}));
-    write("ctrl_reply", "apdu_bytes_cid", cat({{2, 0, 6, 0}, reply(3, 0, {0x6A, 0x83})}));
-    write("ctrl_reply", "batch_hex", cat({{0, 0, 7, 0}, reply(3, 0, cat({{0x00, 0x0E}, fci, {0x00, 0x02, 0x6A, 0x83}, {0x00, 0x00}, {0x00, 0x02, 0x90, 0x00}}))}));
-    write("ctrl_reply", "batch_bytes", cat({{0, 0, 8, 0}, reply(3, 0, {0x00, 0x02, 0x90, 0x00})}));
-    write("ctrl_reply", "raw_length_prefixed", cat({{0, 0, 9, 0}, reply(3, 0, text("vantel-sim 1.0.0"))}));
+    write("ctrl_reply", "firmware_version", cat({{0, 0, 0, 3}, item(0, text("vantel-sim 1.0.0"))}));
+    write("ctrl_reply", "battery_and_settings", cat({{0, 1, 0, 7, 0, 8}, item(0, {210}), item(0, {64}), item(0, {0}), item(0, {3})}));
+    write("ctrl_reply", "hard_model", cat({{0, 0, 1, 0}, item(0, text("VR1356-S"))}));
+    write("ctrl_reply", "encryption_then_msn", cat({{0, 1, 2, 0, 0, 1}, item(0, key), encrypted_item({0x56, 0x52, 0, 0, 0, 0, 0, 1})}));
+    write("ctrl_reply", "raw_hex_version", cat({{0, 0, 3, 0}, item(0, text("vantel-sim 1.0.0"))}));
+    write("ctrl_reply", "raw_bytes", cat({{0, 0, 4, 1}, item(0, block_bytes())}));
+    write("ctrl_reply", "apdu_hex_fci", cat({{0, 0, 5, 0}, item(0, fci)}));
+    write("ctrl_reply", "apdu_bytes_cid", cat({{2, 0, 6, 0}, item(0, {0x6A, 0x83})}));
+    write("ctrl_reply", "batch_hex", cat({{0, 0, 7, 0}, item(0, cat({{0x00, 0x0E}, fci, {0x00, 0x02, 0x6A, 0x83}, {0x00, 0x00}, {0x00, 0x02, 0x90, 0x00}}))}));
+    write("ctrl_reply", "batch_bytes", cat({{0, 0, 8, 0}, item(0, {0x00, 0x02, 0x90, 0x00})}));
+    write("ctrl_reply", "raw_length_prefixed", cat({{0, 0, 9, 0}, item(0, text("vantel-sim 1.0.0"))}));
 }
 
 void crypto_seeds() {

@@ -29,9 +29,15 @@ for name in $names; do
     out="$root/fuzz/out/$name"
     mkdir -p "$out/corpus"
     log="$out/last.log"
+    # Inputs that carry whole frames or blocks need room beyond libFuzzer's
+    # default 4096 bytes: a largest frame, then what follows it.
+    case $name in
+        frame|exchange|card_reply|ctrl_reply|demod) max_len=-max_len=16384 ;;
+        *) max_len= ;;
+    esac
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:symbolize=1 \
     UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
-    "$bindir/fuzz_$name" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 \
+    "$bindir/fuzz_$name" -max_total_time="$seconds" -timeout=25 -rss_limit_mb=2048 $max_len \
         -print_final_stats=1 -artifact_prefix="$out/" \
         "$out/corpus" "$root/fuzz/corpus/$name" "$root/fuzz/regressions/$name" \
         >"$log" 2>&1

@@ -8,6 +8,21 @@
 
 #include "virt_com.h"
 
+// Under the address sanitizer the reply buffer past the reply's length is
+// poisoned after each exchange, so a driver that reads reply bytes the
+// reader never sent is reported (in the ASan tests and the fuzz targets)
+// instead of reading what an earlier reply left there.
+#if defined(__SANITIZE_ADDRESS__)
+#define VR_POISON_REPLY 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define VR_POISON_REPLY 1
+#endif
+#endif
+#ifdef VR_POISON_REPLY
+#include <sanitizer/asan_interface.h>
+#endif
+
 namespace vr {
 
 // A request and its reply, filled by a worker and sent once. Lives on the
@@ -21,6 +36,9 @@ struct ReaderCommand {
         req.len = 0;
         rsp.len = 0;
     }
+    ~ReaderCommand() { unpoison_reply(); }
+    ReaderCommand(const ReaderCommand &) = delete;
+    ReaderCommand &operator=(const ReaderCommand &) = delete;
     ReaderCommand(uint16_t code, std::initializer_list<uint8_t> bytes) : ReaderCommand(code) {
         append(bytes);
     }
@@ -33,10 +51,28 @@ struct ReaderCommand {
         req.len += n;
     }
     // Sends the request; 0, or the exchange's failure result.
-    int send(int timeout_ms = 0) { return virt_com_command(&req, &rsp, timeout_ms); }
+    int send(int timeout_ms = 0) {
+        unpoison_reply();
+        const int rc = virt_com_command(&req, &rsp, timeout_ms);
+        poison_past_reply();
+        return rc;
+    }
 
     std::span<const uint8_t> reply() const {
         return {rsp.data, static_cast<std::size_t>(rsp.len > 0 ? rsp.len : 0)};
+    }
+
+private:
+    void poison_past_reply() {
+#ifdef VR_POISON_REPLY
+        const std::size_t used = rsp.len > 0 && rsp.len <= VIRT_COM_RSP_MAX ? static_cast<std::size_t>(rsp.len) : 0;
+        ASAN_POISON_MEMORY_REGION(rsp.data + used, sizeof rsp.data - used);
+#endif
+    }
+    void unpoison_reply() {
+#ifdef VR_POISON_REPLY
+        ASAN_UNPOISON_MEMORY_REGION(rsp.data, sizeof rsp.data);
+#endif
     }
 };
 
