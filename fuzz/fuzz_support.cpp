@@ -1,5 +1,7 @@
 #include "fuzz_support.h"
 
+#include "link/link.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -200,24 +202,12 @@ void route_port(std::span<const uint8_t> bytes, int protocol, int timeout_ms, De
     virt_com_setstat(VIRT_COM_OPEN);
 }
 
-// One good protocol-3 exchange: the link's count of consecutive failures
-// survives between commands, and a parsed reply is what resets it.
-void reset_failure_count() {
-    static uint8_t frame[7] = {0x02, 0x02, 0x01, 0x00, 0x00, 0, 0};
-    const uint16_t crc = CRC16(frame + 2, 3);
-    frame[5] = static_cast<uint8_t>(crc & 0xFF);
-    frame[6] = static_cast<uint8_t>(crc >> 8);
-    route_port(frame, 3, 100, {});
-    virt_com_req req{};
-    req.cmd = 0x0F02;
-    virt_com_rsp rsp{};
-    if (virt_com_command(&req, &rsp, 0) != 0) violated("priming exchange failed");
-}
-
 }  // namespace
 
 void install_device(std::span<const uint8_t> bytes, int protocol, int timeout_ms, DeviceOptions options) {
-    reset_failure_count();
+    // Each input starts where a fresh library would: no failures counted,
+    // no replies owed from the previous input.
+    vr::link::reset_exchange_state();
     route_port(bytes, protocol, timeout_ms, options);
     set_clock(0);
     errno = 0;

@@ -41,6 +41,45 @@ void reset_link_failures() { g_link_failures = 0; }
 
 int port_protocol() { return tessil.s_com.protocol; }
 
+// Replies the reader still owes: frames sent by the exchange whose reply
+// was never read (a reply that came too late made the exchange resend, or
+// gave up). A protocol-3 reply does not name its command, so a late one
+// would be taken for the next command's reply; the next command first
+// waits for such replies and drops them.
+std::atomic<int> g_replies_owed{0};
+
+void note_sent() { ++g_replies_owed; }
+
+void note_reply() {
+    int owed = g_replies_owed.load();
+    while (owed > 0 && !g_replies_owed.compare_exchange_weak(owed, owed - 1)) {
+    }
+}
+
+// Whether a read ended with a whole frame, whatever its content (a bad
+// checksum, a reader status the framing reports): such a read consumed a
+// reply.
+bool frame_arrived(int rc) {
+    if (rc >= 0 || rc == -2 || rc == vr::kEMsgWrong) return true;
+    const int e = errno;
+    return e == vr::kECrcErr || e == vr::kETimeoutErr || e == vr::kECmdTypeErr || e == vr::kECmdLengthErr;
+}
+
+void drop_late_replies() {
+    if (g_replies_owed.load() == 0) return;
+    std::array<uint8_t, VIRT_COM_RSP_MAX> late;
+    // Wait up to the port's time-out for each: a late reply follows its
+    // command's resend closely, and a lost one never comes.
+    const int wait = tessil.s_com.timeout / 2 > 0 ? tessil.s_com.timeout / 2 : 1;
+    while (g_replies_owed.load() > 0) {
+        const int rc = virt_com_readmsg(late.data(), port_protocol(), wait);
+        if (!frame_arrived(rc)) break;
+        log_print(1, "late reply dropped");
+        note_reply();
+    }
+    g_replies_owed = 0;
+}
+
 // Ping and repeat request share their preamble: the port must be open and
 // present, calibration must be over, and both directions are flushed.
 int prepare_raw_request() {
@@ -203,6 +242,11 @@ bool worth_resending(int code) {
 
 namespace vr::link {
 
+void reset_exchange_state() {
+    g_link_failures = 0;
+    g_replies_owed = 0;
+}
+
 void wait_while_calibrating() {
     while (virt_com_status() != VIRT_COM_REMOVED && suart_get_calistat() == kCalibrating)
         sys_delay_nus(kCalibrationPollUs);
@@ -238,8 +282,11 @@ VR_API int virt_com_ping(void) {
     if (rc != 0) return rc;
     const uint8_t body[5] = {kCmdPing & 0xFF, kCmdPing >> 8, kPingData[0], kPingData[1], kPingData[2]};
     if (virt_com_writemsg(body, sizeof body, port_protocol()) < 0) return -1;
+    note_sent();
     std::array<uint8_t, VIRT_COM_RSP_MAX> reply;
-    return virt_com_readmsg(reply.data(), port_protocol(), kPingTimeoutMs) >= 0 ? 0 : -1;
+    rc = virt_com_readmsg(reply.data(), port_protocol(), kPingTimeoutMs);
+    if (frame_arrived(rc)) note_reply();
+    return rc >= 0 ? 0 : -1;
 }
 
 VR_API int virt_com_get_pre_response(uint8_t *reply) {
@@ -247,7 +294,10 @@ VR_API int virt_com_get_pre_response(uint8_t *reply) {
     if (prepare_raw_request() != 0) return -1;
     const uint8_t body[2] = {kCmdRepeat & 0xFF, kCmdRepeat >> 8};
     if (virt_com_writemsg(body, sizeof body, port_protocol()) < 0) return -1;
-    return virt_com_readmsg(reply, port_protocol(), kPingTimeoutMs);
+    note_sent();
+    const int rc = virt_com_readmsg(reply, port_protocol(), kPingTimeoutMs);
+    if (frame_arrived(rc)) note_reply();
+    return rc;
 }
 
 VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
@@ -255,6 +305,7 @@ VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int time
     for (;;) {
         if (virt_com_chkstat() != 0) return -1;
         if (!request || !reply || timeout < 0) return vr::fail(vr::kEArg);
+        if (!resent) drop_late_replies();
         if (virt_com_flush(3) != 0) {
             log_print(1, "virt_com_command err EGENERA");
             return vr::fail(vr::kEGeneral);
@@ -267,11 +318,13 @@ VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int time
             count_link_failure();
             return -1;
         }
+        note_sent();
 
         const int wait = timeout ? timeout : tessil.s_com.timeout;
         int rc = -1;
         for (int i = 0; i < kMaxReads; ++i) {
             rc = virt_com_readmsg(reply->data, port_protocol(), wait);
+            if (frame_arrived(rc)) note_reply();
             if (rc < 0) {
                 errno = vr::kERecv;
                 count_link_failure();

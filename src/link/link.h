@@ -30,6 +30,12 @@ constexpr uint8_t kP2End = 0x03;
 // True for the protocol numbers the framing supports (1, 2, 3, 6).
 constexpr bool protocol_supported(int p) { return p == 1 || p == 2 || p == 3 || p == 6; }
 
+// Forgets what the exchange carries from one command to the next (the
+// count of consecutive link failures and the replies still owed), as a
+// freshly loaded library has it. For test and fuzz harnesses that reuse
+// one process for many independent runs.
+void reset_exchange_state();
+
 // Sleeps while the audio modem calibrates the link, unless the device has
 // been removed meanwhile.
 void wait_while_calibrating();
