@@ -140,8 +140,10 @@ enum {
  * record of the card type and selects the card. For "uart" the first extra
  * argument is the serial device's path. Returns the record (owned by the
  * open-card list), or null with errno set. The type "iso14443A_card" lets
- * the reader identify the type A card in the field. */
-VR_API picc *picc_open(const char *type, const char *com, int dev, uint8_t mode, ...);
+ * the reader identify the type A card in the field. The search mode is an
+ * 8-bit value; it is passed as int because a variadic function's last named
+ * argument must not be of a type that promotes. */
+VR_API picc *picc_open(const char *type, const char *com, int dev, int mode, ...);
 /* Opens the link alone: 0, -1 with errno -10, or -24 for a null name.
  * extra points to the remaining arguments (for "uart": the device path). */
 VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra);

@@ -220,7 +220,8 @@ VR_API int pcd_search_type_A(picc *record, int) {
     return 0;
 }
 
-VR_API picc *picc_open(const char *type, const char *com, int dev, uint8_t mode, ...) {
+VR_API picc *picc_open(const char *type, const char *com, int dev, int mode_arg, ...) {
+    const auto mode = static_cast<uint8_t>(mode_arg);
     if (check_api_version(static_cast<int>(tessil.family & 0xFF)) != 0) picc_regapi(VR_FAMILY_FIRST);
     if (!type || !com) {
         errno = vr::kEArg;
@@ -230,18 +231,7 @@ VR_API picc *picc_open(const char *type, const char *com, int dev, uint8_t mode,
     vr::MutexHold hold(&tessil.api_lock);
 
     va_list extra;
-    // The exported signature ends its named arguments with an 8-bit mode.
-    // va_start is the compiler's builtin with GCC and clang and finds the
-    // variable arguments from the signature itself, so the promotion of
-    // that last argument does not move them; clang still warns about it.
-#if defined(__clang__)
-#pragma clang diagnostic push
-#pragma clang diagnostic ignored "-Wvarargs"
-#endif
-    va_start(extra, mode);
-#if defined(__clang__)
-#pragma clang diagnostic pop
-#endif
+    va_start(extra, mode_arg);
     const int connected = picc_connect(com, dev, mode, &extra);
     va_end(extra);
     if (connected != 0) return nullptr;
