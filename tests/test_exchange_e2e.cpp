@@ -105,11 +105,53 @@ TEST_F(Exchange, MissingReplyIsResentOnceThenFails) {
     ASSERT_EQ(pcd_set_led(1, 1), 0);
     EXPECT_TRUE(log.contains("retry, errno:-14"));
     EXPECT_EQ(commands(), (std::vector<uint16_t>{0x010E, 0x010E}));
+    // The lost reply is still owed: the next command first sends a ping to
+    // mark where owed replies end, and finds nothing before its answer.
+    sim->clear_log();
+    unsigned char mid = 0;
+    ASSERT_EQ(pcd_get_mid(&mid), 0);
+    EXPECT_EQ(commands(), (std::vector<uint16_t>{0x0F02, 0x0601}));
+    EXPECT_FALSE(log.contains("late reply dropped"));
 
     sim->inject(Fault::drop(), 2);
     errno = 0;
     EXPECT_EQ(pcd_set_led(1, 1), -1);
     EXPECT_EQ(errno, -14);
+}
+
+// Protocol-3 replies do not name their command. A command whose reply came
+// late leaves replies owed that may arrive while the next command runs; they
+// must not be taken for its reply. The port time-out is 100 ms, so a
+// command waits 200 ms for each of its two sends.
+TEST_F(Exchange, LateRepliesAreNotTakenForTheNextCommands) {
+    struct Case {
+        const char *what;
+        std::vector<unsigned> delays_ms;  // delays of the next replies, in order
+        bool first_succeeds;
+    } cases[] = {
+        // Answered while the resend waits; the resend's reply comes 100 ms
+        // into the next command.
+        {"resend's reply owed", {250, 100}, true},
+        // Later than both sends: the command fails, and both replies come
+        // after the next command's first marker has gone unanswered.
+        {"both replies after the command gave up", {700}, false},
+    };
+    open_link();
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        vrtest::LogCapture log;
+        for (unsigned ms : c.delays_ms) sim->inject(Fault::delay(ms));
+        unsigned char mid = 0;
+        EXPECT_EQ(pcd_get_mid(&mid), c.first_succeeds ? 0 : -1);
+        unsigned char version[16] = {};
+        ASSERT_EQ(pcd_get_firmware_version(version), 0);
+        EXPECT_EQ(Bytes(version, version + 5), (Bytes{'v', 'a', 'n', 't', 'e'}));
+        EXPECT_TRUE(log.contains("late reply dropped"));
+        // Back in step: the next command sends no marker.
+        sim->clear_log();
+        ASSERT_EQ(pcd_get_mid(&mid), 0);
+        EXPECT_EQ(commands(), (std::vector<uint16_t>{0x0601}));
+    }
 }
 
 TEST_F(Exchange, DefaultTimeoutWaitsTwiceThePortDefault) {
@@ -143,7 +185,8 @@ TEST_F(Exchange, ReaderStatusBecomesTheErrorCode) {
 TEST_F(Exchange, ElevenConsecutiveFailuresClosePort) {
     open_link();
     sim->inject_every(Fault::drop(), 1);
-    // Each command fails twice (send and resend): five commands make ten.
+    // Each command fails twice: the first in its send and resend, the later
+    // ones already in the two pings that look for the replies still owed.
     for (int i = 0; i < 5; ++i) {
         EXPECT_EQ(pcd_set_led(1, 1), -1);
         EXPECT_EQ(virt_com_status(), VIRT_COM_OPEN) << i;

@@ -23,6 +23,9 @@ using namespace vr::link;
 
 constexpr int kMaxReads = 10;
 constexpr int kPingTimeoutMs = 1000;
+// The body of an echo request: its code, then the data the reader echoes.
+constexpr std::array<uint8_t, 5> kPingBody = {kCmdPing & 0xFF, kCmdPing >> 8, kPingData[0], kPingData[1],
+                                              kPingData[2]};
 constexpr int kFailuresBeforeClose = 10;  // the eleventh consecutive failure closes
 constexpr unsigned kCalibrationPollUs = 100000;
 constexpr int kCalibrating = 0xAA;
@@ -43,9 +46,9 @@ int port_protocol() { return tessil.s_com.protocol; }
 
 // Replies the reader still owes: frames sent by the exchange whose reply
 // was never read (a reply that came too late made the exchange resend, or
-// gave up). A protocol-3 reply does not name its command, so a late one
-// would be taken for the next command's reply; the next command first
-// waits for such replies and drops them.
+// gave up). Protocol-3 and protocol-6 replies do not name their command, so
+// a late one would be taken for the next command's reply; the next command
+// first gets such replies out of the way.
 std::atomic<int> g_replies_owed{0};
 
 void note_sent() { ++g_replies_owed; }
@@ -65,11 +68,56 @@ bool frame_arrived(int rc) {
     return e == vr::kECrcErr || e == vr::kETimeoutErr || e == vr::kECmdTypeErr || e == vr::kECmdLengthErr;
 }
 
-void drop_late_replies() {
-    if (g_replies_owed.load() == 0) return;
+bool is_ping_reply(const uint8_t *reply, int len) {
+    return len == 4 && reply[0] == 0x00 && reply[1] == kPingData[0] && reply[2] == kPingData[1] &&
+           reply[3] == kPingData[2];
+}
+
+// Protocol 3: a ping marks where the owed replies end. The reader answers
+// in order, so every frame before the ping's answer is a late reply, however
+// late it comes. Reading stops at the ping's answer or after the owed frames
+// plus one (a spoilt answer to the ping). When the line stays quiet for the
+// port's time-out first, the replies still missing (the ping's included)
+// stay owed and the attempt fails.
+bool ping_past_owed_replies() {
+    if (virt_com_writemsg(kPingBody.data(), kPingBody.size(), 3) < 0) return false;
+    std::array<uint8_t, VIRT_COM_RSP_MAX> frame;
+    const int wait = tessil.s_com.timeout > 0 ? tessil.s_com.timeout : 1;
+    int frames_left = g_replies_owed.load() + 1;
+    // The reader's time-out reports come on top of the replies; the cap keeps
+    // a reader that sends nothing else from holding the command forever.
+    for (int reads = 0; frames_left > 0 && reads < kMaxReads; ++reads) {
+        const int rc = virt_com_readmsg(frame.data(), 3, wait);
+        if (!frame_arrived(rc)) {
+            g_replies_owed = frames_left;
+            return false;
+        }
+        if (is_ping_reply(frame.data(), rc)) break;
+        if (rc >= 1 && frame[0] == kStatusTimeout) continue;
+        log_print(1, "late reply dropped");
+        --frames_left;
+    }
+    g_replies_owed = 0;
+    return true;
+}
+
+// Like a command, the marker is sent once more when its answer does not
+// come, and each silence counts as a link failure. After two the link is out
+// of step, and the caller fails its command rather than take an old reply
+// for its own.
+bool drop_late_replies_before_ping() {
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        if (ping_past_owed_replies()) return true;
+        count_link_failure();
+    }
+    return false;
+}
+
+// Other protocols have no marker the reader answers in order: wait up to
+// half the port's time-out for each owed reply, since a late reply follows
+// its command's resend closely and a lost one never comes.
+void drop_late_replies_by_waiting() {
     std::array<uint8_t, VIRT_COM_RSP_MAX> late;
-    // Wait up to the port's time-out for each: a late reply follows its
-    // command's resend closely, and a lost one never comes.
     const int wait = tessil.s_com.timeout / 2 > 0 ? tessil.s_com.timeout / 2 : 1;
     while (g_replies_owed.load() > 0) {
         const int rc = virt_com_readmsg(late.data(), port_protocol(), wait);
@@ -77,7 +125,16 @@ void drop_late_replies() {
         log_print(1, "late reply dropped");
         note_reply();
     }
+}
+
+// Gets replies still owed to earlier commands out of the way; false when
+// the link is out of step and the next command must not be sent.
+bool drop_late_replies() {
+    if (g_replies_owed.load() == 0) return true;
+    if (port_protocol() == 3) return drop_late_replies_before_ping();
+    drop_late_replies_by_waiting();
     g_replies_owed = 0;
+    return true;
 }
 
 // Ping and repeat request share their preamble: the port must be open and
@@ -146,8 +203,7 @@ bool is_stale(const uint8_t *reply, int len) {
         log_print(1, "resp 90 timeout warning!!!!");
         return true;
     }
-    if (len == 4 && reply[0] == 0x00 && reply[1] == kPingData[0] && reply[2] == kPingData[1] &&
-        reply[3] == kPingData[2]) {
+    if (is_ping_reply(reply, len)) {
         log_print(1, "retry response delayed warning!!!!");
         return true;
     }
@@ -280,8 +336,7 @@ VR_API int virt_com_chkstat(void) {
 VR_API int virt_com_ping(void) {
     int rc = prepare_raw_request();
     if (rc != 0) return rc;
-    const uint8_t body[5] = {kCmdPing & 0xFF, kCmdPing >> 8, kPingData[0], kPingData[1], kPingData[2]};
-    if (virt_com_writemsg(body, sizeof body, port_protocol()) < 0) return -1;
+    if (virt_com_writemsg(kPingBody.data(), kPingBody.size(), port_protocol()) < 0) return -1;
     note_sent();
     std::array<uint8_t, VIRT_COM_RSP_MAX> reply;
     rc = virt_com_readmsg(reply.data(), port_protocol(), kPingTimeoutMs);
@@ -305,7 +360,11 @@ VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int time
     for (;;) {
         if (virt_com_chkstat() != 0) return -1;
         if (!request || !reply || timeout < 0) return vr::fail(vr::kEArg);
-        if (!resent) drop_late_replies();
+        if (!resent && !drop_late_replies()) {
+            log_print(1, "late replies still owed");
+            // The failures may have reached the count that closes the port.
+            return vr::fail(virt_com_status() == VIRT_COM_CLOSED ? vr::kEOpen : vr::kERecv);
+        }
         if (virt_com_flush(3) != 0) {
             log_print(1, "virt_com_command err EGENERA");
             return vr::fail(vr::kEGeneral);

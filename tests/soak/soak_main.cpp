@@ -33,10 +33,12 @@ using vrsim::Block;
 using vrsim::Fault;
 
 constexpr int kTimeoutMs = 100;
-// The longest an operation may take: two sends, each with up to ten reads
-// of a head search of twice the time-out, two repeat requests of 2 s, two
-// pings of 2 s before it.
-constexpr auto kLongestOperation = std::chrono::milliseconds(2 * (10 * 2 * kTimeoutMs + 2 * 2000) + 2 * 2000);
+// The longest an operation may take: two pings of 2 s when the port is
+// checked, two pings marking the end of replies still owed, each with up to
+// ten reads of a head search of twice the time-out, then two sends, each with
+// as many reads and two repeat requests of 2 s.
+constexpr int kReadsMs = 10 * 2 * kTimeoutMs;
+constexpr auto kLongestOperation = std::chrono::milliseconds(2 * 2000 + 2 * kReadsMs + 2 * (kReadsMs + 2 * 2000));
 
 const unsigned char kKey[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 // Data blocks the soak works on: sectors 1..4, trailers excluded.
@@ -129,6 +131,7 @@ private:
         if (pct(rng_) >= opt_.fault_percent) return;
         static const std::pair<const char *, Fault> kinds[] = {
             {"drop", Fault::drop()},       {"delay_short", Fault::delay(30)}, {"delay_long", Fault::delay(450)},
+            {"delay_past_marker", Fault::delay(900)},
             {"crc", Fault::crc()},         {"stale90", Fault::stale90()},     {"lateping", Fault::lateping()},
             {"status_read", Fault::with_status(0x17)}, {"hangup", Fault::hangup()},
         };
