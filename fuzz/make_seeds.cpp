@@ -272,7 +272,7 @@ void ir_seeds() {
     for (int i = 0; i < 33; ++i) spread.push_back(static_cast<uint16_t>(100 * (i + 1) * (i + 1)));
     write("ir_convert", "too_many_clusters", big_endian(spread));
 
-    write("ir_unzip", "spec_stream", {0x15, 0xFF, 0xFF, 0xFF, 0x01, 0x2C});
+    write("ir_unzip", "escaped_value_stream", {0x15, 0xFF, 0xFF, 0xFF, 0x01, 0x2C});
     std::vector<uint16_t> values = nec;
     ir_data_adjustment(values.data(), static_cast<int>(values.size()));
     ir_data_analyzer(values.data(), static_cast<int>(values.size()));

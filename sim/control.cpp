@@ -18,15 +18,15 @@ std::string join(const Control::Args& args, size_t from) {
 }
 
 ControlReply fault(Simulator& sim, const Control::Args& args) {
-    if (args.size() < 2) return error("usage: fault SPEC | fault clear");
+    if (args.size() < 2) return error("usage: fault FAULT | fault clear");
     if (args[1] == "clear") {
         sim.clear_faults();
         return ok();
     }
     std::string why;
-    const auto spec = parse_fault_spec(join(args, 1), &why);
-    if (!spec) return error(why);
-    sim.apply(*spec);
+    const auto order = parse_fault_order(join(args, 1), &why);
+    if (!order) return error(why);
+    sim.apply(*order);
     return ok();
 }
 

@@ -12,7 +12,7 @@
 #include <cstdio>
 
 #include "card_file.h"
-#include "card_spec.h"
+#include "card_words.h"
 #include "control.h"
 
 namespace vrsim {

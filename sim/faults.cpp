@@ -33,17 +33,17 @@ std::optional<unsigned long> parse_number(std::string_view w) {
     return v;
 }
 
-std::optional<FaultSpec> fail(std::string* error, std::string message) {
+std::optional<FaultOrder> fail(std::string* error, std::string message) {
     if (error) *error = std::move(message);
     return std::nullopt;
 }
 
 }  // namespace
 
-std::optional<FaultSpec> parse_fault_spec(std::string_view text, std::string* error) {
+std::optional<FaultOrder> parse_fault_order(std::string_view text, std::string* error) {
     const auto words = split_words(text);
     if (words.empty()) return fail(error, "empty fault");
-    FaultSpec spec;
+    FaultOrder order;
     size_t i = 1;
     const std::string_view kind = words[0];
     const auto argument = [&](unsigned long max) -> std::optional<unsigned long> {
@@ -54,27 +54,27 @@ std::optional<FaultSpec> parse_fault_spec(std::string_view text, std::string* er
         return v;
     };
     if (kind == "drop") {
-        spec.fault = Fault::drop();
+        order.fault = Fault::drop();
     } else if (kind == "delay") {
         const auto ms = argument(600000);
         if (!ms) return fail(error, "delay needs milliseconds (0..600000)");
-        spec.fault = Fault::delay(static_cast<unsigned>(*ms));
+        order.fault = Fault::delay(static_cast<unsigned>(*ms));
     } else if (kind == "crc") {
-        spec.fault = Fault::crc();
+        order.fault = Fault::crc();
     } else if (kind == "stale90") {
-        spec.fault = Fault::stale90();
+        order.fault = Fault::stale90();
     } else if (kind == "lateping") {
-        spec.fault = Fault::lateping();
+        order.fault = Fault::lateping();
     } else if (kind == "status") {
         const auto s = argument(0xFF);
         if (!s) return fail(error, "status needs a byte (0..0xFF)");
-        spec.fault = Fault::with_status(static_cast<uint8_t>(*s));
+        order.fault = Fault::with_status(static_cast<uint8_t>(*s));
     } else if (kind == "hangup") {
-        spec.fault = Fault::hangup();
+        order.fault = Fault::hangup();
     } else if (kind == "enc_ragged") {
-        spec.fault = Fault::enc_ragged();
+        order.fault = Fault::enc_ragged();
     } else if (kind == "enc_overlong") {
-        spec.fault = Fault::enc_overlong();
+        order.fault = Fault::enc_overlong();
     } else {
         return fail(error, "unknown fault: " + std::string(kind));
     }
@@ -83,16 +83,16 @@ std::optional<FaultSpec> parse_fault_spec(std::string_view text, std::string* er
         if (w == "every") {
             const auto n = argument(1000000);
             if (!n || *n == 0) return fail(error, "every needs a period above 0");
-            spec.every = static_cast<unsigned>(*n);
+            order.every = static_cast<unsigned>(*n);
         } else if (w.size() > 1 && w[0] == 'x') {
             const auto n = parse_number(w.substr(1));
             if (!n || *n == 0 || *n > 1000000) return fail(error, "bad count: " + std::string(w));
-            spec.count = static_cast<unsigned>(*n);
+            order.count = static_cast<unsigned>(*n);
         } else {
             return fail(error, "unexpected word: " + std::string(w));
         }
     }
-    return spec;
+    return order;
 }
 
 std::string describe(const Fault& f) {
@@ -131,11 +131,11 @@ void FaultPlan::every(const Fault& fault, unsigned period) {
     since_periodic_ = 0;
 }
 
-void FaultPlan::apply(const FaultSpec& spec) {
-    if (spec.every > 0)
-        every(spec.fault, spec.every);
+void FaultPlan::apply(const FaultOrder& order) {
+    if (order.every > 0)
+        every(order.fault, order.every);
     else
-        add(spec.fault, spec.count);
+        add(order.fault, order.count);
 }
 
 void FaultPlan::clear() {

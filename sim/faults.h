@@ -45,20 +45,20 @@ struct Fault {
 
 // A fault with how often it applies: to the next `count` replies, or, with
 // `every` above 0, to every `every`-th reply from now on.
-struct FaultSpec {
+struct FaultOrder {
     Fault fault;
     unsigned count = 1;
     unsigned every = 0;
 
-    bool operator==(const FaultSpec&) const = default;
+    bool operator==(const FaultOrder&) const = default;
 };
 
 // Parses "KIND [ARG] [xN] [every N]": drop, delay MS, crc, stale90,
 // lateping, status BYTE, hangup, enc_ragged, enc_overlong; e.g. "drop x3", "delay 500",
 // "status 0x0d", "crc every 10". Separators: blanks, ':' ',' '=' (so
 // "delay:500" works as one command-line word). Numbers in decimal or 0x
-// hexadecimal. Sets *error and returns nothing on a bad spec.
-[[nodiscard]] std::optional<FaultSpec> parse_fault_spec(std::string_view text,
+// hexadecimal. Sets *error and returns nothing on a bad order.
+[[nodiscard]] std::optional<FaultOrder> parse_fault_order(std::string_view text,
                                                         std::string* error = nullptr);
 [[nodiscard]] std::string describe(const Fault& fault);
 
@@ -68,7 +68,7 @@ class FaultPlan {
 public:
     void add(const Fault& fault, unsigned count = 1);
     void every(const Fault& fault, unsigned period);  // period 0 switches it off
-    void apply(const FaultSpec& spec);
+    void apply(const FaultOrder& order);
     void clear();
     [[nodiscard]] size_t queued() const { return queue_.size(); }
     // Called once per reply; counts the replies for the periodic fault.

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "card_file.h"
-#include "card_spec.h"
+#include "card_words.h"
 #include "control.h"
 #include "simulator.h"
 
@@ -21,7 +21,7 @@ namespace {
 
 constexpr const char* kUsage =
     "usage: vantel-rfid-sim [--family 1|2] [--protocol 1|2|3|6] [--baud N] [--link PATH]\n"
-    "                       [--fault SPEC]... [--seed N] [--no-control]\n"
+    "                       [--fault FAULT]... [--seed N] [--no-control]\n"
     "                       [--card TYPE[:UID] | --card-file FILE]\n";
 
 bool parse_unsigned(const char* text, unsigned long long& out) {
@@ -37,7 +37,7 @@ bool parse_unsigned(const char* text, unsigned long long& out) {
 
 struct Args {
     vrsim::SimOptions options;
-    std::vector<vrsim::FaultSpec> faults;
+    std::vector<vrsim::FaultOrder> faults;
     bool has_seed = false;
     unsigned long long seed = 0;
     bool control = true;
@@ -78,12 +78,12 @@ bool parse_args(int argc, char** argv, Args& a) {
         } else if (opt == "--fault") {
             const char* v = value();
             std::string why;
-            const auto spec = v ? vrsim::parse_fault_spec(v, &why) : std::nullopt;
-            if (!spec) {
+            const auto order = v ? vrsim::parse_fault_order(v, &why) : std::nullopt;
+            if (!order) {
                 std::fprintf(stderr, "vantel-rfid-sim: bad fault: %s\n", v ? why.c_str() : "missing");
                 return false;
             }
-            a.faults.push_back(*spec);
+            a.faults.push_back(*order);
         } else if (opt == "--family" || opt == "--protocol" || opt == "--baud" || opt == "--seed") {
             const char* v = value();
             if (!v || !parse_unsigned(v, n)) return false;

@@ -166,9 +166,9 @@ void Simulator::inject_every(const Fault& fault, unsigned period) {
     faults_.every(fault, period);
 }
 
-void Simulator::apply(const FaultSpec& spec) {
+void Simulator::apply(const FaultOrder& order) {
     std::lock_guard hold(fault_mutex_);
-    faults_.apply(spec);
+    faults_.apply(order);
 }
 
 void Simulator::clear_faults() {

@@ -82,7 +82,7 @@ public:
     // ---- faults
     void inject(const Fault& fault, unsigned count = 1);
     void inject_every(const Fault& fault, unsigned period);
-    void apply(const FaultSpec& spec);
+    void apply(const FaultOrder& order);
     void clear_faults();
     [[nodiscard]] size_t faults_queued() const;
 

@@ -20,15 +20,15 @@ extern "C" const char *__asan_default_options() { return "allocator_may_return_n
 
 namespace {
 
-struct TapSpec {
+struct TapRow {
     std::vector<int> offsets;
     bool inclusive_or;
 };
 
 // The tap table, entry by entry.
-const std::map<int, TapSpec> &tap_table() {
-    static const std::map<int, TapSpec> table = [] {
-        std::map<int, TapSpec> t;
+const std::map<int, TapRow> &tap_table() {
+    static const std::map<int, TapRow> table = [] {
+        std::map<int, TapRow> t;
         auto add = [&t](std::initializer_list<int> orders, std::vector<int> offsets) {
             for (int o : orders) t[o] = {offsets, false};
         };
@@ -77,7 +77,7 @@ const std::map<int, TapSpec> &tap_table() {
 struct Model {
     std::array<int, 64> bits{};
     int order;
-    const TapSpec &taps;
+    const TapRow &taps;
 
     explicit Model(int n) : order(n), taps(tap_table().at(n)) { bits[63] = 1; }
 

@@ -218,10 +218,10 @@ TEST_F(SimCardsLine, FaultsSpoilEncipheredReplies) {
     ASSERT_TRUE(r);
     EXPECT_EQ(opened(*r, key), data) << "one reply each";
 
-    const auto spec = vrsim::parse_fault_spec("enc_overlong x2");
-    ASSERT_TRUE(spec);
-    EXPECT_EQ(spec->fault, Fault::enc_overlong());
-    EXPECT_EQ(spec->count, 2u);
+    const auto order = vrsim::parse_fault_order("enc_overlong x2");
+    ASSERT_TRUE(order);
+    EXPECT_EQ(order->fault, Fault::enc_overlong());
+    EXPECT_EQ(order->count, 2u);
     EXPECT_EQ(vrsim::describe(Fault::enc_ragged()), "enc_ragged");
 }
 

@@ -311,12 +311,12 @@ TEST(SimRequestBody, Protocol6Forms) {
     EXPECT_FALSE(vrsim::parse_request_body(3, Bytes{0x30}, false));
 }
 
-TEST(SimFaultSpec, Parses) {
+TEST(SimFaultOrder, Parses) {
     using vrsim::Fault;
-    using vrsim::FaultSpec;
+    using vrsim::FaultOrder;
     struct Case {
         const char* text;
-        FaultSpec spec;
+        FaultOrder order;
     };
     const Case good[] = {
         {"drop", {Fault::drop(), 1, 0}},
@@ -333,15 +333,15 @@ TEST(SimFaultSpec, Parses) {
     };
     for (const auto& c : good) {
         SCOPED_TRACE(c.text);
-        const auto spec = vrsim::parse_fault_spec(c.text);
-        ASSERT_TRUE(spec);
-        EXPECT_EQ(*spec, c.spec);
+        const auto order = vrsim::parse_fault_order(c.text);
+        ASSERT_TRUE(order);
+        EXPECT_EQ(*order, c.order);
     }
     for (const char* bad : {"", "explode", "delay", "delay x", "status 0x100", "status", "drop x0",
                             "drop every 0", "drop extra", "crc every"}) {
         SCOPED_TRACE(bad);
         std::string why;
-        EXPECT_FALSE(vrsim::parse_fault_spec(bad, &why));
+        EXPECT_FALSE(vrsim::parse_fault_order(bad, &why));
         EXPECT_FALSE(why.empty());
     }
 }

@@ -1,4 +1,4 @@
-#include "card_spec.h"
+#include "card_words.h"
 
 #include "dumpfile.h"
 
@@ -93,9 +93,9 @@ std::shared_ptr<Card> make_card_from_words(const std::vector<std::string_view>& 
 }
 
 std::shared_ptr<Card> make_card_from_option(std::string_view text, std::string* error) {
-    std::string spec(text);
-    if (const size_t colon = spec.find(':'); colon != std::string::npos) spec[colon] = ' ';
-    return make_card_from_words(split(spec, " \t,"), error);
+    std::string description(text);
+    if (const size_t colon = description.find(':'); colon != std::string::npos) description[colon] = ' ';
+    return make_card_from_words(split(description, " \t,"), error);
 }
 
 std::string describe_card(const Card& card) {
