@@ -140,9 +140,7 @@ bool drop_late_replies() {
 // Ping and repeat request share their preamble: the port must be open and
 // present, calibration must be over, and both directions are flushed.
 int prepare_raw_request() {
-    const int state = virt_com_status();
-    if (state == VIRT_COM_CLOSED) return -1;
-    if (state == VIRT_COM_REMOVED) return vr::fail(vr::kEDevInval);
+    if (check_port(nullptr) != 0) return -1;
     wait_while_calibrating();
     if (!tessil.s_com.ops.flush) return vr::fail(vr::kEGeneral);
     int rc = tessil.s_com.ops.flush(3);

@@ -37,18 +37,6 @@ uint8_t xor_of(const uint8_t *b, int from, int to_inclusive) {
     return x;
 }
 
-// Both framing directions first look at the port: a closed port fails
-// quietly, a removed device with -80.
-int check_port(const char *who_on_removed) {
-    const int state = virt_com_status();
-    if (state == VIRT_COM_CLOSED) return -1;
-    if (state == VIRT_COM_REMOVED) {
-        if (who_on_removed) log_print(1, "%s", who_on_removed);
-        return vr::fail(vr::kEDevInval);
-    }
-    return 0;
-}
-
 int build_p1(const uint8_t *body, int n, uint8_t *f) {
     int at = 0;
     f[at++] = kP1Head0;
@@ -170,27 +158,28 @@ int after_missed_head(bool watch_route_change) {
     return 0;
 }
 
-int read_p3(uint8_t *out, int timeout) {
-    std::array<uint8_t, kMaxBody + 4> work;
+// Tries at_head() (which reads the frame's two head bytes) until it finds
+// them, for twice the time-out: 0, or -1 with errno set.
+template <typename AtHead>
+int find_head(int timeout, bool watch_route_change, AtHead at_head) {
     const uint32_t start = getTickCount();
     const uint32_t budget = 2u * static_cast<uint32_t>(timeout > 0 ? timeout : 0);
-    bool found = false;
-    uint8_t head = 0;
     while (getTickCount() - start < budget) {
+        if (at_head()) return 0;
+        if (after_missed_head(watch_route_change) != 0) return -1;
+    }
+    log_print(1, "frame_head_flag timeout");
+    return vr::fail(vr::kERecv);
+}
+
+int read_p3(uint8_t *out, int timeout) {
+    std::array<uint8_t, kMaxBody + 4> work;
+    uint8_t head = 0;
+    const auto at_head = [&head] {
         uint8_t b = 0;
-        if (read_byte(&b) && (b == kHead || b == kHeadEncrypted)) {
-            head = b;
-            if (read_byte(&b) && b == kHead) {
-                found = true;
-                break;
-            }
-        }
-        if (after_missed_head(true) != 0) return -1;
-    }
-    if (!found) {
-        log_print(1, "frame_head_flag timeout");
-        return vr::fail(vr::kERecv);
-    }
+        return read_byte(&head) && (head == kHead || head == kHeadEncrypted) && read_byte(&b) && b == kHead;
+    };
+    if (find_head(timeout, true, at_head) != 0) return -1;
     if (read_bytes(work.data(), 2) != 2) {
         log_print(1, "frame len flag timout");
         return vr::fail(vr::kERecv);
@@ -236,22 +225,13 @@ int read_p3(uint8_t *out, int timeout) {
 int read_p6(uint8_t *out, int timeout) {
     // form, status, up to 2 length bytes, data, checksum
     std::array<uint8_t, kMaxBody + 5> work;
-    const uint32_t start = getTickCount();
-    const uint32_t budget = 2u * static_cast<uint32_t>(timeout > 0 ? timeout : 0);
-    bool found = false;
-    while (getTickCount() - start < budget) {
+    // The second head byte is the frame's form: plain or with two length bytes.
+    const auto at_head = [&work] {
         uint8_t b = 0;
-        if (read_byte(&b) && b == kHead && read_byte(&b) && (b == kHead || b == kHeadEncrypted)) {
-            work[0] = b;
-            found = true;
-            break;
-        }
-        if (after_missed_head(false) != 0) return -1;
-    }
-    if (!found) {
-        log_print(1, "frame_head_flag timeout");
-        return vr::fail(vr::kERecv);
-    }
+        return read_byte(&b) && b == kHead && read_byte(&work[0]) &&
+               (work[0] == kHead || work[0] == kHeadEncrypted);
+    };
+    if (find_head(timeout, false, at_head) != 0) return -1;
     if (!read_byte(&work[1])) {
         log_print(1, "fail to receive status code ...");
         return -1;
@@ -284,6 +264,20 @@ int read_p6(uint8_t *out, int timeout) {
 }
 
 }  // namespace
+
+namespace vr::link {
+
+int check_port(const char *who_on_removed) {
+    const int state = virt_com_status();
+    if (state == VIRT_COM_CLOSED) return -1;
+    if (state == VIRT_COM_REMOVED) {
+        if (who_on_removed) log_print(1, "%s", who_on_removed);
+        return vr::fail(vr::kEDevInval);
+    }
+    return 0;
+}
+
+}  // namespace vr::link
 
 VR_API int virt_com_writemsg(const uint8_t *body, int n, int protocol) {
     if (check_port("EDEVINVAL virt_com_writemsg") != 0) return -1;

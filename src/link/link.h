@@ -4,9 +4,11 @@
 
 #include <cstdint>
 
+#include "virt_com.h"
+
 namespace vr::link {
 
-constexpr int kMaxBody = 4096;              // largest message body
+constexpr int kMaxBody = VIRT_COM_BODY_MAX;  // largest message body
 constexpr uint16_t kCmdPing = 0x0F02;       // echo; data 11 22 33
 constexpr uint16_t kCmdRepeat = 0x0216;     // send the previous reply again
 constexpr uint8_t kPingData[3] = {0x11, 0x22, 0x33};
@@ -29,6 +31,11 @@ constexpr uint8_t kP2End = 0x03;
 
 // True for the protocol numbers the framing supports (1, 2, 3, 6).
 constexpr bool protocol_supported(int p) { return p == 1 || p == 2 || p == 3 || p == 6; }
+
+// The port check before any traffic: 0 when the port is open; a closed
+// port fails quietly (-1, errno untouched), a removed device with -80
+// after logging who_on_removed (when given).
+int check_port(const char *who_on_removed);
 
 // Forgets what the exchange carries from one command to the next (the
 // count of consecutive link failures and the replies still owed), as a
