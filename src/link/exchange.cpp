@@ -151,6 +151,16 @@ int prepare_raw_request() {
     return 0;
 }
 
+// Sends a ping or repeat request and reads its answer, keeping the count
+// of replies owed: the read's result.
+int send_raw_request(const uint8_t *body, int n, uint8_t *reply) {
+    if (virt_com_writemsg(body, n, port_protocol()) < 0) return -1;
+    note_sent();
+    const int rc = virt_com_readmsg(reply, port_protocol(), kPingTimeoutMs);
+    if (frame_arrived(rc)) note_reply();
+    return rc;
+}
+
 // Protocol 3 with link encryption: code, the plain length (high, low),
 // then the data enciphered with the session key and padded to whole blocks.
 int build_encrypted_body(const virt_com_req &req, uint8_t *body) {
@@ -332,25 +342,17 @@ VR_API int virt_com_chkstat(void) {
 }
 
 VR_API int virt_com_ping(void) {
-    int rc = prepare_raw_request();
+    const int rc = prepare_raw_request();
     if (rc != 0) return rc;
-    if (virt_com_writemsg(kPingBody.data(), kPingBody.size(), port_protocol()) < 0) return -1;
-    note_sent();
     std::array<uint8_t, VIRT_COM_RSP_MAX> reply;
-    rc = virt_com_readmsg(reply.data(), port_protocol(), kPingTimeoutMs);
-    if (frame_arrived(rc)) note_reply();
-    return rc >= 0 ? 0 : -1;
+    return send_raw_request(kPingBody.data(), kPingBody.size(), reply.data()) >= 0 ? 0 : -1;
 }
 
 VR_API int virt_com_get_pre_response(uint8_t *reply) {
     if (!reply) return vr::fail(vr::kEArg);
     if (prepare_raw_request() != 0) return -1;
     const uint8_t body[2] = {kCmdRepeat & 0xFF, kCmdRepeat >> 8};
-    if (virt_com_writemsg(body, sizeof body, port_protocol()) < 0) return -1;
-    note_sent();
-    const int rc = virt_com_readmsg(reply, port_protocol(), kPingTimeoutMs);
-    if (frame_arrived(rc)) note_reply();
-    return rc;
+    return send_raw_request(body, sizeof body, reply);
 }
 
 VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
