@@ -392,14 +392,8 @@ VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int time
             }
             if (!is_stale(reply->data, rc)) break;
         }
-        if (rc == -2) {
-            rc = recover_corrupted_reply(reply);
-            if (rc > 0) {
-                reset_link_failures();
-                reply->len = rc;
-                return check_reply(*request, reply);
-            }
-        }
+        // A corrupted reply is asked for again rather than the command resent.
+        if (rc == -2) rc = recover_corrupted_reply(reply);
         if (rc < 0 && worth_resending(errno)) {
             log_print(1, "retry, errno:%d", errno);
             resent = true;
