@@ -41,10 +41,11 @@ int fetch(uint16_t code, unsigned char *out, int n) {
     return vr::copy_reply(c, out, n);
 }
 
-// Link settings getters (and the delay setter) answer with one byte.
-int first_reply_byte(uint16_t code, std::initializer_list<uint8_t> data) {
+// Link settings getters (and the delay setter) and the battery level
+// answer with one byte: the byte, or the failure result.
+int first_reply_byte(uint16_t code, std::initializer_list<uint8_t> data, int timeout_ms = kSettingsTimeoutMs) {
     ReaderCommand c(code, data);
-    int rc = c.send(kSettingsTimeoutMs);
+    int rc = c.send(timeout_ms);
     if (rc != 0) return rc;
     if (c.reply().empty()) return vr::fail(vr::kEMsgWrong);
     return c.reply()[0];
@@ -117,13 +118,10 @@ VR_API int do_pcd_set_mid(const unsigned char *in) { return send_bytes(0x0602, i
 
 VR_API int do_pcd_get_power(void *ignored) {
     (void)ignored;
-    ReaderCommand c(0x0F10);
-    int rc = c.send();
-    if (rc != 0) return rc;
-    if (c.reply().empty()) return vr::fail(vr::kEMsgWrong);
     // The raw byte is the battery voltage scale: 188 and below is empty,
     // 217 and above full.
-    const int raw = c.reply()[0];
+    const int raw = first_reply_byte(0x0F10, {}, 0);
+    if (raw < 0) return raw;
     if (raw <= 188) return 0;
     const int percent = (raw - 188) * 100 / 29;
     return percent > 100 ? 100 : percent;
