@@ -197,10 +197,7 @@ VR_API int uart_open_android(void) {
         return vr::fail(vr::kEOpen);
     }
     com.fd = fd;
-    if (tcgetattr(fd, &a.tio) != 0) {
-        errno = vr::kERespond;
-        log_print(1, "TCGETS %s fail", path);
-    }
+    if (read_settings(&a.tio) != 0) log_print(1, "TCGETS %s fail", path);
     log_settings(path, a.tio);
 
     a.tio.c_iflag = 0;
@@ -217,10 +214,7 @@ VR_API int uart_open_android(void) {
         com.fd = -1;
         return vr::fail(vr::kERespond);
     }
-    if (tcgetattr(fd, &a.tio) != 0) {
-        errno = vr::kERespond;
-        log_print(1, "TCGETS %s fail", path);
-    }
+    if (read_settings(&a.tio) != 0) log_print(1, "TCGETS %s fail", path);
     log_print(2, "open %s success", path);
     return 0;
 }
