@@ -78,7 +78,6 @@ VR_API int format_display(const void *bytes, int count, int mode) {
     if (!text) return -1;
     std::size_t used = 0;
     const auto *b = static_cast<const unsigned char *>(bytes);
-    const auto *w = static_cast<const unsigned char *>(bytes);
     for (int i = 0; i < count; ++i) {
         int n = 0;
         char *at = text + used;
@@ -86,13 +85,13 @@ VR_API int format_display(const void *bytes, int count, int mode) {
         switch (mode) {
         case 0: {
             int16_t v;
-            std::memcpy(&v, w + 2 * i, sizeof v);
+            std::memcpy(&v, b + 2 * i, sizeof v);
             n = snprintf(at, room, "%d ", static_cast<int>(v));
             break;
         }
         case 2: {
             uint16_t v;
-            std::memcpy(&v, w + 2 * i, sizeof v);
+            std::memcpy(&v, b + 2 * i, sizeof v);
             n = snprintf(at, room, "%04x ", static_cast<unsigned>(v));
             break;
         }
