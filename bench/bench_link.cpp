@@ -15,15 +15,9 @@
 
 namespace {
 
-double process_cpu_seconds() {
+double cpu_seconds(clockid_t clock) {
     timespec ts{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
-double thread_cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
+    clock_gettime(clock, &ts);
     return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
 }
 
@@ -48,14 +42,14 @@ void BM_Exchange(benchmark::State &state) {
     req.len = static_cast<int32_t>(state.range(0));
     for (int i = 0; i < req.len; ++i) req.data[i] = static_cast<uint8_t>(i);
 
-    const double lib_cpu0 = thread_cpu_seconds();
-    const double cpu0 = process_cpu_seconds();
+    const double lib_cpu0 = cpu_seconds(CLOCK_THREAD_CPUTIME_ID);
+    const double cpu0 = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID);
     int64_t failures = 0;
     for (auto _ : state) {
         if (virt_com_command(&req, &rsp, 0) != 0) ++failures;
     }
-    const double lib_cpu = thread_cpu_seconds() - lib_cpu0;
-    const double cpu = process_cpu_seconds() - cpu0;
+    const double lib_cpu = cpu_seconds(CLOCK_THREAD_CPUTIME_ID) - lib_cpu0;
+    const double cpu = cpu_seconds(CLOCK_PROCESS_CPUTIME_ID) - cpu0;
     const double n = static_cast<double>(state.iterations());
     state.counters["exchanges_per_s"] = benchmark::Counter(n, benchmark::Counter::kIsRate);
     // The calling thread is the library; the rest of the process is the
