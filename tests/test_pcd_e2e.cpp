@@ -100,6 +100,10 @@ TEST_F(Pcd, GettersCopyTheReply) {
     EXPECT_EQ(out[0], 0x01);
     ASSERT_EQ(pcd_get_jack(out), 0);
     ASSERT_EQ(pcd_get_validcard(out), 0);
+    const unsigned char valid[2] = {0x12, 0x34};
+    ASSERT_EQ(pcd_set_validcard(valid), 0);
+    ASSERT_EQ(pcd_get_validcard(out), 0);
+    EXPECT_EQ(Bytes(out, out + 2), Bytes(valid, valid + 2)) << "the valid-card setting read back";
     ASSERT_EQ(pcd_etc_sam_reset(out), 0);
     EXPECT_EQ(out[2], 0x90);
     EXPECT_EQ(pcd_get_package_max_size(), 64);
