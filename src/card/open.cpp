@@ -99,13 +99,9 @@ int finish_connect(int rc) {
 // the field and the matching driver takes over the record.
 picc *open_identified_type_a(picc *record) {
     picc probe{};
-    if (pcd_search_type_A(&probe, 0) != 0) {
-        std::free(probe.picc_type);
-        picc_free(record);
-        return nullptr;
-    }
-    log_print(2, "picc_tmp->picc_type:%s", probe.picc_type);
-    if (picc_init(record, probe.picc_type) != 0) {
+    const bool found = pcd_search_type_A(&probe, 0) == 0;
+    if (found) log_print(2, "picc_tmp->picc_type:%s", probe.picc_type);
+    if (!found || picc_init(record, probe.picc_type) != 0) {
         std::free(probe.picc_type);
         picc_free(record);
         return nullptr;
