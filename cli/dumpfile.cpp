@@ -632,6 +632,14 @@ std::optional<AccessCodes> decode_access(const Block &trailer) {
     return codes;
 }
 
+std::optional<Key> readable_key_b(const Block &trailer) {
+    const auto codes = decode_access(trailer);
+    if (!codes || !key_b_readable((*codes)[3])) return std::nullopt;
+    Key b{};
+    std::copy_n(trailer.begin() + 10, kKeySize, b.begin());
+    return b;
+}
+
 std::array<uint8_t, 3> encode_access(const AccessCodes &codes) {
     std::array<uint8_t, 3> bytes{};
     for (int i = 0; i < 4; ++i) {

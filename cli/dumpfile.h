@@ -122,6 +122,9 @@ std::array<uint8_t, 3> encode_access(const AccessCodes &codes);
 constexpr bool key_b_readable(uint8_t trailer_code) {
     return trailer_code == 0 || trailer_code == 2 || trailer_code == 4;
 }
+// Key B as the trailer shows it, where its code lets key A read it (else the
+// card reads it back as zeros and nothing is known of it).
+std::optional<Key> readable_key_b(const Block &trailer);
 // What each key may do under a code, in words: for a data block (index
 // 0..2) or for the trailer (index 3).
 std::string describe_access(int index, uint8_t code);

@@ -276,11 +276,8 @@ std::optional<vrdump::Key> key_a_to_keep(const MifareArgs &args) {
 // where the sector lets key A read it.
 std::optional<vrdump::Key> key_b_to_keep(const MifareArgs &args, const vrdump::Block &trailer) {
     if (args.new_key_b) return args.new_key_b;
-    const auto codes = vrdump::decode_access(trailer);
-    if (args.key_type != kKeyA || !codes || !vrdump::key_b_readable((*codes)[3])) return std::nullopt;
-    vrdump::Key b{};
-    std::copy_n(trailer.begin() + 10, vrdump::kKeySize, b.begin());
-    return b;
+    if (args.key_type != kKeyA) return std::nullopt;
+    return vrdump::readable_key_b(trailer);
 }
 
 // Proves a key by authenticating with it; the card is left usable.
@@ -298,8 +295,7 @@ bool key_works(CardSession &session, const vrdump::Key &key, uint8_t type, int s
 // back where the sector shows key B, else proved by authenticating).
 bool keys_verified(CardSession &session, int sector, const vrdump::Block &expected, bool key_b_changed) {
     if (verify_block(session, vrdump::trailer_block(sector), expected) != 0) return false;
-    const auto codes = vrdump::decode_access(expected);
-    if (!key_b_changed || (codes && vrdump::key_b_readable((*codes)[3]))) return true;
+    if (!key_b_changed || vrdump::readable_key_b(expected)) return true;
     vrdump::Key b{};
     std::copy_n(expected.begin() + 10, vrdump::kKeySize, b.begin());
     return key_works(session, b, kKeyB, sector);
@@ -321,8 +317,8 @@ int mifare_keys(CardSession &session, const MifareArgs &args) {
     std::copy(key_b->begin(), key_b->end(), expected.begin() + 10);
     // Key A then key B; key type B tells the library to write both.
     unsigned char keys[12] = {};
-    std::copy_n(expected.begin(), 6, keys);
-    std::copy_n(expected.begin() + 10, 6, keys + 6);
+    std::copy(key_a->begin(), key_a->end(), keys);
+    std::copy(key_b->begin(), key_b->end(), keys + vrdump::kKeySize);
     const auto trailer = static_cast<uint8_t>(vrdump::trailer_block(*sector));
     if (int rc = picc_chpw(session.record, keys, kKeyB, trailer)) return report_error("change keys", rc);
     if (!keys_verified(session, *sector, expected, args.new_key_b.has_value())) {
@@ -459,9 +455,7 @@ int verify_block(CardSession &session, int block, const vrdump::Block &written) 
     if (int rc = recover_and_authenticate(session, with_new_key, sector)) return rc;
     if (int rc = read_block(session, block, back)) return rc;
     if (!std::equal(back.begin() + 6, back.begin() + 10, written.begin() + 6)) return 1;
-    const auto codes = vrdump::decode_access(written);
-    if (codes && vrdump::key_b_readable((*codes)[3]) && !std::equal(back.begin() + 10, back.end(), written.begin() + 10))
-        return 1;
+    if (vrdump::readable_key_b(written) && !std::equal(back.begin() + 10, back.end(), written.begin() + 10)) return 1;
     return 0;
 }
 

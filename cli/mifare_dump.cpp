@@ -29,11 +29,7 @@ void learn_keys(const MifareArgs &args, int sector, vrdump::CardImage &image) {
     if (args.key) (args.key_type == kKeyA ? keys.a : keys.b) = args.key;
     const int t = vrdump::trailer_block(sector);
     if (!image.readable[t] || args.key_type != kKeyA) return;
-    const auto codes = vrdump::decode_access(image.blocks[t]);
-    if (codes && vrdump::key_b_readable((*codes)[3])) {
-        keys.b = vrdump::Key{};
-        std::copy_n(image.blocks[t].begin() + 10, vrdump::kKeySize, keys.b->begin());
-    }
+    if (const auto b = vrdump::readable_key_b(image.blocks[t])) keys.b = b;
 }
 
 void note(DumpLog &log, const std::string &what, int code) {

@@ -381,6 +381,26 @@ TEST(AccessBits, TransportConfigurationAndInconsistentBytes) {
         }
 }
 
+TEST(AccessBits, KeyBIsKnownOnlyWhereKeyACanReadIt) {
+    // Every trailer code: key B is taken from bytes 10..15 exactly where
+    // key A may read it (codes 000, 010, 001), never from an inconsistent
+    // trailer.
+    for (uint8_t code = 0; code < 8; ++code) {
+        vrdump::Block trailer{};
+        const auto bytes = vrdump::encode_access({0, 0, 0, code});
+        std::copy(bytes.begin(), bytes.end(), trailer.begin() + 6);
+        for (int i = 0; i < vrdump::kKeySize; ++i) trailer[10 + i] = static_cast<uint8_t>(0xB0 + i);
+        const auto key_b = vrdump::readable_key_b(trailer);
+        if (code == 0 || code == 2 || code == 4) {
+            EXPECT_EQ(key_b, (vrdump::Key{0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5})) << int(code);
+        } else {
+            EXPECT_FALSE(key_b.has_value()) << int(code);
+        }
+        trailer[6] ^= 0x01;
+        EXPECT_FALSE(vrdump::readable_key_b(trailer).has_value()) << int(code);
+    }
+}
+
 TEST(Geometry, SectorsAndTrailersOfBothSizes) {
     EXPECT_EQ(vrdump::trailer_block(0), 3);
     EXPECT_EQ(vrdump::trailer_block(31), 127);

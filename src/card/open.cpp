@@ -95,21 +95,15 @@ int finish_connect(int rc) {
     return 0;
 }
 
-void free_record(picc *record) { picc_free(record); }
-
 // Opens a record of type "iso14443A_card": the reader names the card in
 // the field and the matching driver takes over the record.
 picc *open_identified_type_a(picc *record) {
     picc probe{};
-    if (pcd_search_type_A(&probe, 0) != 0) {
+    const bool found = pcd_search_type_A(&probe, 0) == 0;
+    if (found) log_print(2, "picc_tmp->picc_type:%s", probe.picc_type);
+    if (!found || picc_init(record, probe.picc_type) != 0) {
         std::free(probe.picc_type);
-        free_record(record);
-        return nullptr;
-    }
-    log_print(2, "picc_tmp->picc_type:%s", probe.picc_type);
-    if (picc_init(record, probe.picc_type) != 0) {
-        std::free(probe.picc_type);
-        free_record(record);
+        picc_free(record);
         return nullptr;
     }
     std::memcpy(record->atqa, probe.atqa, sizeof record->atqa);
@@ -245,7 +239,7 @@ VR_API picc *picc_open(const char *type, const char *com, int dev, int mode_arg,
 
     if (picc_init(record, type) != 0 || !reset_antenna() || !find_and_select(record, mode)) {
         const int code = errno;
-        free_record(record);
+        picc_free(record);
         errno = code;
         return nullptr;
     }
@@ -257,7 +251,7 @@ VR_API picc *picc_open(const char *type, const char *com, int dev, int mode_arg,
         return record;
     }
     known->card_status = PICC_STATUS_ACTIVE;
-    free_record(record);
+    picc_free(record);
     return known;
 }
 

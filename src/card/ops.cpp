@@ -98,21 +98,7 @@ VR_API int picc_count(picc *record, unsigned char *buffer) {
 }
 
 VR_API int picc_sign(picc *record, unsigned char *buffer) {
-    if (!record) return vr::kENotSelected;
-    if (!buffer) return vr::kEArg;
-    // The slot is looked at under the lock, which is released before the
-    // card is selected (selection takes the lock itself).
-    int (*op)(unsigned char *);
-    {
-        vr::MutexHold hold(&tessil.api_lock);
-        op = record->sign;
-    }
-    if (!op) return vr::kENoCmd;
-    if (picc_sel(record) != 0) return vr::kESelect;
-    vr::MutexHold hold(&tessil.api_lock);
-    if (op(buffer) == 0) return 0;
-    record->card_status = PICC_STATUS_FAILED;
-    return failure_result(Report::Code);
+    return dispatch(record, &picc::sign, Report::Code, buffer, true, buffer);
 }
 
 VR_API int picc_secblk(picc *record, uint16_t sector) { return geometry(record, &picc::secblk, sector); }

@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "drivers/card_texts.h"
 #include "drivers/mifare_classic.h"
 #include "link/reader_command.h"
 #include "log.h"
@@ -234,7 +233,5 @@ constexpr picc kM1s50Ops = {
 #pragma GCC diagnostic pop
 
 VR_API int m1s50_init(picc *record) {
-    if (!record) return vr::fail(vr::kENotSelected);
-    *record = kM1s50Ops;
-    return vr::set_card_texts(record, "NXP(founded by Philips)", "Mifare S50", "ISO14443-A", 'A');
+    return init_record(record, kM1s50Ops, "Mifare S50");
 }

@@ -3,7 +3,6 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "drivers/card_texts.h"
 #include "drivers/mifare_classic.h"
 #include "link/reader_command.h"
 #include "mifare.h"
@@ -145,7 +144,5 @@ constexpr picc kM1s70Ops = {
 #pragma GCC diagnostic pop
 
 VR_API int m1s70_init(picc *record) {
-    if (!record) return vr::fail(vr::kENotSelected);
-    *record = kM1s70Ops;
-    return vr::set_card_texts(record, "NXP(founded by Philips)", "Mifare S70", "ISO14443-A", 'A');
+    return init_record(record, kM1s70Ops, "Mifare S70");
 }

@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "drivers/card_texts.h"
 #include "link/reader_command.h"
 #include "mifare.h"
 
@@ -46,6 +47,12 @@ int block_with_value(uint16_t code, const unsigned char *value, uint8_t block) {
 }
 
 }  // namespace
+
+int init_record(picc *record, const picc &ops, const char *type) {
+    if (!record) return fail(kENotSelected);
+    *record = ops;
+    return set_card_texts(record, "NXP(founded by Philips)", type, "ISO14443-A", 'A');
+}
 
 int auth(const unsigned char *key, uint8_t key_type, uint8_t block) {
     if (key_type != MIFARE_KEY_A && key_type != MIFARE_KEY_B) return fail(kEKeyType);

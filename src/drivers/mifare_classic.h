@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "picc.h"
+
 namespace vr::mfc {
 
 constexpr int kBlockSize = 16;
@@ -14,6 +16,10 @@ constexpr int kKeySize = 6;
 inline int trailer_1k(int block) { return block | 3; }
 inline int trailer_4k(int block) { return block < 128 ? block | 3 : block | 15; }
 using TrailerRule = int (*)(int block);
+
+// A driver's initialiser: the record takes the driver's operations and the
+// texts of a MIFARE Classic card of the given type name.
+int init_record(picc *record, const picc &ops, const char *type);
 
 int auth(const unsigned char *key, uint8_t key_type, uint8_t block);
 int read_block(unsigned char *out, uint8_t block);
