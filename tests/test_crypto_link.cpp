@@ -8,33 +8,17 @@
 #include <cstring>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "core/platform.h"
 #include "crypto.h"
 #include "crypto/link_key.h"
+#include "log_capture.h"
 
 namespace {
 
 using Bytes = std::vector<unsigned char>;
 
 const unsigned char kSession[8] = {0xA1, 0x07, 0x5E, 0x33, 0xC8, 0x90, 0x2B, 0x6F};
-
-// Collects the library's log lines for the life of the fixture.
-class LinkCipher : public ::testing::Test {
-protected:
-    void SetUp() override {
-        vr::platform::set_log_sink([this](std::string_view line) { lines.emplace_back(line); });
-    }
-    void TearDown() override { vr::platform::set_log_sink(nullptr); }
-    bool logged(std::string_view text) const {
-        for (const auto &l : lines)
-            if (l.find(text) != std::string::npos) return true;
-        return false;
-    }
-    std::vector<std::string> lines;
-};
 
 // Two-key 3DES-ECB with K1 = key_src ^ mask and K2 = the session key,
 // through OpenSSL.
@@ -65,7 +49,8 @@ TEST(LinkKey, FirstHalfIsKeySourceUnderTheMaskSecondHalfTheSession) {
     }
 }
 
-TEST_F(LinkCipher, PadsWithEightyThenZerosAndMatchesOpenSsl) {
+TEST(LinkCipher, PadsWithEightyThenZerosAndMatchesOpenSsl) {
+    const vrtest::LogCapture log;
     std::mt19937 rng(5);
     for (uint32_t length = 1; length <= 41; ++length) {
         Bytes payload(length);
@@ -91,10 +76,10 @@ TEST_F(LinkCipher, PadsWithEightyThenZerosAndMatchesOpenSsl) {
         EXPECT_EQ(back, out);
         EXPECT_EQ(Bytes(buffer.begin(), buffer.begin() + back), plain) << length;
     }
-    EXPECT_TRUE(lines.empty());
+    EXPECT_TRUE(log.lines().empty());
 }
 
-TEST_F(LinkCipher, SixteenStaySixteenSeventeenBecomeTwentyFour) {
+TEST(LinkCipher, SixteenStaySixteenSeventeenBecomeTwentyFour) {
     unsigned char buffer[24 + 7];
     for (int i = 0; i < 17; ++i) buffer[i] = static_cast<unsigned char>('a' + i);
     uint32_t out = 0;
@@ -112,7 +97,7 @@ TEST_F(LinkCipher, SixteenStaySixteenSeventeenBecomeTwentyFour) {
     for (int i = 18; i < 24; ++i) EXPECT_EQ(buffer[i], 0x00) << i;
 }
 
-TEST_F(LinkCipher, ReadsOnlyEightSessionKeyBytesAndTheKeyMatters) {
+TEST(LinkCipher, ReadsOnlyEightSessionKeyBytesAndTheKeyMatters) {
     unsigned char long_key[16];
     std::memcpy(long_key, kSession, 8);
     std::memset(long_key + 8, 0x99, 8);
@@ -129,7 +114,7 @@ TEST_F(LinkCipher, ReadsOnlyEightSessionKeyBytesAndTheKeyMatters) {
     EXPECT_NE(0, std::memcmp(a, c, 16));
 }
 
-TEST_F(LinkCipher, EncryptRefusalsLogAndClearTheLength) {
+TEST(LinkCipher, EncryptRefusalsLogAndClearTheLength) {
     unsigned char buffer[16] = {1, 2, 3};
     struct {
         const char *name;
@@ -144,7 +129,7 @@ TEST_F(LinkCipher, EncryptRefusalsLogAndClearTheLength) {
         {"no_out_length", buffer, 3, kSession, false},
     };
     for (const auto &c : cases) {
-        lines.clear();
+        const vrtest::LogCapture log;
         uint32_t out = 77;
         errno = 0;
         EXPECT_EQ(com_alg_enc(c.payload, c.length, c.key, c.out ? &out : nullptr), -1) << c.name;
@@ -152,13 +137,13 @@ TEST_F(LinkCipher, EncryptRefusalsLogAndClearTheLength) {
         if (c.out) {
             EXPECT_EQ(out, 0u) << c.name;
         }
-        EXPECT_TRUE(logged("com_alg_enc err")) << c.name;
+        EXPECT_TRUE(log.contains("com_alg_enc err")) << c.name;
     }
     EXPECT_EQ(buffer[0], 1);
     EXPECT_EQ(buffer[3], 0);
 }
 
-TEST_F(LinkCipher, DecryptRefusalsClearTheLength) {
+TEST(LinkCipher, DecryptRefusalsClearTheLength) {
     unsigned char buffer[16] = {};
     uint32_t out = 77;
     errno = 0;
@@ -179,11 +164,11 @@ TEST_F(LinkCipher, DecryptRefusalsClearTheLength) {
     EXPECT_EQ(out, 0u);
 }
 
-TEST_F(LinkCipher, SelfTestRoundTripsEveryLength) {
+TEST(LinkCipher, SelfTestRoundTripsEveryLength) {
     for (int length = 1; length <= 16; ++length) {
-        lines.clear();
+        const vrtest::LogCapture log;
         EXPECT_EQ(com_alg_test1(length), 0) << length;
-        EXPECT_TRUE(logged("com_alg_test1")) << length;
+        EXPECT_TRUE(log.contains("com_alg_test1")) << length;
     }
     for (int length : {0, 17, -1, 1000}) {
         errno = 0;

@@ -8,11 +8,10 @@
 #include <map>
 #include <random>
 #include <string>
-#include <string_view>
 #include <vector>
 
-#include "core/platform.h"
 #include "crypto.h"
+#include "log_capture.h"
 
 // A buffer that cannot exist must come back as a failed allocation, also
 // under AddressSanitizer.
@@ -196,13 +195,12 @@ TEST(Mserial, BitReadsTheSixtyFourBitValue) {
 // Orders without taps used to end the process; now the call fails and the
 // caller carries on.
 TEST(Mserial, OrderWithoutTapsFailsWithoutEndingTheProcess) {
-    std::vector<std::string> lines;
-    vr::platform::set_log_sink([&lines](std::string_view l) { lines.emplace_back(l); });
     for (int order : {22, 1, 0, -3, 57, 64}) {
-        lines.clear();
+        const vrtest::LogCapture log;
         errno = 0;
         EXPECT_EQ(mserial(order), nullptr) << order;
         EXPECT_EQ(errno, -24) << order;
+        const auto lines = log.lines();
         ASSERT_EQ(lines.size(), 1u) << order;
         const std::string text =
             "FATA ERROR: order " + std::to_string(order) + " exceed the max order 56\n";
@@ -214,20 +212,20 @@ TEST(Mserial, OrderWithoutTapsFailsWithoutEndingTheProcess) {
         EXPECT_EQ(reg[0], 5u);
         EXPECT_EQ(reg[1], 0x80000000u);
     }
-    vr::platform::set_log_sink(nullptr);
     EXPECT_EQ(shift(nullptr, 8), -1);
 }
 
 TEST(Mserial, BufferThatCannotBeAllocatedFailsWithoutEndingTheProcess) {
-    std::vector<std::string> lines;
-    vr::platform::set_log_sink([&lines](std::string_view l) { lines.emplace_back(l); });
-    // 2^53 bytes: more than any address space offers.
-    errno = 0;
-    EXPECT_EQ(mserial(56), nullptr);
-    EXPECT_EQ(errno, -40);
-    ASSERT_EQ(lines.size(), 1u);
-    EXPECT_NE(lines[0].find("FATA ERROR: memory is full\n"), std::string::npos);
-    vr::platform::set_log_sink(nullptr);
+    {
+        const vrtest::LogCapture log;
+        // 2^53 bytes: more than any address space offers.
+        errno = 0;
+        EXPECT_EQ(mserial(56), nullptr);
+        EXPECT_EQ(errno, -40);
+        const auto lines = log.lines();
+        ASSERT_EQ(lines.size(), 1u);
+        EXPECT_NE(lines[0].find("FATA ERROR: memory is full\n"), std::string::npos);
+    }
     // The generator still works afterwards.
     EXPECT_NE(mserial(8), nullptr);
 }

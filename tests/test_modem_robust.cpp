@@ -79,10 +79,7 @@ void expect_valid_state(int w) {
     ASSERT_TRUE(s.short_run_suppress == 0 || s.short_run_suppress == 1);
     ASSERT_GE(s.last_width, -2 * SUART_RX_BUFFER);
     ASSERT_LE(s.last_width, 2 * SUART_RX_BUFFER);
-    ringbuf *ring = &state().recv_ring;
-    std::string symbols(static_cast<std::size_t>(ringbuf_len(ring)), '\0');
-    if (!symbols.empty()) ringbuf_delete(ring, symbols.data(), static_cast<uint32_t>(symbols.size()));
-    for (char c : symbols) ASSERT_TRUE(c == 'S' || c == 'L') << int(c);
+    for (char c : vrtest::drain_ring()) ASSERT_TRUE(c == 'S' || c == 'L') << int(c);
 }
 
 struct Feed {

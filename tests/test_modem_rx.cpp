@@ -34,12 +34,7 @@ protected:
         state().up_short_width = w;
         state().up_long_width = 2 * w;
     }
-    static std::string symbols() {
-        ringbuf *ring = &state().recv_ring;
-        std::string out(static_cast<std::size_t>(ringbuf_len(ring)), '\0');
-        if (!out.empty()) ringbuf_delete(ring, out.data(), static_cast<uint32_t>(out.size()));
-        return out;
-    }
+    static std::string symbols() { return vrtest::drain_ring(); }
     // A difference block whose crossings are the given widths apart, from
     // the reference at index 0; it ends on its last crossing.
     static Samples crossings(const std::vector<int> &widths) {

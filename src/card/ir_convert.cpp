@@ -90,8 +90,7 @@ ClusterTable merge(const ClusterTable &first, std::size_t used) {
         if (static_cast<unsigned>(from.centre) == 0) continue;
         for (Cluster &entry : merged) {
             if (entry.is_free()) {
-                entry.centre = from.centre;
-                entry.members = saturating_sum(entry.members, from.members);
+                entry = from;
                 break;
             }
             if (matches(entry.centre, from.centre)) {

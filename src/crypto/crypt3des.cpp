@@ -1,4 +1,5 @@
 // Crypt3Des: three-key 3DES-CBC of short texts, ciphertext as Base64.
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
 
@@ -30,11 +31,8 @@ enum : int {
 };
 
 bool all_hex(const char *text) {
-    for (; *text; ++text) {
-        const char c = *text;
-        if (!((c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')))
-            return false;
-    }
+    for (; *text; ++text)
+        if (!std::isxdigit(static_cast<unsigned char>(*text))) return false;
     return true;
 }
 

@@ -62,65 +62,54 @@ constexpr SpTable make_sp() {
     return t;
 }
 
-// Initial permutation followed by expansion, per input nibble p (0 = bits
-// 1..4 of the block): the working form of L (right = false) or R.
-constexpr NibbleTable make_ip(bool right) {
+// A table per input nibble p (0 = bits 1..4 of the 64-bit input): entry
+// [p][v] combines the masks that mask_of gives for the input positions
+// (1..64) whose bits are set in v.
+template <class MaskOf>
+constexpr NibbleTable per_nibble(MaskOf mask_of) {
     NibbleTable t{};
-    for (int p = 0; p < 16; ++p) {
-        for (int v = 0; v < 16; ++v) {
-            std::uint64_t mask = 0;
-            for (int b = 0; b < 4; ++b) {
-                if (!((v >> b) & 1)) continue;
-                const int pos = 4 * p + 4 - b;
-                for (int o = 1; o <= 64; ++o) {
-                    if (IP_Table[o - 1] != pos) continue;
-                    if (!right && o <= 32) mask |= expanded_bit(o);
-                    if (right && o > 32) mask |= expanded_bit(o - 32);
-                }
-            }
-            t[p][v] = mask;
-        }
-    }
+    for (int p = 0; p < 16; ++p)
+        for (int v = 0; v < 16; ++v)
+            for (int b = 0; b < 4; ++b)
+                if ((v >> b) & 1) t[p][v] |= mask_of(4 * p + 4 - b);
     return t;
 }
 
-// Final permutation, per nibble p of the pre-output R16 || L16 (p 0..7 are
+// Initial permutation followed by expansion: the working form of L
+// (right = false) or R.
+constexpr NibbleTable make_ip(bool right) {
+    return per_nibble([right](int pos) {
+        std::uint64_t mask = 0;
+        for (int o = 1; o <= 64; ++o) {
+            if (IP_Table[o - 1] != pos) continue;
+            if (!right && o <= 32) mask |= expanded_bit(o);
+            if (right && o > 32) mask |= expanded_bit(o - 32);
+        }
+        return mask;
+    });
+}
+
+// Final permutation, per nibble of the pre-output R16 || L16 (p 0..7 are
 // the nibbles of R16, 8..15 those of L16): the output block as a 64-bit
 // big-endian value.
 constexpr NibbleTable make_fp() {
-    NibbleTable t{};
-    for (int p = 0; p < 16; ++p) {
-        for (int v = 0; v < 16; ++v) {
-            std::uint64_t out = 0;
-            for (int b = 0; b < 4; ++b) {
-                if (!((v >> b) & 1)) continue;
-                const int pos = 4 * p + 4 - b;
-                for (int o = 1; o <= 64; ++o)
-                    if (IPR_Table[o - 1] == pos) out |= std::uint64_t{1} << (64 - o);
-            }
-            t[p][v] = out;
-        }
-    }
-    return t;
+    return per_nibble([](int pos) {
+        std::uint64_t out = 0;
+        for (int o = 1; o <= 64; ++o)
+            if (IPR_Table[o - 1] == pos) out |= std::uint64_t{1} << (64 - o);
+        return out;
+    });
 }
 
 // Permuted choice 1 per key nibble: C || D as a 56-bit value, position 1 of
 // C in bit 55.
 constexpr NibbleTable make_pc1() {
-    NibbleTable t{};
-    for (int p = 0; p < 16; ++p) {
-        for (int v = 0; v < 16; ++v) {
-            std::uint64_t cd = 0;
-            for (int b = 0; b < 4; ++b) {
-                if (!((v >> b) & 1)) continue;
-                const int pos = 4 * p + 4 - b;
-                for (int c = 1; c <= 56; ++c)
-                    if (PC1_Table[c - 1] == pos) cd |= std::uint64_t{1} << (56 - c);
-            }
-            t[p][v] = cd;
-        }
-    }
-    return t;
+    return per_nibble([](int pos) {
+        std::uint64_t cd = 0;
+        for (int c = 1; c <= 56; ++c)
+            if (PC1_Table[c - 1] == pos) cd |= std::uint64_t{1} << (56 - c);
+        return cd;
+    });
 }
 
 // Permuted choice 2 per 7-bit chunk k of C || D (k 0..3 from C, 4..7 from
@@ -166,7 +155,9 @@ constexpr std::array<int, 16> kTotalShift = make_total_shift();
 
 // ------------------------------------------------- sanity of the FIPS data
 
-constexpr bool is_permutation_of(const auto &table, int n) {
+// Every value lies in 1..n and none repeats (with as many values as n, the
+// table is a permutation).
+constexpr bool distinct_within(const auto &table, int n) {
     std::array<bool, 65> seen{};
     for (auto v : table) {
         if (v < 1 || v > n || seen[v]) return false;
@@ -197,21 +188,7 @@ constexpr bool sbox_rows_are_permutations() {
 constexpr bool pc1_skips_parity() {
     for (auto v : PC1_Table)
         if (v % 8 == 0) return false;
-    std::array<bool, 65> seen{};
-    for (auto v : PC1_Table) {
-        if (seen[v]) return false;
-        seen[v] = true;
-    }
-    return true;
-}
-
-constexpr bool pc2_distinct() {
-    std::array<bool, 57> seen{};
-    for (auto v : PC2_Table) {
-        if (v < 1 || v > 56 || seen[v]) return false;
-        seen[v] = true;
-    }
-    return true;
+    return distinct_within(PC1_Table, 64);
 }
 
 constexpr int total_rotation() {
@@ -220,12 +197,12 @@ constexpr int total_rotation() {
     return s;
 }
 
-static_assert(is_permutation_of(IP_Table, 64));
+static_assert(distinct_within(IP_Table, 64));
 static_assert(final_inverts_initial());
-static_assert(is_permutation_of(P_Table, 32));
+static_assert(distinct_within(P_Table, 32));
 static_assert(sbox_rows_are_permutations());
 static_assert(pc1_skips_parity());
-static_assert(pc2_distinct());
+static_assert(distinct_within(PC2_Table, 56));
 static_assert(total_rotation() == 28, "C and D return to their start after 16 rounds");
 
 // ------------------------------------------------------------ block function

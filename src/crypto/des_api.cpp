@@ -1,5 +1,6 @@
 // The exported DES calls: Run1Des / Run3Des over the engine in des.cpp,
 // block padding and its removal, hexadecimal keys and the DES self-test.
+#include <cctype>
 #include <cstring>
 
 #include "core/errors.h"
@@ -30,10 +31,6 @@ int run_des(int type, int mode, const unsigned char *input, uint32_t input_lengt
     else
         vr::des::cbc(cipher, encrypt, input, output, blocks, iv);
     return 1;
-}
-
-bool is_hex_digit(char c) {
-    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
 }
 
 }  // namespace
@@ -102,7 +99,7 @@ VR_API int CovertKey(const char *hex, unsigned char *output) {
     constexpr std::size_t kDigits = 48;
     if (!hex || !output || std::strlen(hex) != kDigits) return 0;
     for (std::size_t i = 0; i < kDigits; ++i)
-        if (!is_hex_digit(hex[i])) return 0;
+        if (!std::isxdigit(static_cast<unsigned char>(hex[i]))) return 0;
     for (std::size_t i = 0; i < kDigits / 2; ++i)
         output[i] = static_cast<unsigned char>(GetByte(hex[2 * i], hex[2 * i + 1]));
     output[kDigits / 2] = 0;

@@ -57,6 +57,10 @@ using SampleSink = int (*)(void *context, const int16_t *samples, int n);
 int send_pass(SampleSink sink, void *context);
 
 // ---- receive side
+// The pattern decoder (signal_fetch_pulse_pattern) takes blocks of fewer
+// than this many samples.
+inline constexpr int kPatternBlockLimit = 544;
+
 // One pass of the receive loop (analysis state 0): reads a block of 2048
 // samples after the samples carried from the last pass, analyses it with
 // the pipeline of uplink_alg up to its last falling crossing and carries

@@ -203,7 +203,7 @@ int send_pass(SampleSink sink, void *context) {
     suart_state &s = state();
     if (!sink || !lobes_built(s)) return -1;
     if (ringbuf_len(&s.send_ring) == 0) {
-        const int n = 2 * 4 * s.lobe_short_frames;
+        const int n = 2 * s.idle_total;
         return sink(context, s.idle_buf, n) == n ? n : -1;
     }
     // Bytes queued together go out back to back, with no idle pattern

@@ -21,8 +21,7 @@ using vr::modem::load;
 using vr::modem::state;
 using vr::modem::store;
 
-// Blocks handed to the decoder must be shorter than this.
-constexpr int kMaxBlock = 544;
+constexpr int kMaxBlock = vr::modem::kPatternBlockLimit;
 // Room for a block's widths after the merged ones are split: a block has at
 // most kMaxBlock widths and every split adds at most 5 entries per merged
 // width (more than 3w samples each).
@@ -127,13 +126,7 @@ public:
             x = 2 * w_;
             break;
         case Cls::kBetween:
-            if (has_next && c_.is(l_[1], Cls::kShort)) {
-                x += l_[1] - w_;
-                l_[1] = w_;
-            } else if (has_next && c_.is(l_[1], Cls::kLong)) {
-                x += l_[1] - 2 * w_;
-                l_[1] = 2 * w_;
-            } else {
+            if (!has_next || !take_excess(x, l_[1])) {
                 if (verbose_) log_print(2, "err: pattern G process: %d", x);
                 x = x >= c_.times(1.5) ? 2 * w_ : w_;
             }
@@ -147,21 +140,21 @@ private:
     // Pattern D: two or more half-cycles that ran together split into
     // short widths.
     void pattern_d(int i) {
-        const int x = l_[i];
-        const int rest = x % w_;
-        int n = x / w_;
-        if (rest > c_.times(0.7)) ++n;
-        if (verbose_) log_print(2, "pattern D: width_cnt:%d,%d, pattern:%d, %d", l_.count(), i, x, n);
+        if (verbose_)
+            log_print(2, "pattern D: width_cnt:%d,%d, pattern:%d, %d", l_.count(), i, l_[i],
+                      pieces(l_[i]));
         split(i);
     }
+
+    // Number of short widths a merged width x stands for: whole carrier
+    // widths, plus one for a rest of more than 0.7w.
+    int pieces(int x) const { return x / w_ + (x % w_ > c_.times(0.7) ? 1 : 0); }
 
     void split(int i) {
         const int x = l_[i];
         const int rest = x % w_;
-        int n = x / w_;
-        if (rest > c_.times(0.7))
-            ++n;
-        else if (rest > c_.times(0.3) && verbose_)
+        const int n = pieces(x);
+        if (rest <= c_.times(0.7) && rest > c_.times(0.3) && verbose_)
             log_print(2, "warning:   pattern D process warning");
         if (n >= kMaxSplit || !l_.split(i, n, w_)) {
             if (verbose_) log_print(2, "err: pattern D buffer overrun");
@@ -234,20 +227,8 @@ private:
         int &x = l_[i];
         int &n = l_[i + 1];
         trace("pattern G width_cnt:%d,%d,pattern: %d, %d, %d", i);
-        if (c_.is(p, Cls::kShort)) {
-            x += p - w_;
-            p = w_;
-        } else if (c_.is(p, Cls::kLong)) {
-            x += p - 2 * w_;
-            p = 2 * w_;
-        }
-        if (c_.is(n, Cls::kShort)) {
-            x += n - w_;
-            n = w_;
-        } else if (c_.is(n, Cls::kLong)) {
-            x += n - 2 * w_;
-            n = 2 * w_;
-        }
+        take_excess(x, p);
+        take_excess(x, n);
         if (c_.is(x, Cls::kBetween)) {
             if (verbose_) log_print(2, "err: pattern G process: %d, %d, %d", p, x, n);
             if (c_.is(n, Cls::kBetween)) {
@@ -259,6 +240,17 @@ private:
             x = target;
         }
         trace3("pattern G change to: %d, %d, %d", i);
+    }
+
+    // A short or long neighbour gives x what it has beyond its nominal width
+    // (or takes what it lacks); false when the neighbour is neither.
+    bool take_excess(int &x, int &neighbour) const {
+        const Cls k = c_.of(neighbour);
+        if (k != Cls::kShort && k != Cls::kLong) return false;
+        const int nominal = k == Cls::kShort ? w_ : 2 * w_;
+        x += neighbour - nominal;
+        neighbour = nominal;
+        return true;
     }
 
     void trace(const char *format, int i) {

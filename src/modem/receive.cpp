@@ -13,8 +13,8 @@ using vr::modem::load;
 using vr::modem::state;
 using vr::modem::store;
 
-// The pattern decoder takes blocks of fewer than 544 samples.
-constexpr int kPatternBlock = 543;
+// The longest block the pattern decoder takes.
+constexpr int kPatternBlock = vr::modem::kPatternBlockLimit - 1;
 
 // Index of the last crossing in d(from, to], or -1.
 int last_crossing(const int16_t *d, int from, int to) {

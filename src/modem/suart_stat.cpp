@@ -1,22 +1,21 @@
 // The modem's status words, shared between the modem's threads and the
 // caller's thread; each read or write holds the modem mutex.
 #include "core/lock.h"
-#include "suart.h"
-#include "tessil.h"
+#include "modem/modem.h"
 
 namespace {
 
-suart_state &modem() { return tessil.s_com.suart; }
+using vr::modem::state;
 
 int store(int32_t suart_state::*word, int value) {
-    vr::MutexHold hold(&modem().lock);
-    modem().*word = value;
+    vr::MutexHold hold(&state().lock);
+    state().*word = value;
     return 0;
 }
 
 int load(int32_t suart_state::*word) {
-    vr::MutexHold hold(&modem().lock);
-    return modem().*word;
+    vr::MutexHold hold(&state().lock);
+    return state().*word;
 }
 
 }  // namespace

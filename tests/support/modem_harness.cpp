@@ -34,14 +34,14 @@ int read_from(void *context, int16_t *dst, int n) {
     return n;
 }
 
+}  // namespace
+
 std::string drain_ring() {
     ringbuf *ring = &vr::modem::state().recv_ring;
     std::string out(static_cast<std::size_t>(ringbuf_len(ring)), '\0');
     if (!out.empty()) ringbuf_delete(ring, out.data(), static_cast<uint32_t>(out.size()));
     return out;
 }
-
-}  // namespace
 
 void modem_setup(int w, int alg) {
     if (suart_init(0) != 0) throw std::runtime_error("suart_init");

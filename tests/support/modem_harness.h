@@ -36,6 +36,9 @@ std::vector<int16_t> modulate(std::span<const uint8_t> bytes, const Framing &fra
 // goes on from where it is.
 std::string receive(std::span<const int16_t> mono, bool fresh = true);
 
+// Takes every symbol out of the receive ring.
+std::string drain_ring();
+
 // Bytes from symbols, by the rules of the modem's byte reader: symbols
 // before an 'L' are dropped; an 'L' and the eight symbols after it are one
 // byte; an incomplete last byte is dropped.
