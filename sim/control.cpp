@@ -2,6 +2,8 @@
 
 #include <charconv>
 
+#include "words.h"
+
 namespace vrsim {
 namespace {
 
@@ -42,19 +44,6 @@ ControlReply battery(Simulator& sim, const Control::Args& args) {
 
 }  // namespace
 
-std::vector<std::string_view> split_blanks(std::string_view line) {
-    std::vector<std::string_view> words;
-    size_t i = 0;
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (i < line.size()) {
-        while (i < line.size() && blank(line[i])) ++i;
-        const size_t start = i;
-        while (i < line.size() && !blank(line[i])) ++i;
-        if (i > start) words.push_back(line.substr(start, i - start));
-    }
-    return words;
-}
-
 Control::Control(Simulator& sim) : sim_(sim) {
     add("help", "help", [this](Simulator&, const Args&) { return ok(help()); });
     add("fault", "fault drop|delay MS|crc|stale90|lateping|status BYTE|hangup|enc_ragged|enc_overlong [xN] [every N]; "
@@ -79,7 +68,7 @@ void Control::add(const std::string& name, std::string usage, Command command) {
 }
 
 ControlReply Control::execute(std::string_view line) {
-    const Args args = split_blanks(line);
+    const Args args = split_words(line, " \t\r\n");
     if (args.empty() || args[0].front() == '#') return {true, false, {}};
     const auto it = commands_.find(args[0]);
     if (it == commands_.end()) return error("unknown command: " + std::string(args[0]) + " (try help)");
