@@ -10,15 +10,6 @@ namespace {
 ControlReply ok(std::string text = "ok") { return {true, false, std::move(text)}; }
 ControlReply error(std::string text) { return {false, false, "error: " + std::move(text)}; }
 
-std::string join(const Control::Args& args, size_t from) {
-    std::string s;
-    for (size_t i = from; i < args.size(); ++i) {
-        if (!s.empty()) s += ' ';
-        s += args[i];
-    }
-    return s;
-}
-
 ControlReply fault(Simulator& sim, const Control::Args& args) {
     if (args.size() < 2) return error("usage: fault FAULT | fault clear");
     if (args[1] == "clear") {
@@ -26,7 +17,7 @@ ControlReply fault(Simulator& sim, const Control::Args& args) {
         return ok();
     }
     std::string why;
-    const auto order = parse_fault_order(join(args, 1), &why);
+    const auto order = parse_fault_order(join_words(args, 1), &why);
     if (!order) return error(why);
     sim.apply(*order);
     return ok();

@@ -17,6 +17,15 @@ std::vector<std::string_view> split_words(std::string_view text, std::string_vie
     return words;
 }
 
+std::string join_words(const std::vector<std::string_view>& words, size_t from) {
+    std::string s;
+    for (size_t i = from; i < words.size(); ++i) {
+        if (!s.empty()) s += ' ';
+        s += words[i];
+    }
+    return s;
+}
+
 std::optional<unsigned long long> parse_unsigned(std::string_view w) {
     int base = 10;
     if (w.size() > 2 && w[0] == '0' && (w[1] == 'x' || w[1] == 'X')) {

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <optional>
+#include <string>
 #include <string_view>
 #include <vector>
 
@@ -11,6 +12,9 @@ namespace vrsim {
 // The words of `text` between any of the `separators` (runs of separators
 // count as one; no word is empty).
 [[nodiscard]] std::vector<std::string_view> split_words(std::string_view text, std::string_view separators);
+
+// words[from..] joined with single blanks.
+[[nodiscard]] std::string join_words(const std::vector<std::string_view>& words, size_t from);
 
 // A whole word as an unsigned number, decimal or 0x hexadecimal; nothing
 // when anything else is in it.
