@@ -35,12 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         return 0;
     }
 
-    // The text as a C string of exactly its own size.
-    size_t n = 0;
-    while (n < rest.size() && rest[n] != 0) ++n;
-    auto text = std::make_unique<char[]>(n + 1);
-    std::memcpy(text.get(), rest.data(), n);
-    text[n] = '\0';
+    const auto text = vrfuzz::c_string(rest);
+    const size_t n = std::strlen(text.get());
     unsigned char *decoded = Base64Decode(text.get());
     if (decoded) {
         vrfuzz::check(n > 0 && n % 4 == 0, "only whole groups decode");

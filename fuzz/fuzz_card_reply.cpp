@@ -17,6 +17,8 @@
 
 namespace {
 
+using vrfuzz::exact;
+
 struct Operation {
     uint8_t kind;
     uint8_t block;
@@ -26,14 +28,6 @@ struct Operation {
 };
 
 const unsigned char kKey[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
-
-// A heap buffer of exactly n bytes (at least one), so that the address
-// sanitizer sees any byte written past it.
-std::unique_ptr<unsigned char[]> exact(size_t n) {
-    auto b = std::make_unique<unsigned char[]>(n ? n : 1);
-    for (size_t i = 0; i < (n ? n : 1); ++i) b[i] = 0xA5;
-    return b;
-}
 
 // An open card record of a driver, with its texts; freed by picc_free.
 struct Record {

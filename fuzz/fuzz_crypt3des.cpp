@@ -14,14 +14,8 @@ constexpr const char *kKey = "0123456789ABCDEFFEDCBA98765432100011223344556677";
 // The output room the interface asks for: Base64 of 256 bytes and a NUL.
 constexpr size_t kOutput = 345;
 
-std::string c_string(std::span<const uint8_t> bytes) {
-    std::string s;
-    for (uint8_t b : bytes) {
-        if (b == 0) break;
-        s.push_back(static_cast<char>(b));
-    }
-    return s;
-}
+// The bytes up to the first NUL.
+std::string text_of(std::span<const uint8_t> bytes) { return vrfuzz::c_string(bytes).get(); }
 
 }  // namespace
 
@@ -33,8 +27,8 @@ extern "C" int LLVMFuzzerInitialize(int *, char ***) {
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     vrfuzz::Input in(data, size);
     const uint8_t mode = in.byte();
-    const std::string key = mode & 0x80 ? c_string(in.take(48)) : kKey;
-    const std::string text = c_string(in.rest());
+    const std::string key = mode & 0x80 ? text_of(in.take(48)) : kKey;
+    const std::string text = text_of(in.rest());
     const int type = mode & 0x03;  // 0 encrypt, 1 decrypt, 2 and 3 refused
 
     auto out = std::make_unique<char[]>(kOutput);

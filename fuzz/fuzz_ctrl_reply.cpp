@@ -24,12 +24,7 @@ namespace {
 constexpr size_t kReplyBytes = VIRT_COM_RSP_MAX;
 constexpr size_t kReplyText = 2 * VIRT_COM_RSP_MAX + 1;
 
-template <typename T = unsigned char>
-std::unique_ptr<T[]> exact(size_t n) {
-    auto b = std::make_unique<T[]>(n);
-    std::memset(b.get(), 0xA5, n * sizeof(T));
-    return b;
-}
+using vrfuzz::exact;
 
 void getters(uint8_t which) {
     switch (which % 9) {

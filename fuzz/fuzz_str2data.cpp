@@ -18,11 +18,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     vrfuzz::Input in(data, size);
     const int capacity = static_cast<int8_t>(in.byte()) * 4;  // -512..508
     const auto rest = in.rest();
-    size_t n = 0;
-    while (n < rest.size() && rest[n] != 0) ++n;
-    auto text = std::make_unique<char[]>(n + 1);
-    std::memcpy(text.get(), rest.data(), n);
-    text[n] = '\0';
+    const auto text = vrfuzz::c_string(rest);
+    const size_t n = std::strlen(text.get());
 
     auto out = std::make_unique<unsigned char[]>(capacity > 0 ? static_cast<size_t>(capacity) : 1);
     const int rc = pboc_str2data(text.get(), out.get(), capacity);

@@ -19,8 +19,8 @@ namespace vrfuzz {
 namespace {
 
 struct Device {
-    std::span<const uint8_t> bytes;
-    size_t at = 0;
+    // The bytes the reader sends (or, framed, the list of its replies).
+    Input in{nullptr, 0};
     int writes = 0;
     DeviceOptions options;
     // Framed replies: the frame being handed out, and the command code of
@@ -110,29 +110,22 @@ std::vector<uint8_t> encrypted_frame_of(std::span<const uint8_t> plain) {
 //   F3 lo hi ...    a reply body of a 16-bit length in a valid frame
 //   other           nothing (the reader stays silent for this item)
 bool next_item(Device &d) {
-    if (d.at >= d.bytes.size()) return false;
-    const uint8_t h = d.bytes[d.at++];
-    auto take = [&](size_t n) {
-        const size_t k = n < d.bytes.size() - d.at ? n : d.bytes.size() - d.at;
-        std::span<const uint8_t> s(d.bytes.data() + d.at, k);
-        d.at += k;
-        return s;
-    };
-    auto length = [&]() -> size_t { return d.at < d.bytes.size() ? d.bytes[d.at++] : 0; };
+    if (d.in.left() == 0) return false;
+    const uint8_t h = d.in.byte();
     d.frame_at = 0;
     if (h < 0xF0) {
-        d.frame = frame_of(take(h));
+        d.frame = frame_of(d.in.take(h));
     } else if (h == 0xF0) {
-        d.frame = tessil.s_com.protocol == 3 ? encrypted_frame_of(take(length())) : frame_of(take(length()));
+        const auto plain = d.in.take(d.in.byte());
+        d.frame = tessil.s_com.protocol == 3 ? encrypted_frame_of(plain) : frame_of(plain);
     } else if (h == 0xF1) {
-        d.frame = frame_of(take(length()));
+        d.frame = frame_of(d.in.take(d.in.byte()));
         if (!d.frame.empty()) d.frame.back() ^= 0x5A;
     } else if (h == 0xF2) {
-        const auto raw = take(length());
+        const auto raw = d.in.take(d.in.byte());
         d.frame.assign(raw.begin(), raw.end());
     } else if (h == 0xF3) {
-        const size_t lo = length();
-        d.frame = frame_of(take(lo | length() << 8));
+        d.frame = frame_of(d.in.take(d.in.u16()));
     } else {
         d.frame.clear();
     }
@@ -142,8 +135,8 @@ bool next_item(Device &d) {
 // The next byte the reader sends, if any.
 bool next_byte(Device &d, uint8_t *b) {
     if (!d.options.framed) {
-        if (d.at >= d.bytes.size()) return false;
-        *b = d.bytes[d.at++];
+        if (d.in.left() == 0) return false;
+        *b = d.in.byte();
         return true;
     }
     while (d.frame_at >= d.frame.size()) {
@@ -189,7 +182,7 @@ int dev_write(const uint8_t *f, int n) {
 
 void route_port(std::span<const uint8_t> bytes, int protocol, int timeout_ms, DeviceOptions options) {
     g_device = Device{};
-    g_device.bytes = bytes;
+    g_device.in = Input(bytes.data(), bytes.size());
     g_device.options = options;
     s_com_t &com = tessil.s_com;
     com.ops = vr_dev_ops{dev_open, dev_close, dev_flush, dev_drain, dev_ioctl, dev_read, dev_write};
@@ -215,7 +208,7 @@ void install_device(std::span<const uint8_t> bytes, int protocol, int timeout_ms
 
 size_t device_unread() {
     const Device &d = g_device;
-    return d.bytes.size() - d.at + (d.frame.size() - d.frame_at);
+    return d.in.left() + (d.frame.size() - d.frame_at);
 }
 
 int protocol_from(uint8_t selector) {

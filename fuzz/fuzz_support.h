@@ -10,6 +10,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
+#include <memory>
 #include <span>
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
@@ -43,6 +45,28 @@ private:
     size_t size_;
     size_t at_ = 0;
 };
+
+// A heap buffer of exactly n elements (at least one) filled with 0xA5, so
+// that the address sanitizer sees any write past it and a sentinel shows
+// what was left unwritten.
+template <typename T = unsigned char>
+std::unique_ptr<T[]> exact(size_t n) {
+    const size_t k = n ? n : 1;
+    auto b = std::make_unique<T[]>(k);
+    std::memset(b.get(), 0xA5, k * sizeof(T));
+    return b;
+}
+
+// The bytes up to the first NUL as a C string in a buffer of exactly its
+// own size.
+inline std::unique_ptr<char[]> c_string(std::span<const uint8_t> bytes) {
+    size_t n = 0;
+    while (n < bytes.size() && bytes[n] != 0) ++n;
+    auto text = std::make_unique<char[]>(n + 1);
+    std::memcpy(text.get(), bytes.data(), n);
+    text[n] = '\0';
+    return text;
+}
 
 // How the scripted reader answers reads beyond its bytes.
 struct DeviceOptions {

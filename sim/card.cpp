@@ -416,12 +416,15 @@ bool Card::halt() {
 
 // ------------------------------------------------------------ MIFARE Classic
 
+bool Card::hears_classic_command_locked() {
+    if (is_classic() && is_active_locked()) return true;
+    if (state_ != CardState::idle && state_ != CardState::halted) drop_out_locked();
+    return false;
+}
+
 Answer Card::authenticate(KeyType type, int block, const Key& key) {
     std::lock_guard hold(mutex_);
-    if (!is_classic() || !is_active_locked()) {
-        if (state_ != CardState::idle && state_ != CardState::halted) drop_out_locked();
-        return Answer::silent;
-    }
+    if (!hears_classic_command_locked()) return Answer::silent;
     if (block < 0 || block >= block_count()) {
         drop_out_locked();
         return Answer::refused;
@@ -439,10 +442,7 @@ Answer Card::authenticate(KeyType type, int block, const Key& key) {
 }
 
 std::optional<Answer> Card::check_access_locked(int block) {
-    if (!is_classic() || !is_active_locked()) {
-        if (state_ != CardState::idle && state_ != CardState::halted) drop_out_locked();
-        return Answer::silent;
-    }
+    if (!hears_classic_command_locked()) return Answer::silent;
     // Active but not authenticated: the card does not take memory
     // commands in the clear.
     if (state_ != CardState::authenticated || !auth_) {

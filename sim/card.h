@@ -198,6 +198,10 @@ private:
     // halt when the card was woken from halt, else to idle.
     void drop_out_locked();
     [[nodiscard]] bool is_active_locked() const;
+    // MIFARE Classic commands are heard by an active card of a Classic
+    // kind; otherwise there is no answer, and a card that is neither idle
+    // nor halted drops out. True when the card takes the command.
+    [[nodiscard]] bool hears_classic_command_locked();
     // The checks every memory command makes: authenticated, block on the
     // card and in the authenticated sector, sector not blocked, key B
     // usable. Drops out and gives the answer when one fails.

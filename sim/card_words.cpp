@@ -1,6 +1,7 @@
 #include "card_words.h"
 
 #include "dumpfile.h"
+#include "words.h"
 
 #include <charconv>
 #include <cstdio>
@@ -22,18 +23,6 @@ std::optional<unsigned> parse_number(std::string_view w, unsigned max) {
     const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), v, 16);
     if (w.empty() || ec != std::errc() || end != w.data() + w.size() || v > max) return std::nullopt;
     return v;
-}
-
-std::vector<std::string_view> split(std::string_view text, std::string_view separators) {
-    std::vector<std::string_view> words;
-    size_t i = 0;
-    while (i < text.size()) {
-        while (i < text.size() && separators.find(text[i]) != std::string_view::npos) ++i;
-        const size_t start = i;
-        while (i < text.size() && separators.find(text[i]) == std::string_view::npos) ++i;
-        if (i > start) words.push_back(text.substr(start, i - start));
-    }
-    return words;
 }
 
 std::shared_ptr<Card> fail(std::string* error, std::string text) {
@@ -95,7 +84,7 @@ std::shared_ptr<Card> make_card_from_words(const std::vector<std::string_view>& 
 std::shared_ptr<Card> make_card_from_option(std::string_view text, std::string* error) {
     std::string description(text);
     if (const size_t colon = description.find(':'); colon != std::string::npos) description[colon] = ' ';
-    return make_card_from_words(split(description, " \t,"), error);
+    return make_card_from_words(split_words(description, " \t,"), error);
 }
 
 std::string describe_card(const Card& card) {

@@ -2,20 +2,13 @@
 
 #include <charconv>
 
+#include "words.h"
+
 namespace vrsim {
 namespace {
 
 ControlReply ok(std::string text = "ok") { return {true, false, std::move(text)}; }
 ControlReply error(std::string text) { return {false, false, "error: " + std::move(text)}; }
-
-std::string join(const Control::Args& args, size_t from) {
-    std::string s;
-    for (size_t i = from; i < args.size(); ++i) {
-        if (!s.empty()) s += ' ';
-        s += args[i];
-    }
-    return s;
-}
 
 ControlReply fault(Simulator& sim, const Control::Args& args) {
     if (args.size() < 2) return error("usage: fault FAULT | fault clear");
@@ -24,7 +17,7 @@ ControlReply fault(Simulator& sim, const Control::Args& args) {
         return ok();
     }
     std::string why;
-    const auto order = parse_fault_order(join(args, 1), &why);
+    const auto order = parse_fault_order(join_words(args, 1), &why);
     if (!order) return error(why);
     sim.apply(*order);
     return ok();
@@ -41,19 +34,6 @@ ControlReply battery(Simulator& sim, const Control::Args& args) {
 }
 
 }  // namespace
-
-std::vector<std::string_view> split_blanks(std::string_view line) {
-    std::vector<std::string_view> words;
-    size_t i = 0;
-    const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-    while (i < line.size()) {
-        while (i < line.size() && blank(line[i])) ++i;
-        const size_t start = i;
-        while (i < line.size() && !blank(line[i])) ++i;
-        if (i > start) words.push_back(line.substr(start, i - start));
-    }
-    return words;
-}
 
 Control::Control(Simulator& sim) : sim_(sim) {
     add("help", "help", [this](Simulator&, const Args&) { return ok(help()); });
@@ -79,7 +59,7 @@ void Control::add(const std::string& name, std::string usage, Command command) {
 }
 
 ControlReply Control::execute(std::string_view line) {
-    const Args args = split_blanks(line);
+    const Args args = split_words(line, " \t\r\n");
     if (args.empty() || args[0].front() == '#') return {true, false, {}};
     const auto it = commands_.find(args[0]);
     if (it == commands_.end()) return error("unknown command: " + std::string(args[0]) + " (try help)");

@@ -42,8 +42,6 @@ private:
     std::map<std::string, Entry, std::less<>> commands_;
 };
 
-[[nodiscard]] std::vector<std::string_view> split_blanks(std::string_view line);
-
 // The card commands (control_cards.cpp): card place / remove / show / dump.
 void install_card_control(Control& control);
 

@@ -14,6 +14,7 @@
 #include "card_file.h"
 #include "card_words.h"
 #include "control.h"
+#include "words.h"
 
 namespace vrsim {
 namespace {
@@ -31,9 +32,7 @@ ControlReply place(Simulator& sim, const Control::Args& args) {
 
 // The file name is the rest of the line (blanks inside it are kept as one).
 ControlReply load(Simulator& sim, const Control::Args& args) {
-    std::string path;
-    for (size_t i = 2; i < args.size(); ++i) path += (i > 2 ? " " : "") + std::string(args[i]);
-    const LoadedCard loaded = load_card_file(path);
+    const LoadedCard loaded = load_card_file(join_words(args, 2));
     if (!loaded.card) return error(loaded.error);
     sim.field().place(loaded.card);
     std::string text = "ok " + describe_card(*loaded.card);

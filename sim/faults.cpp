@@ -1,82 +1,58 @@
 #include "faults.h"
 
-#include <charconv>
-#include <vector>
+#include <algorithm>
+#include <iterator>
+#include <utility>
+
+#include "words.h"
 
 namespace vrsim {
 namespace {
-
-std::vector<std::string_view> split_words(std::string_view text) {
-    std::vector<std::string_view> words;
-    size_t i = 0;
-    const auto is_sep = [](char c) {
-        return c == ' ' || c == '\t' || c == ':' || c == ',' || c == '=' || c == '\r' || c == '\n';
-    };
-    while (i < text.size()) {
-        while (i < text.size() && is_sep(text[i])) ++i;
-        const size_t start = i;
-        while (i < text.size() && !is_sep(text[i])) ++i;
-        if (i > start) words.push_back(text.substr(start, i - start));
-    }
-    return words;
-}
-
-std::optional<unsigned long> parse_number(std::string_view w) {
-    int base = 10;
-    if (w.size() > 2 && w[0] == '0' && (w[1] == 'x' || w[1] == 'X')) {
-        w.remove_prefix(2);
-        base = 16;
-    }
-    unsigned long v = 0;
-    const auto [end, ec] = std::from_chars(w.data(), w.data() + w.size(), v, base);
-    if (ec != std::errc() || end != w.data() + w.size()) return std::nullopt;
-    return v;
-}
 
 std::optional<FaultOrder> fail(std::string* error, std::string message) {
     if (error) *error = std::move(message);
     return std::nullopt;
 }
 
+// Every fault kind by the name orders and descriptions use.
+constexpr std::pair<std::string_view, Fault::Kind> kKindNames[] = {
+    {"drop", Fault::Kind::drop},
+    {"delay", Fault::Kind::delay},
+    {"crc", Fault::Kind::crc},
+    {"stale90", Fault::Kind::stale90},
+    {"lateping", Fault::Kind::lateping},
+    {"status", Fault::Kind::status},
+    {"hangup", Fault::Kind::hangup},
+    {"enc_ragged", Fault::Kind::enc_ragged},
+    {"enc_overlong", Fault::Kind::enc_overlong},
+};
+
 }  // namespace
 
 std::optional<FaultOrder> parse_fault_order(std::string_view text, std::string* error) {
-    const auto words = split_words(text);
+    const auto words = split_words(text, " \t:,=\r\n");
     if (words.empty()) return fail(error, "empty fault");
     FaultOrder order;
     size_t i = 1;
     const std::string_view kind = words[0];
-    const auto argument = [&](unsigned long max) -> std::optional<unsigned long> {
+    const auto argument = [&](unsigned long long max) -> std::optional<unsigned long long> {
         if (i >= words.size()) return std::nullopt;
-        const auto v = parse_number(words[i]);
+        const auto v = parse_unsigned(words[i]);
         if (!v || *v > max) return std::nullopt;
         ++i;
         return v;
     };
-    if (kind == "drop") {
-        order.fault = Fault::drop();
-    } else if (kind == "delay") {
+    const auto named = std::ranges::find(kKindNames, kind, &std::pair<std::string_view, Fault::Kind>::first);
+    if (named == std::end(kKindNames)) return fail(error, "unknown fault: " + std::string(kind));
+    order.fault.kind = named->second;
+    if (order.fault.kind == Fault::Kind::delay) {
         const auto ms = argument(600000);
         if (!ms) return fail(error, "delay needs milliseconds (0..600000)");
-        order.fault = Fault::delay(static_cast<unsigned>(*ms));
-    } else if (kind == "crc") {
-        order.fault = Fault::crc();
-    } else if (kind == "stale90") {
-        order.fault = Fault::stale90();
-    } else if (kind == "lateping") {
-        order.fault = Fault::lateping();
-    } else if (kind == "status") {
+        order.fault.delay_ms = static_cast<unsigned>(*ms);
+    } else if (order.fault.kind == Fault::Kind::status) {
         const auto s = argument(0xFF);
         if (!s) return fail(error, "status needs a byte (0..0xFF)");
-        order.fault = Fault::with_status(static_cast<uint8_t>(*s));
-    } else if (kind == "hangup") {
-        order.fault = Fault::hangup();
-    } else if (kind == "enc_ragged") {
-        order.fault = Fault::enc_ragged();
-    } else if (kind == "enc_overlong") {
-        order.fault = Fault::enc_overlong();
-    } else {
-        return fail(error, "unknown fault: " + std::string(kind));
+        order.fault.status = static_cast<uint8_t>(*s);
     }
     while (i < words.size()) {
         const std::string_view w = words[i++];
@@ -85,7 +61,7 @@ std::optional<FaultOrder> parse_fault_order(std::string_view text, std::string* 
             if (!n || *n == 0) return fail(error, "every needs a period above 0");
             order.every = static_cast<unsigned>(*n);
         } else if (w.size() > 1 && w[0] == 'x') {
-            const auto n = parse_number(w.substr(1));
+            const auto n = parse_unsigned(w.substr(1));
             if (!n || *n == 0 || *n > 1000000) return fail(error, "bad count: " + std::string(w));
             order.count = static_cast<unsigned>(*n);
         } else {
@@ -96,24 +72,17 @@ std::optional<FaultOrder> parse_fault_order(std::string_view text, std::string* 
 }
 
 std::string describe(const Fault& f) {
-    switch (f.kind) {
-    case Fault::Kind::drop: return "drop";
-    case Fault::Kind::delay: return "delay " + std::to_string(f.delay_ms);
-    case Fault::Kind::crc: return "crc";
-    case Fault::Kind::stale90: return "stale90";
-    case Fault::Kind::lateping: return "lateping";
-    case Fault::Kind::status: {
+    const auto named = std::ranges::find(kKindNames, f.kind, &std::pair<std::string_view, Fault::Kind>::second);
+    if (named == std::end(kKindNames)) return "?";
+    std::string s(named->first);
+    if (f.kind == Fault::Kind::delay) s += " " + std::to_string(f.delay_ms);
+    if (f.kind == Fault::Kind::status) {
         static const char digits[] = "0123456789abcdef";
-        std::string s = "status 0x";
+        s += " 0x";
         s += digits[f.status >> 4];
         s += digits[f.status & 0x0F];
-        return s;
     }
-    case Fault::Kind::hangup: return "hangup";
-    case Fault::Kind::enc_ragged: return "enc_ragged";
-    case Fault::Kind::enc_overlong: return "enc_overlong";
-    }
-    return "?";
+    return s;
 }
 
 void FaultPlan::add(const Fault& fault, unsigned count) {

@@ -18,7 +18,6 @@ std::shared_ptr<Card> Field::remove() {
     {
         std::lock_guard hold(mutex_);
         gone = std::move(card_);
-        card_.reset();
     }
     if (gone) gone->power_off();
     return gone;

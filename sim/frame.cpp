@@ -116,12 +116,7 @@ public:
                 pending_ = true;
                 return false;
             }
-            if (buf_[2 + n + 1] != kTrailer) continue;
-            if (xor_of(buf_.subspan(1, n + 1)) == buf_[2 + n]) {
-                found_ = n;
-                return true;
-            }
-            if (bad_ == 0) bad_ = 2 + n + 2;
+            if (try_body(n)) return true;
         }
         return false;
     }

@@ -71,15 +71,12 @@ std::optional<ReplyFrame> HostLink::read_frame(int protocol, std::chrono::millis
     const auto deadline = Clock::now() + timeout;
     for (;;) {
         ReplyFrame f = decode_reply_frame(protocol, pending_);
-        if (f.kind == Decode::garbage) {
-            pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(f.consumed));
+        if (f.kind == Decode::need_more) {
+            if (!fill(deadline)) return std::nullopt;
             continue;
         }
-        if (f.kind != Decode::need_more) {
-            pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(f.consumed));
-            return f;
-        }
-        if (!fill(deadline)) return std::nullopt;
+        pending_.erase(pending_.begin(), pending_.begin() + static_cast<long>(f.consumed));
+        if (f.kind != Decode::garbage) return f;
     }
 }
 

@@ -6,7 +6,6 @@
 #include <sys/signalfd.h>
 #include <unistd.h>
 
-#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -16,6 +15,7 @@
 #include "card_words.h"
 #include "control.h"
 #include "simulator.h"
+#include "words.h"
 
 namespace {
 
@@ -23,17 +23,6 @@ constexpr const char* kUsage =
     "usage: vantel-rfid-sim [--family 1|2] [--protocol 1|2|3|6] [--baud N] [--link PATH]\n"
     "                       [--fault FAULT]... [--seed N] [--no-control]\n"
     "                       [--card TYPE[:UID] | --card-file FILE]\n";
-
-bool parse_unsigned(const char* text, unsigned long long& out) {
-    std::string_view s(text);
-    int base = 10;
-    if (s.size() > 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X')) {
-        s.remove_prefix(2);
-        base = 16;
-    }
-    const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), out, base);
-    return ec == std::errc() && end == s.data() + s.size();
-}
 
 struct Args {
     vrsim::SimOptions options;
@@ -48,7 +37,6 @@ bool parse_args(int argc, char** argv, Args& a) {
     for (int i = 1; i < argc; ++i) {
         const std::string opt = argv[i];
         const auto value = [&]() -> const char* { return i + 1 < argc ? argv[++i] : nullptr; };
-        unsigned long long n = 0;
         if (opt == "--help" || opt == "-h") {
             std::fputs(kUsage, stdout);
             std::exit(0);
@@ -86,7 +74,9 @@ bool parse_args(int argc, char** argv, Args& a) {
             a.faults.push_back(*order);
         } else if (opt == "--family" || opt == "--protocol" || opt == "--baud" || opt == "--seed") {
             const char* v = value();
-            if (!v || !parse_unsigned(v, n)) return false;
+            const auto number = v ? vrsim::parse_unsigned(v) : std::nullopt;
+            if (!number) return false;
+            const unsigned long long n = *number;
             if (opt == "--family") {
                 if (n != 1 && n != 2) return false;
                 a.options.family = static_cast<int>(n);

@@ -183,28 +183,18 @@ size_t Simulator::faults_queued() const {
 
 // ------------------------------------------------------------ the line
 
-void Simulator::hangup() {
-    if (!running()) {
-        perform(Action::hangup);
-        return;
-    }
-    std::future<bool> done;
-    {
-        std::lock_guard hold(pending_mutex_);
-        pending_.push_back(Pending{Action::hangup, {}});
-        done = pending_.back().done.get_future();
-        has_pending_ = true;
-    }
-    wake();
-    done.get();
-}
+void Simulator::hangup() { (void)post(Action::hangup); }
 
-bool Simulator::reconnect() {
-    if (!running()) return perform(Action::reconnect);
+bool Simulator::reconnect() { return post(Action::reconnect); }
+
+// The line belongs to the worker while it runs: the action is handed to it
+// and waited for; without a worker it is done here.
+bool Simulator::post(Action action) {
+    if (!running()) return perform(action);
     std::future<bool> done;
     {
         std::lock_guard hold(pending_mutex_);
-        pending_.push_back(Pending{Action::reconnect, {}});
+        pending_.push_back(Pending{action, {}});
         done = pending_.back().done.get_future();
         has_pending_ = true;
     }

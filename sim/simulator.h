@@ -102,6 +102,7 @@ private:
     };
 
     void run();
+    bool post(Action action);
     bool perform(Action action);
     void run_pending();
     void close_line();

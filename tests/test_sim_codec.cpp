@@ -344,6 +344,21 @@ TEST(SimFaultOrder, Parses) {
         EXPECT_FALSE(vrsim::parse_fault_order(bad, &why));
         EXPECT_FALSE(why.empty());
     }
+    // Every kind's description reads back as the same fault.
+    const std::pair<Fault, const char*> described[] = {
+        {Fault::drop(), "drop"},         {Fault::delay(450), "delay 450"},
+        {Fault::crc(), "crc"},           {Fault::stale90(), "stale90"},
+        {Fault::lateping(), "lateping"}, {Fault::with_status(0x0D), "status 0x0d"},
+        {Fault::hangup(), "hangup"},     {Fault::enc_ragged(), "enc_ragged"},
+        {Fault::enc_overlong(), "enc_overlong"},
+    };
+    for (const auto& [fault, text] : described) {
+        SCOPED_TRACE(text);
+        EXPECT_EQ(vrsim::describe(fault), text);
+        const auto order = vrsim::parse_fault_order(vrsim::describe(fault));
+        ASSERT_TRUE(order);
+        EXPECT_EQ(order->fault, fault);
+    }
 }
 
 TEST(SimFaultPlan, QueueFirstThenEveryNth) {

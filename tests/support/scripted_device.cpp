@@ -1,7 +1,6 @@
 #include "scripted_device.h"
 
-#include <cstring>
-
+#include "frame.h"
 #include "tessil.h"
 #include "virt_com.h"
 
@@ -54,28 +53,14 @@ ScriptedDevice &ScriptedDevice::get() { return *g_device; }
 
 void ScriptedDevice::feed(const std::vector<uint8_t> &bytes) { input_.insert(input_.end(), bytes.begin(), bytes.end()); }
 
+// The simulator's reply encoder: its checksums are its own, so a fault in
+// the library's cannot hide behind frames made with the same code.
 std::vector<uint8_t> p3_reply(const std::vector<uint8_t> &body, uint8_t head) {
-    std::vector<uint8_t> f{head, 0x02, static_cast<uint8_t>(body.size() & 0xFF),
-                           static_cast<uint8_t>(body.size() >> 8)};
-    f.insert(f.end(), body.begin(), body.end());
-    uint16_t crc = CRC16(f.data() + 2, static_cast<int>(body.size() + 2));
-    f.push_back(static_cast<uint8_t>(crc & 0xFF));
-    f.push_back(static_cast<uint8_t>(crc >> 8));
-    return f;
+    return vrsim::encode_reply_frame(3, body.at(0), vrsim::ByteView(body).subspan(1), 0, head == 0x42);
 }
 
 std::vector<uint8_t> p6_reply(uint8_t status, const std::vector<uint8_t> &data) {
-    std::vector<uint8_t> f{0x02};
-    if (data.size() < 256) {
-        f.insert(f.end(), {0x02, status, static_cast<uint8_t>(data.size())});
-    } else {
-        f.insert(f.end(), {0x42, status, static_cast<uint8_t>(data.size() >> 8), static_cast<uint8_t>(data.size() & 0xFF)});
-    }
-    f.insert(f.end(), data.begin(), data.end());
-    uint8_t x = 0;
-    for (std::size_t i = 1; i < f.size(); ++i) x ^= f[i];
-    f.push_back(x);
-    return f;
+    return vrsim::encode_reply_frame(6, status, data);
 }
 
 }  // namespace vrtest

@@ -25,7 +25,8 @@ public:
     int reads = 0;
 };
 
-// A protocol-3 reply frame (head, 0x02, length, body, CRC) around body.
+// A protocol-3 reply frame (head, 0x02, length, body, CRC) around body
+// (status, data); head 0x02, or 0x42 for an enciphered reply.
 std::vector<uint8_t> p3_reply(const std::vector<uint8_t> &body, uint8_t head = 0x02);
 // A protocol-6 reply frame around status and data.
 std::vector<uint8_t> p6_reply(uint8_t status, const std::vector<uint8_t> &data);
