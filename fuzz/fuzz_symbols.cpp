@@ -5,7 +5,7 @@
 #include <memory>
 
 #include "fuzz_support.h"
-#include "ringbuf.h"
+#include "suart_signal.h"
 
 extern "C" int LLVMFuzzerInitialize(int *, char ***) {
     vrfuzz::init_library();

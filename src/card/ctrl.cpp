@@ -20,7 +20,7 @@
 #include "modem/modem.h"
 #include "suart_signal.h"
 #include "log.h"
-#include "pboc.h"
+#include "pboc_text.h"
 #include "pcd.h"
 #include "picc.h"
 #include "tessil.h"

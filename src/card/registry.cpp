@@ -10,6 +10,7 @@
 #include "mifare.h"
 #include "pcd.h"
 #include "picc.h"
+#include "port/port.h"
 #include "tessil.h"
 #include "uart.h"
 #include "virt_com.h"
@@ -40,25 +41,14 @@ void fill_second_family() {
 
 // A live connection is dropped: cards forgotten, the port closed.
 void drop_live_connection() {
-    if (!vr::connection_marked()) return;
+    if (!vr::port::connection_marked()) return;
     piccs_list_delall(&tessil.piccs);
-    if (virt_com_status() == VIRT_COM_OPEN && tessil.s_com.ops.close) tessil.s_com.ops.close();
+    vr::port::close_device_if_open();
 }
 
 }  // namespace
 
 namespace vr {
-
-constexpr char kConnectMark[] = "vantel-rfid link connected and ready";
-static_assert(sizeof kConnectMark == VR_CONNECT_MARK_SIZE, "the marker is 36 characters");
-
-bool connection_marked() {
-    return std::memcmp(tessil.connect_mark, kConnectMark, sizeof kConnectMark) == 0;
-}
-
-void mark_connection() { std::memcpy(tessil.connect_mark, kConnectMark, sizeof kConnectMark); }
-
-void clear_connection_mark() { std::memset(tessil.connect_mark, 0, sizeof tessil.connect_mark); }
 
 // Card types of the first family present in this build.
 void fill_first_family_cards(picc_init_table &t) {
@@ -90,16 +80,8 @@ void fill_second_family_cards(picc_init_table &t) {
 VR_API int picc_regapi(int family) {
     const int code = family == VR_FAMILY_SECOND ? VR_FAMILY_SECOND : VR_FAMILY_FIRST;
     drop_live_connection();
-    vr::clear_connection_mark();
-    s_com_t &com = tessil.s_com;
-    com.fd = 0;
-    // The port's texts are released here too: nothing else refers to them
-    // once the port state is reset, and zeroing alone would lose them.
-    std::free(com.com_type);
-    std::free(com.version);
-    com.com_type = nullptr;
-    com.version = nullptr;
-    virt_com_setstat(VIRT_COM_CLOSED);
+    vr::port::clear_connection_mark();
+    vr::port::forget();
 
     if (code == VR_FAMILY_SECOND)
         fill_second_family();
@@ -107,7 +89,7 @@ VR_API int picc_regapi(int family) {
         fill_first_family();
     const int rc = tessil.picc_init_tab.misc_init(code);
     tessil.family = static_cast<uint32_t>(code);
-    tessil.s_com.protocol = code == VR_FAMILY_SECOND ? 6 : 3;
+    virt_com_set_protocl(code == VR_FAMILY_SECOND ? 6 : 3);
     return rc;
 }
 

@@ -47,4 +47,10 @@ void reset_exchange_state();
 // been removed meanwhile.
 void wait_while_calibrating();
 
+// Link encryption: off, as every port open leaves it; or on with 8 random
+// bytes from the reader as the session key. Switching on returns the
+// random-bytes command's result and leaves the state alone when it fails.
+void encryption_off();
+int encryption_on();
+
 }  // namespace vr::link

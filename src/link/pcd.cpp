@@ -106,6 +106,11 @@ void fill_second_family(pcd_ops &t) {
 
 }  // namespace
 
+VR_API int check_api_version(int value) {
+    (void)value;  // callers pass the low byte of the family; it is not used
+    return tessil.family == VR_FAMILY_SECOND || tessil.family == VR_FAMILY_FIRST ? 0 : -1;
+}
+
 VR_API int misc_init(int family) {
     if (family == VR_FAMILY_SECOND)
         fill_second_family(tessil.pcd);
