@@ -47,10 +47,12 @@ void reset_exchange_state();
 // been removed meanwhile.
 void wait_while_calibrating();
 
-// Link encryption: off, as every port open leaves it; or on with 8 random
-// bytes from the reader as the session key. Switching on returns the
-// random-bytes command's result and leaves the state alone when it fails.
+// Link encryption off, as every port open leaves it.
 void encryption_off();
-int encryption_on();
+// Link encryption as control code 27 sets it: 0 off (0); 1 on with 8
+// random bytes from the reader as the session key (the random-bytes
+// command's result, its error code when it fails, never below -1; a failure
+// leaves the state alone); any other value -1.
+int set_encryption(int value);
 
 }  // namespace vr::link

@@ -43,6 +43,11 @@ int device_ioctl(int command, void *argument);
 // other links have no such stream and are never refused for its lack.
 bool playback_missing();
 
+// The USB ids of the device behind a USB link (control codes 67, 68); -22
+// on a link that is not USB.
+int usb_vendor_id();
+int usb_product_id();
+
 // ---- the port's settings
 // Default reply time-out in milliseconds (3000; 300 on Bluetooth).
 int timeout_ms();

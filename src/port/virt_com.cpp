@@ -29,6 +29,13 @@ bool has_prefix(const char *name, const char *prefix) {
     return strncasecmp(name, prefix, std::strlen(prefix)) == 0;
 }
 
+// The links whose devices are USB adapters.
+bool usb_link() {
+    const char *type = tessil.s_com.com_type;
+    return type && (has_prefix(type, "usb") || has_prefix(type, "ch340g") || has_prefix(type, "ch9326") ||
+                    has_prefix(type, "pdiusbd12"));
+}
+
 void free_port_texts() {
     s_com_t &com = tessil.s_com;
     std::free(com.com_type);
@@ -104,6 +111,10 @@ int device_ioctl(int command, void *argument) {
     const vr_dev_ops &ops = tessil.s_com.ops;
     return ops.ioctl ? ops.ioctl(command, argument) : vr::fail(vr::kENoCmd);
 }
+
+int usb_vendor_id() { return usb_link() ? tessil.s_com.attrib.usb.vendor_id : vr::kENoCmd; }
+
+int usb_product_id() { return usb_link() ? tessil.s_com.attrib.usb.product_id : vr::kENoCmd; }
 
 bool playback_missing() {
     const char *type = tessil.s_com.com_type;
