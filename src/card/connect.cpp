@@ -2,8 +2,6 @@
 // layers above the port add to an open (the second family registered for
 // its own adapter, encryption off, the start-up settings some links need),
 // and the card framework's connect calls that mark the connection live.
-#include <strings.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstring>
@@ -13,15 +11,15 @@
 #include "log.h"
 #include "pcd.h"
 #include "picc.h"
+#include "port/link_drivers.h"
 #include "port/port.h"
 #include "tessil.h"
 #include "virt_com.h"
 
 namespace {
 
-bool has_prefix(const char *name, const char *prefix) {
-    return strncasecmp(name, prefix, std::strlen(prefix)) == 0;
-}
+using vr::port::Link;
+using vr::port::LinkDriver;
 
 // Sends the three link settings an adapter with a packet-size limit needs;
 // false (after logging which one failed) at the first refusal.
@@ -72,13 +70,27 @@ int finish_connect(int rc) {
     return 0;
 }
 
+// What both connect calls share: the mode is recorded, an open port counts
+// as connected, and a name no driver serves goes to the port as it is
+// (which refuses it); otherwise open_link opens the named link as its
+// driver takes its arguments.
+template <typename OpenLink>
+int connect(const char *com, int dev, int mode, OpenLink open_link) {
+    if (!com) return vr::kEArg;
+    tessil.connect_mode = static_cast<uint8_t>(mode);
+    if (virt_com_status() == VIRT_COM_OPEN) return finish_connect(0);
+    const LinkDriver *driver = vr::port::find_link_driver(com);
+    if (!driver) return finish_connect(virt_com_open(com, dev));
+    return open_link(driver->link);
+}
+
 }  // namespace
 
 VR_API int virt_com_open(const char *type, int mode, ...) {
     const int state = virt_com_status();
     if (state == VIRT_COM_OPEN || state == VIRT_COM_CHECK) return 0;
     if (!type) return vr::fail(vr::kEOpen);
-    if (std::strstr(type, "pdiusbd12")) picc_regapi(VR_FAMILY_SECOND);
+    if (vr::port::names_second_family_adapter(type)) picc_regapi(VR_FAMILY_SECOND);
     vr::link::encryption_off();
 
     va_list list;
@@ -90,36 +102,31 @@ VR_API int virt_com_open(const char *type, int mode, ...) {
 }
 
 VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra) {
-    if (!com) return vr::kEArg;
-    tessil.connect_mode = static_cast<uint8_t>(mode);
-    if (virt_com_status() == VIRT_COM_OPEN) return finish_connect(0);
-    int rc;
-    if (has_prefix(com, "uart")) {
-        rc = virt_com_open(com, dev, nullptr, next_text(extra));
-    } else if (has_prefix(com, "usb") || has_prefix(com, "ch9326") || has_prefix(com, "pdiusbd12")) {
-        const char *first = next_text(extra);
-        rc = virt_com_open(com, dev, first, first, extra);
-    } else if (has_prefix(com, "sound")) {
-        return connect_sound();
-    } else {
-        rc = virt_com_open(com, dev);
-    }
-    return finish_connect(rc);
+    return connect(com, dev, mode, [&](Link link) {
+        switch (link) {
+        case Link::uart: return finish_connect(virt_com_open(com, dev, nullptr, next_text(extra)));
+        case Link::usbhid:
+        case Link::ch9326:
+        case Link::pdiusbd12: {
+            const char *first = next_text(extra);
+            return finish_connect(virt_com_open(com, dev, first, first, extra));
+        }
+        case Link::sound: return connect_sound();
+        default: return finish_connect(virt_com_open(com, dev));
+        }
+    });
 }
 
 VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra) {
-    if (!com) return vr::kEArg;
-    tessil.connect_mode = static_cast<uint8_t>(mode);
-    if (virt_com_status() == VIRT_COM_OPEN) return finish_connect(0);
-    int rc;
-    if (has_prefix(com, "uart") || has_prefix(com, "usb")) {
-        const char *first = next_text(extra);
-        rc = virt_com_open(com, dev, first, first);
-    } else if (has_prefix(com, "sound")) {
-        return connect_sound();
-    } else {
-        rc = virt_com_open(com, dev);
-    }
-    return finish_connect(rc);
+    return connect(com, dev, mode, [&](Link link) {
+        switch (link) {
+        case Link::uart:
+        case Link::usbhid: {
+            const char *first = next_text(extra);
+            return finish_connect(virt_com_open(com, dev, first, first));
+        }
+        case Link::sound: return connect_sound();
+        default: return finish_connect(virt_com_open(com, dev));
+        }
+    });
 }
-

@@ -334,7 +334,7 @@ constexpr auto kByCode = index_controls();
 }  // namespace
 
 VR_API int picc_ctrl_va(picc *record, int code, va_list arguments) {
-    if (check_api_version(static_cast<int>(tessil.family & 0xFF)) != 0) picc_regapi(VR_FAMILY_FIRST);
+    if (!vr::link::family_registered()) picc_regapi(VR_FAMILY_FIRST);
     vr::MutexHold hold(&tessil.api_lock);
     if (code > kMaxCode || code < 0) return vr::kENoCmd;
     const auto run = kByCode[static_cast<std::size_t>(code)];

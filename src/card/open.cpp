@@ -11,6 +11,7 @@
 #include "core/errors.h"
 #include "core/lock.h"
 #include "link/reader_command.h"
+#include "link/link.h"
 #include "log.h"
 #include "pcd.h"
 #include "picc.h"
@@ -166,7 +167,7 @@ VR_API int pcd_search_type_A(picc *record, int) {
 
 VR_API picc *picc_open(const char *type, const char *com, int dev, int mode_arg, ...) {
     const auto mode = static_cast<uint8_t>(mode_arg);
-    if (check_api_version(static_cast<int>(tessil.family & 0xFF)) != 0) picc_regapi(VR_FAMILY_FIRST);
+    if (!vr::link::family_registered()) picc_regapi(VR_FAMILY_FIRST);
     if (!type || !com) {
         errno = vr::kEArg;
         return nullptr;

@@ -4,8 +4,6 @@
 // the business of the layers above.
 #include "virt_com.h"
 
-#include <strings.h>
-
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -14,6 +12,7 @@
 #include "core/errors.h"
 #include "core/lock.h"
 #include "log.h"
+#include "port/link_drivers.h"
 #include "port/port.h"
 #include "suart.h"
 #include "tessil.h"
@@ -21,20 +20,11 @@
 namespace {
 
 constexpr int kDefaultTimeoutMs = 3000;
-constexpr int kBluetoothTimeoutMs = 300;
 constexpr char kConnectMark[] = "vantel-rfid link connected and ready";
 static_assert(sizeof kConnectMark == VR_CONNECT_MARK_SIZE, "the marker is 36 characters");
 
-bool has_prefix(const char *name, const char *prefix) {
-    return strncasecmp(name, prefix, std::strlen(prefix)) == 0;
-}
-
-// The links whose devices are USB adapters.
-bool usb_link() {
-    const char *type = tessil.s_com.com_type;
-    return type && (has_prefix(type, "usb") || has_prefix(type, "ch340g") || has_prefix(type, "ch9326") ||
-                    has_prefix(type, "pdiusbd12"));
-}
+// The driver of the open port's communication type, or null.
+const vr::port::LinkDriver *port_driver() { return vr::port::find_link_driver(tessil.s_com.com_type); }
 
 void free_port_texts() {
     s_com_t &com = tessil.s_com;
@@ -112,13 +102,19 @@ int device_ioctl(int command, void *argument) {
     return ops.ioctl ? ops.ioctl(command, argument) : vr::fail(vr::kENoCmd);
 }
 
-int usb_vendor_id() { return usb_link() ? tessil.s_com.attrib.usb.vendor_id : vr::kENoCmd; }
+int usb_vendor_id() {
+    const LinkDriver *driver = port_driver();
+    return driver && driver->usb ? tessil.s_com.attrib.usb.vendor_id : vr::kENoCmd;
+}
 
-int usb_product_id() { return usb_link() ? tessil.s_com.attrib.usb.product_id : vr::kENoCmd; }
+int usb_product_id() {
+    const LinkDriver *driver = port_driver();
+    return driver && driver->usb ? tessil.s_com.attrib.usb.product_id : vr::kENoCmd;
+}
 
 bool playback_missing() {
-    const char *type = tessil.s_com.com_type;
-    return type && has_prefix(type, "sound") && suart_get_trackstat() == 0;
+    const LinkDriver *driver = port_driver();
+    return driver && driver->link == Link::sound && suart_get_trackstat() == 0;
 }
 
 int timeout_ms() { return tessil.s_com.timeout; }
@@ -144,30 +140,11 @@ VR_API int virt_com_init(const char *type, int mode, va_list list) {
     if (virt_com_status() == VIRT_COM_OPEN) return 0;
     if (!type) return -1;
     com.timeout = kDefaultTimeoutMs;
-
-    com_init_fn init = nullptr;
-    const com_init_table &t = tessil.com_init_tab;
-    if (has_prefix(type, "uart")) {
-        init = t.uart;
-    } else if (has_prefix(type, "usb")) {
-        init = t.usbhid;
-    } else if (has_prefix(type, "ch340g")) {
-        init = t.ch340g;
-    } else if (has_prefix(type, "ch9326")) {
-        init = t.ch9326;
-    } else if (has_prefix(type, "pdiusbd12")) {
-        init = t.pdiusbd12;
-    } else if (has_prefix(type, "bluetooth")) {
-        com.timeout = kBluetoothTimeoutMs;
-        init = t.bluetooth;
-    } else if (has_prefix(type, "sound")) {
-        // The modem's configuration counts as the driver's init.
-        suart_init(mode);
-        return 0;
-    } else {
-        return -1;
-    }
+    const vr::port::LinkDriver *driver = vr::port::find_link_driver(type);
+    if (!driver) return -1;
+    com.timeout = driver->timeout_ms;
     // A driver the registered family does not offer cannot be chosen.
+    const com_init_fn init = driver->slot ? tessil.com_init_tab.*driver->slot : driver->init;
     if (!init) return -1;
     return init(mode, list);
 }
