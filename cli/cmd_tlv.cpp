@@ -1,6 +1,7 @@
 // "tlv HEX": prints the element tree of BER-TLV data (a card answer, for
 // instance) with the EMV descriptions, in the layout of the library's own
-// log lines. Built on the public codec helpers only.
+// log lines, with the characters of printable values beside their bytes.
+// Built on the public codec helpers only.
 #include "cmd_tlv_ir.h"
 
 #include <cctype>
@@ -64,6 +65,16 @@ bool holds_text(uint16_t tag) {
     return tag == 0x50 || tag == 0x5F20 || tag == 0x9F12;
 }
 
+bool printable(const uint8_t *value, std::size_t length) {
+    for (std::size_t i = 0; i < length; ++i)
+        if (value[i] < 0x20 || value[i] > 0x7E) return false;
+    return true;
+}
+
+// A primitive value: the text of the tags that hold text; for the others
+// the bytes in hexadecimal, followed by their characters when every byte
+// is a printable one (a language preference, a response code, an ID
+// number).
 void print_value(uint16_t tag, const uint8_t *value, std::size_t length, int indent) {
     if (holds_text(tag)) {
         std::string text(reinterpret_cast<const char *>(value), length);
@@ -76,6 +87,8 @@ void print_value(uint16_t tag, const uint8_t *value, std::size_t length, int ind
     if (length == 0) return;
     std::printf("%*s ", indent, "");
     for (std::size_t i = 0; i < length; ++i) std::printf(" %02x", value[i]);
+    if (printable(value, length))
+        std::printf("  |%.*s|", static_cast<int>(length), reinterpret_cast<const char *>(value));
     std::printf("\n");
 }
 

@@ -43,6 +43,26 @@ TEST(TlvCli, SeveralElementsAndLongLengths) {
                          "  12 34\n");
 }
 
+TEST(TlvCli, PrintableValuesShowTheirCharacters) {
+    const struct {
+        const char *hex;
+        std::string out;
+    } cases[] = {
+        {"8A025931", line(0, 0x8A, 2) + "  59 31  |Y1|\n"},
+        {"5F2D047A68656E", line(0, 0x5F2D, 4) + "  7a 68 65 6e  |zhen|\n"},
+        // One byte outside the printable range keeps the value in hex only.
+        {"9F61033132FF", line(0, 0x9F61, 3) + "  31 32 ff\n"},
+        {"9F61037F3132", line(0, 0x9F61, 3) + "  7f 31 32\n"},
+        {"9C0120", line(0, 0x9C, 1) + "  20  | |\n"},
+    };
+    for (const auto &c : cases) {
+        SCOPED_TRACE(c.hex);
+        const Outcome r = run_tlv({c.hex});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out, c.out);
+    }
+}
+
 TEST(TlvCli, MalformedDataIsReported) {
     const struct {
         const char *hex;
