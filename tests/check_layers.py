@@ -51,6 +51,7 @@ PUBLIC_HEADERS = {
     "mifare.h": "drivers",
     "pboc.h": "drivers",
     "tlv.h": "emv",
+    "emv.h": "emv",
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)

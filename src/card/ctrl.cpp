@@ -10,14 +10,19 @@
 #include <array>
 #include <cstdarg>
 #include <cstdint>
+#include <cstdlib>
+#include <cstring>
+#include <memory>
 
 #include "card/ir_convert.h"
+#include "card/purchase.h"
 #include "core/errors.h"
 #include "core/lock.h"
 #include "link/link.h"
 #include "link/raw_command.h"
 #include "log.h"
 #include "modem/control.h"
+#include "pboc_text.h"
 #include "pcd.h"
 #include "picc.h"
 #include "port/port.h"
@@ -157,6 +162,32 @@ int cid_file(picc *record, Args &args) {
     return driver_ctrl(record, PICC_CTRL_CID_FILE, word_of(name), word_of(out), word_of(length));
 }
 
+// Codes 50 and 51: a purchase step with hexadecimal text in and out. The
+// input is decoded into a work buffer that also takes the step's result.
+constexpr int kPurchaseWork = 2048;
+
+int purchase(picc *record, Args &args, vr::PurchaseStep step) {
+    if (!record) return vr::kENotSelected;
+    const auto *in = args.ptr<char>();
+    auto *out = args.ptr<char>();
+    auto *length = args.ptr<int>();
+    if (!in || !out || !length) return vr::kEArg;
+    struct FreeDeleter {
+        void operator()(void *p) const { std::free(p); }
+    };
+    std::unique_ptr<uint8_t, FreeDeleter> work(static_cast<uint8_t *>(std::calloc(1, kPurchaseWork)));
+    if (!work) return vr::kENoMem;
+    if (pboc_str2data(in, work.get(), kPurchaseWork) != 0) return vr::kEGeneral;
+    uint16_t result_length = 0;
+    if (step(record, work.get(), static_cast<int>(std::strlen(in) / 2), work.get(), &result_length) != 0)
+        return vr::result_or_code(-1);
+    std::unique_ptr<char, FreeDeleter> text(pboc_data2str(work.get(), result_length));
+    if (!text) return vr::kENoMem;
+    std::memcpy(out, text.get(), 2u * result_length + 1);
+    *length = 2 * result_length;
+    return 0;
+}
+
 // Code 46: the reader's model text into the caller's word.
 int hard_model(unsigned char **word) {
     if (!word) return vr::kEArg;
@@ -176,8 +207,8 @@ struct Control {
 };
 
 // The control codes in ascending order. Codes without a row answer -22: the
-// audio link's handshake and channel tests (19-22, 24) and the bank-card
-// purchase (50, 51) are not part of this build.
+// audio link's handshake and channel tests (19-22, 24) are not part of this
+// build.
 constexpr Control kControls[] = {
     {PICC_CTRL_ANTENNA_OPEN, [](picc *, Args &) { return result_or_code(pcd_antenna_open()); }},
     {PICC_CTRL_ANTENNA_CLOSE, [](picc *, Args &) { return result_or_code(pcd_antenna_close()); }},
@@ -252,6 +283,9 @@ constexpr Control kControls[] = {
     {PICC_CTRL_ULTRA_CONNECT,
      [](picc *, Args &a) { return result_or_code(picc_ultra_connect(a.ptr<char>(), 0, 1, a.list())); }},
     {PICC_CTRL_UPLINK_INFO, [](picc *, Args &a) { return vr::modem::control_uplink_info(a.ptr<int>()); }},
+    {PICC_CTRL_PURCHASE_INIT,
+     [](picc *record, Args &a) { return purchase(record, a, vr::purchase_steps().start); }},
+    {PICC_CTRL_PURCHASE_END, [](picc *record, Args &a) { return purchase(record, a, vr::purchase_steps().end); }},
     {PICC_CTRL_APDU_BATCH_HEX, [](picc *record, Args &a) { return apdu(record, PICC_CTRL_APDU_BATCH_HEX, a); }},
     {PICC_CTRL_APDU_BATCH_BYTES,
      [](picc *record, Args &a) { return apdu(record, PICC_CTRL_APDU_BATCH_BYTES, a); }},
