@@ -119,6 +119,8 @@ std::size_t print_elements(const uint8_t *data, std::size_t size, int depth) {
 
 }  // namespace
 
+std::size_t cli_print_tlv(const uint8_t *data, std::size_t size) { return print_elements(data, size, 0); }
+
 int cli_cmd_tlv(int argc, char **argv) {
     if (argc < 2) {
         std::fprintf(stderr, "usage: vantel-rfid tlv HEX\n");

@@ -72,6 +72,14 @@ VR_API int virt_com_readmsg(uint8_t *out, int protocol, int timeout);
 VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply,
                             int timeout);
 
+/* An observer of the command exchange for diagnostic tools: called on the
+ * caller's thread after every virt_com_command with the request, its
+ * result and the reply (meaningful when the result is 0). It must not call
+ * into the library. A null trace removes the observer. */
+typedef void (*virt_com_trace_fn)(void *context, const virt_com_req *request, int result,
+                                  const virt_com_rsp *reply);
+VR_API void virt_com_set_trace(virt_com_trace_fn trace, void *context);
+
 /* CRC-16/MODBUS, table-driven; auchCRCHi is the first of its two tables. */
 VR_API uint16_t CRC16(const uint8_t *bytes, int count);
 VR_API extern const uint8_t auchCRCHi[256];

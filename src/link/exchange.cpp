@@ -2,12 +2,15 @@
 // rules (stale replies skipped, a corrupted reply asked for again, one
 // resend, the port closed after a long run of failures), plus the port
 // check, the link check (ping) and the repeat request.
+#include <pthread.h>
+
 #include <array>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/lock.h"
 #include "crypto.h"
 #include "link/link.h"
 #include "log.h"
@@ -342,7 +345,22 @@ VR_API int virt_com_get_pre_response(uint8_t *reply) {
     return send_raw_request(body, sizeof body, reply);
 }
 
-VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
+namespace {
+
+// The observer of the exchange (virt_com_set_trace), read once per command.
+pthread_mutex_t g_trace_lock = PTHREAD_MUTEX_INITIALIZER;
+virt_com_trace_fn g_trace = nullptr;
+void *g_trace_context = nullptr;
+
+void trace_command(const virt_com_req *request, int result, const virt_com_rsp *reply) {
+    vr::MutexHold hold(&g_trace_lock);
+    const virt_com_trace_fn trace = g_trace;
+    void *const context = g_trace_context;
+    hold.release();
+    if (trace && request && reply) trace(context, request, result, reply);
+}
+
+int run_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
     bool resent = false;
     for (;;) {
         if (virt_com_chkstat() != 0) return -1;
@@ -392,4 +410,20 @@ VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int time
         reply->len = rc;
         return check_reply(*request, reply);
     }
+}
+
+}  // namespace
+
+VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
+    const int result = run_command(request, reply, timeout);
+    const int code = errno;
+    trace_command(request, result, reply);
+    errno = code;
+    return result;
+}
+
+VR_API void virt_com_set_trace(virt_com_trace_fn trace, void *context) {
+    vr::MutexHold hold(&g_trace_lock);
+    g_trace = trace;
+    g_trace_context = context;
 }
