@@ -7,11 +7,14 @@
 
 #include "card/registry.h"
 #include "core/errors.h"
+#include "cpucard.h"
+#include "identity.h"
 #include "mifare.h"
 #include "pcd.h"
 #include "picc.h"
 #include "tessil.h"
 #include "uart.h"
+#include "ultralight.h"
 #include "virt_com.h"
 
 namespace {
@@ -62,27 +65,28 @@ void clear_connection_mark() { std::memset(tessil.connect_mark, 0, sizeof tessil
 
 // Card types of the first family present in this build.
 void fill_first_family_cards(picc_init_table &t) {
-    t.ultralight = nullptr;
-    t.ultralight_c = nullptr;
+    t.ultralight = m0ul_init;
+    t.ultralight_c = m0ulc_init;
     t.classic_1k = m1s50_init;
     t.classic_4k = m1s70_init;
-    t.identity = nullptr;
-    t.id_sam = nullptr;
-    t.iso14443a = nullptr;
-    t.cpucard = nullptr;
-    t.cidcard = nullptr;
+    t.identity = identity_init;
+    t.id_sam = id_sam_init;
+    t.iso14443a = iso14443a_init;
+    t.cpucard = cpucard_init;
+    t.cidcard = cidcard_init;
     t.pboc = nullptr;
 }
 
 // The second family replaces the card types its firmware serves with its
-// own drivers (none in this build) and keeps the rest.
+// own drivers (none in this build but the SAM's, which both families
+// share) and keeps the rest.
 void fill_second_family_cards(picc_init_table &t) {
     t.ultralight = nullptr;
     t.ultralight_c = nullptr;
     t.classic_1k = nullptr;
     t.classic_4k = nullptr;
     t.identity = nullptr;
-    t.id_sam = nullptr;
+    t.id_sam = id_sam_init;
 }
 
 }  // namespace vr
