@@ -4,13 +4,14 @@
 // or wakes and selects it first, as the reader does for every memory
 // command: the library's Ultralight drivers select their card once.
 //
-//   0x0701 0x26 / 0x52    request: the ATQA, low byte first      0x14 no answer
+//   0x0701 0x26 / 0x52    request (twice when the first gets no answer):
+//                         the ATQA, low byte first                0x14 no answer
 //   0x0702                anticollision and select of both cascade levels:
 //                         SAK, UID length, UID                    0x0D
 //   0x0705 page           READ: 16 bytes (four pages)             0x17
 //   0x0704 page, 4 bytes  WRITE                                   0x18
 //   0x070C a(2) n(2)      n bytes from byte a (big-endian), read page by
-//                         page                                    0x17
+//                         page (a READ of each)                   0x17
 //   0x070B a(2) n(2) data n bytes to byte a; pages only partly covered are
 //                         read first and keep their other bytes   0x18
 //   0x0714 / 0x0713       as 0x070C / 0x070B, the bytes enciphered on the
@@ -50,12 +51,17 @@ std::shared_ptr<UltralightCard> active_ultralight(FirmwareState& st) {
     return std::dynamic_pointer_cast<UltralightCard>(active_card(st));
 }
 
-// 0x0701: REQA or WUPA to whatever type A card is in the field.
+// 0x0701: REQA or WUPA to whatever type A card is in the field, sent a
+// second time when the first gets no answer (a card still active drops
+// back on the first and answers the second), as in the one-shot
+// activations.
 Reply request(FirmwareState& st, const Request& rq) {
     if (rq.data.size() != 1) return wrong_length();
     if (rq.data[0] != kRequestIdle && rq.data[0] != kWakeUp) return Reply::error(status::bad_argument);
     const auto card = reachable_card(st);
-    const auto atqa = card ? card->request(rq.data[0] == kWakeUp) : std::nullopt;
+    const bool wake = rq.data[0] == kWakeUp;
+    auto atqa = card ? card->request(wake) : std::nullopt;
+    if (card && !atqa) atqa = card->request(wake);
     if (!atqa) return fail(status::request_failed);
     return Reply::ok({static_cast<uint8_t>(*atqa & 0xFF), static_cast<uint8_t>(*atqa >> 8)});
 }
@@ -71,16 +77,17 @@ Reply anticollision_select(FirmwareState& st, const Request& rq) {
     return Reply::ok(std::move(out));
 }
 
-// Reads `n` bytes from byte `a`, page by page (four pages a READ).
+// Reads `n` bytes from byte `a`, one READ a page: a READ answers four
+// pages, but those past the end of what may be read come round from page
+// 0, and only a READ of the page itself tells that it is there.
 std::optional<Bytes> read_range(UltralightCard& card, size_t a, size_t n) {
     Bytes out;
     size_t at = a;
     while (out.size() < n) {
-        const auto page = static_cast<int>(at / kPageSize);
         std::array<uint8_t, 16> four{};
-        if (card.read(page, four) != Answer::ok) return std::nullopt;
+        if (card.read(static_cast<int>(at / kPageSize), four) != Answer::ok) return std::nullopt;
         const size_t from = at % kPageSize;
-        const size_t take = std::min(four.size() - from, n - out.size());
+        const size_t take = std::min(kPageSize - from, n - out.size());
         out.insert(out.end(), four.begin() + static_cast<long>(from), four.begin() + static_cast<long>(from + take));
         at += take;
     }

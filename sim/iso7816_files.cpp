@@ -91,8 +91,15 @@ struct Iso7816Files::Apdu {
     }
 };
 
-Iso7816Files::Iso7816Files(std::vector<ElementaryFile> master_files, std::vector<DedicatedFile> dedicated)
-    : master_(std::move(master_files)), dedicated_(std::move(dedicated)) {}
+Iso7816Files::Iso7816Files(std::vector<ElementaryFile> master_files, std::vector<DedicatedFile> dedicated,
+                           FciWithoutLe fci)
+    : fci_without_le_(fci), master_(std::move(master_files)), dedicated_(std::move(dedicated)) {}
+
+void Iso7816Files::remove(uint16_t id) {
+    reset();
+    std::erase_if(master_, [id](const ElementaryFile& f) { return f.id == id; });
+    for (auto& df : dedicated_) std::erase_if(df.files, [id](const ElementaryFile& f) { return f.id == id; });
+}
 
 void Iso7816Files::reset() {
     current_df_ = -1;
@@ -137,6 +144,7 @@ Bytes Iso7816Files::process(ByteView bytes) {
 // The FCI goes out when Le asks for it; without Le it waits for GET
 // RESPONSE.
 Bytes Iso7816Files::answer_fci(Bytes fci, const Apdu& a) {
+    if (!a.le && fci_without_le_ == FciWithoutLe::dropped) return sw_only(sw::ok);
     if (!a.le) {
         const size_t n = fci.size();
         waiting_ = std::move(fci);

@@ -5,7 +5,9 @@
 // Commands (CLA 00 or 80; others 6E00):
 //   SELECT       00 A4 P1 P2: P1 00/01/02 by file identifier (no data: the
 //                MF), P1 04 by DF name; P2 00 answers the FCI, 0C nothing.
-//                Without Le the FCI waits behind 61 LL for GET RESPONSE.
+//                Without Le the FCI waits behind 61 LL for GET RESPONSE,
+//                or, on a card that keeps no FCI for later, is not sent
+//                (90 00).
 //   READ BINARY  B0: P1 P2 the offset (15 bits), or P1 = 80 | SFI and P2 the
 //                offset; Le 00 means 256. Fewer bytes than asked: the data
 //                and 62 82.
@@ -45,7 +47,9 @@ struct DedicatedFile {
 
 class Iso7816Files {
 public:
-    Iso7816Files(std::vector<ElementaryFile> master_files, std::vector<DedicatedFile> dedicated);
+    enum class FciWithoutLe { waits, dropped };
+    Iso7816Files(std::vector<ElementaryFile> master_files, std::vector<DedicatedFile> dedicated,
+                 FciWithoutLe fci = FciWithoutLe::waits);
 
     // One command APDU: the response, data and status word.
     [[nodiscard]] Bytes process(ByteView apdu);
@@ -54,8 +58,9 @@ public:
     void reset();
 
     // For set-up and assertions: the file with this identifier in the MF
-    // or any DF.
+    // or any DF; and taking one away.
     [[nodiscard]] ElementaryFile* find(uint16_t id);
+    void remove(uint16_t id);
 
 private:
     struct Apdu;
@@ -67,6 +72,7 @@ private:
     [[nodiscard]] ElementaryFile* by_sfi(uint8_t sfi);
     [[nodiscard]] Bytes answer_fci(Bytes fci, const Apdu& a);
 
+    FciWithoutLe fci_without_le_;
     std::vector<ElementaryFile> master_;
     std::vector<DedicatedFile> dedicated_;
     int current_df_ = -1;  // -1: the MF

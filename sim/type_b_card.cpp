@@ -38,7 +38,7 @@ Iso7816Files cid_files(const std::string& number) {
     std::vector<ElementaryFile> files{{0x6002, 0, false, std::move(head), {}}};
     for (auto [id, size] : {std::pair{0x6011, 214}, {0x6012, 256}, {0x6013, 1024}, {0x6021, 1024}})
         files.push_back({static_cast<uint16_t>(id), 0, false, made_contents(number, static_cast<uint16_t>(id), size), {}});
-    return Iso7816Files(std::move(files), {});
+    return Iso7816Files(std::move(files), {}, Iso7816Files::FciWithoutLe::dropped);
 }
 
 }  // namespace

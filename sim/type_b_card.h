@@ -15,7 +15,8 @@
 //   6021 1024 bytes
 // in its master file (iso7816_files.h), the last four filled with bytes
 // made from the card number and the file identifier, so that every card,
-// file and offset differs. READ BINARY takes CLA 80 as well as 00.
+// file and offset differs. READ BINARY takes CLA 80 as well as 00; a
+// SELECT without Le answers 90 00 alone.
 #pragma once
 
 #include <memory>
@@ -71,6 +72,12 @@ public:
     [[nodiscard]] const std::string& number() const { return number_; }
     // For assertions: a file's contents (empty for an unknown identifier).
     [[nodiscard]] Bytes file(uint16_t id);
+    // For set-up: changes the files.
+    template <class F>
+    void edit_files(F&& change) {
+        std::lock_guard hold(mutex_);
+        change(files_);
+    }
 
 private:
     Bytes process_apdu_locked(ByteView command) override;

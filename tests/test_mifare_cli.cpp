@@ -3,40 +3,22 @@
 // places the virtual cards. What a command changed is checked through the
 // card afterwards (a changed key must be needed, a read-only block must
 // refuse writes), not only through the command's own report.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <initializer_list>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "dumpfile.h"
-
-extern char **environ;
+#include "tool_runner.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 
-const std::string kTool = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid";
-const std::string kSimulator = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid-sim";
 constexpr const char *kTransportKey = "FFFFFFFFFFFF";
-
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-    bool has_out(const std::string &piece) const { return out.find(piece) != std::string::npos; }
-    bool has_err(const std::string &piece) const { return err.find(piece) != std::string::npos; }
-};
 
 // A block as the tool's view shows it: "DE AD BE EF ...".
 std::string spaced(const vrdump::Block &block) {
@@ -45,114 +27,11 @@ std::string spaced(const vrdump::Block &block) {
     return s;
 }
 
-std::string slurp(const std::filesystem::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
-
-// A scratch directory for dump files and captured output.
-class ScratchDir {
-public:
-    ScratchDir() {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("vr_mifare_cli_" + std::to_string(getpid()) + "_" + std::to_string(counter_++));
-        std::filesystem::create_directories(dir_);
-    }
-    ~ScratchDir() { std::filesystem::remove_all(dir_); }
-    std::string operator/(const std::string &name) const { return (dir_ / name).string(); }
-
-private:
-    static inline int counter_ = 0;
-    std::filesystem::path dir_;
-};
-
-// Runs the tool with the arguments; standard output and error are captured.
-Outcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch) {
-    const std::string out = scratch / "stdout", err = scratch / "stderr";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all{kTool};
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    Outcome o;
-    if (posix_spawn(&pid, kTool.c_str(), &fa, nullptr, argv.data(), environ) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    o.out = slurp(out);
-    o.err = slurp(err);
-    return o;
-}
-
-// The simulator program with its control channel on a pipe.
-class SimProgram {
-public:
-    ~SimProgram() {
-        if (to_ >= 0) ::close(to_);
-        if (from_ >= 0) ::close(from_);
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    bool start() {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-        std::string program = kSimulator;
-        char *argv[] = {program.data(), nullptr};
-        const int rc = ::posix_spawn(&pid_, kSimulator.c_str(), &fa, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(in[0]);
-        ::close(out[1]);
-        to_ = in[1];
-        from_ = out[0];
-        if (rc != 0) pid_ = -1;
-        const auto first = line();
-        if (rc != 0 || !first) return false;
-        path_ = *first;
-        return true;
-    }
-
-    const std::string &path() const { return path_; }
-
-    // Sends one control line; its one-line answer.
-    std::string ask(const std::string &command) {
-        const std::string l = command + "\n";
-        if (::write(to_, l.data(), l.size()) != static_cast<ssize_t>(l.size())) return "error: write";
-        return line().value_or("error: no answer");
-    }
-
-private:
-    std::optional<std::string> line() {
-        std::string l;
-        char c;
-        for (;;) {
-            pollfd p{from_, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0 || ::read(from_, &c, 1) != 1) return std::nullopt;
-            if (c == '\n') return l;
-            l.push_back(c);
-        }
-    }
-
-    pid_t pid_ = -1;
-    int to_ = -1, from_ = -1;
-    std::string path_;
-};
+using vrtest::Outcome;
+using vrtest::run_tool;
+using vrtest::ScratchDir;
+using vrtest::SimProgram;
+using vrtest::slurp;
 
 // One simulated reader per test, with a virtual card placed in its field.
 class MifareCli : public testing::Test {

@@ -31,6 +31,14 @@ inline int getuid_once(int (*anticoll)(picc *record, int unused), picc *record) 
     return record->uid_len < 1 ? anticoll(record, 0) : 0;
 }
 
+// The selection slot of drivers whose reader selects the card in the
+// anticollision (or needs no selection at all): no traffic; the record is
+// the selected card again.
+inline int mark_selected(picc *record, int) {
+    if (record) record->card_status = PICC_STATUS_ACTIVE;
+    return 0;
+}
+
 // The authentication slot of cards that authenticate in their own APDUs:
 // it accepts the call without traffic, so that a caller's
 // authenticate-then-read sequence reaches the exchange.

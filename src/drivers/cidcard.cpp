@@ -137,7 +137,7 @@ constexpr vr::QuerySteps kQuery{cidcard_halt, cidcard_req, cidcard_anticoll};
 
 VR_API int cidcard_req(void) { return 0; }
 VR_API int cidcard_wupa(void) { return 0; }
-VR_API int cidcard_sel(picc *, int) { return 0; }
+VR_API int cidcard_sel(picc *record, int unused) { return vr::mark_selected(record, unused); }
 
 VR_API int cidcard_halt(picc *record) {
     if (record) record->card_status = PICC_STATUS_HALTED;

@@ -40,7 +40,7 @@ constexpr vr::QuerySteps kQuery{cpucard_halt, cpucard_req, cpucard_anticoll};
 
 VR_API int cpucard_req(void) { return 0; }
 VR_API int cpucard_wupa(void) { return 0; }
-VR_API int cpucard_sel(picc *, int) { return 0; }
+VR_API int cpucard_sel(picc *record, int unused) { return vr::mark_selected(record, unused); }
 
 VR_API int cpucard_anticoll(picc *record, int) {
     if (!record) return vr::fail(vr::kENotSelected);

@@ -6,6 +6,7 @@
 #include <cerrno>
 
 #include "core/errors.h"
+#include "drivers/card_steps.h"
 #include "drivers/card_texts.h"
 #include "identity.h"
 #include "log.h"
@@ -107,7 +108,7 @@ Buffers buffers_for(int code, intptr_t a, intptr_t b, intptr_t c, intptr_t d, in
 
 VR_API int id_sam_req(void) { return 0; }
 VR_API int id_sam_wupa(void) { return 0; }
-VR_API int id_sam_sel(picc *, int) { return 0; }
+VR_API int id_sam_sel(picc *record, int unused) { return vr::mark_selected(record, unused); }
 VR_API int id_sam_anticoll(picc *, int) { return 0; }
 VR_API int id_sam_halt(picc *) { return 0; }
 VR_API int id_sam_getuid(picc *) { return 0; }

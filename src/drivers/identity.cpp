@@ -26,7 +26,7 @@ constexpr vr::QuerySteps kQuery{identity_halt, identity_req, identity_anticoll};
 
 VR_API int identity_req(void) { return pcd_set_picc_protocol('B'); }
 VR_API int identity_wupa(void) { return 0; }
-VR_API int identity_sel(picc *, int) { return 0; }
+VR_API int identity_sel(picc *record, int unused) { return vr::mark_selected(record, unused); }
 VR_API int identity_halt(picc *) { return 0; }
 
 VR_API int identity_anticoll(picc *record, int) {

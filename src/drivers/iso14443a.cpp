@@ -14,7 +14,7 @@ constexpr vr::QuerySteps kQuery{iso14443a_halt, iso14443a_req, iso14443a_anticol
 
 VR_API int iso14443a_req(void) { return pcd_set_picc_protocol('A'); }
 VR_API int iso14443a_wupa(void) { return 0; }
-VR_API int iso14443a_sel(picc *, int) { return 0; }
+VR_API int iso14443a_sel(picc *record, int unused) { return vr::mark_selected(record, unused); }
 VR_API int iso14443a_halt(picc *) { return 0; }
 VR_API int iso14443a_anticoll(picc *record, int) { return vr::search_type_a(record); }
 VR_API int iso14443a_query(picc *previous, picc *record) { return vr::query_card(kQuery, previous, record); }

@@ -33,7 +33,7 @@ constexpr vr::QuerySteps kQuery{m0ul_halt, m0ul_req, m0ul_anticoll};
 
 VR_API int m0ul_req(void) { return request(kRequestIdle); }
 VR_API int m0ul_wupa(void) { return request(kWakeUp); }
-VR_API int m0ul_sel(picc *, int) { return 0; }
+VR_API int m0ul_sel(picc *record, int unused) { return vr::mark_selected(record, unused); }
 VR_API int m0ul_anticoll(picc *record, int) { return anticoll(record); }
 VR_API int m0ul_query(picc *previous, picc *record) { return vr::query_card(kQuery, previous, record); }
 VR_API int m0ul_halt(picc *record) { return halt(record); }

@@ -44,7 +44,7 @@ constexpr vr::QuerySteps kQuery{m0ulc_halt, m0ulc_req, m0ulc_anticoll};
 
 VR_API int m0ulc_req(void) { return request(kRequestIdle); }
 VR_API int m0ulc_wupa(void) { return request(kWakeUp); }
-VR_API int m0ulc_sel(picc *, int) { return 0; }
+VR_API int m0ulc_sel(picc *record, int unused) { return vr::mark_selected(record, unused); }
 VR_API int m0ulc_anticoll(picc *record, int) { return anticoll(record); }
 VR_API int m0ulc_query(picc *previous, picc *record) { return vr::query_card(kQuery, previous, record); }
 VR_API int m0ulc_halt(picc *record) { return halt(record); }
