@@ -117,6 +117,8 @@ bool open_ultralight(UlSession &s, const UlArgs &args) {
     return true;
 }
 
+int last_data_page(const UlSession &s) { return s.kind == UlKind::ultralight ? s.pages() - 1 : kLastDataPageC; }
+
 std::string page_line(int page, const uint8_t *bytes, bool readable) {
     char head[16];
     std::snprintf(head, sizeof head, "%3d  ", page);
@@ -154,10 +156,10 @@ int ul_write(UlSession &s, const UlArgs &args) {
     if (!data || data->size() != kPageSize) return usage_error("a page is 4 bytes (8 hex digits)");
     const int rc = picc_write(s.record, data->data(), static_cast<uint8_t>(*page));
     if (rc != 0) return report_error("write", rc);
-    // OTP and lock bits are ORed in, key pages never read back: only a
-    // plain data page must read back as written.
-    const bool plain_page = *page >= kFirstDataPage && *page < s.readable_pages() && *page != 41;
-    if (plain_page) {
+    // OTP and lock bits are ORed in, the counter adds, configuration may
+    // close the page to reading, key pages never read back: only a data
+    // page must read back as written.
+    if (*page >= kFirstDataPage && *page <= last_data_page(s)) {
         unsigned char back[kPageSize];
         if (picc_read(s.record, back, static_cast<uint8_t>(*page)) != 0) return report_error("read back", errno);
         if (std::memcmp(back, data->data(), kPageSize) != 0) {
@@ -213,8 +215,6 @@ int ul_dump(UlSession &s, const UlArgs &args) {
     }
     return 0;
 }
-
-int last_data_page(const UlSession &s) { return s.kind == UlKind::ultralight ? s.pages() - 1 : kLastDataPageC; }
 
 // Writes the image's readable pages first..last (data pages) in one range
 // write per run of readable pages: the pages written, or -1.
