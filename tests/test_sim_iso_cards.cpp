@@ -4,13 +4,19 @@
 // the file system's status words, ATTRIB by PUPI) and the SAM's frames.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+
+#include "control.h"
 #include "cpu_card.h"
 #include "crypto.h"
 #include "firmware.h"
 #include "identity_card.h"
 #include "sam.h"
+#include "sim_harness.h"
 #include "type_b_card.h"
 #include "ultralight_card.h"
+#include "ultralight_dump.h"
 
 using vrsim::Bytes;
 using vrsim::Firmware;
@@ -346,3 +352,56 @@ TEST(SimSam, BadRequestsAndInjectedFaults) {
 }
 
 }  // namespace
+
+// The control channel places the new kinds, loads Ultralight dumps and
+// identity-card files, lists Ultralight pages and sets the SAM's faults.
+TEST(SimControl, NewKindsFilesAndSamFaults) {
+    auto sim = vrsim::start_simulator();
+    ASSERT_TRUE(sim);
+    vrsim::Control control(*sim);
+    auto say = [&](const std::string &line) { return control.execute(line); };
+    EXPECT_EQ(say("card place cid_card 01020304").text, "ok cid_card uid=01020304 state=idle");
+    EXPECT_EQ(say("card place id_card 1122334455667788").text, "ok id_card uid=1122334455667788 state=idle");
+    EXPECT_EQ(say("card place cpu_card 0A0B0C0D").text, "ok cpu_card uid=0A0B0C0D atqa=0008 sak=20 state=idle");
+
+    char dir_template[] = "/tmp/vrsim-iso-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir_template), nullptr);
+    const std::filesystem::path dir = dir_template;
+    vrdump::UlImage image = vrdump::UlImage::empty(vrdump::UlKind::ultralight_c);
+    for (int p = 0; p < 44; ++p) image.readable[static_cast<size_t>(p)] = 1;
+    image.pages[7] = {0x77, 0x77, 0x77, 0x77};
+    image.uid = {0x04, 0xAA, 0xBB, 0xCC, 0xDD, 0xEE, 0xFF};
+    ASSERT_TRUE(vrdump::save_ultralight(dir / "c.json", image));
+    EXPECT_EQ(say("card load " + (dir / "c.json").string()).text,
+              "ok mifare_ulc uid=04AABBCCDDEEFF atqa=0044 sak=00 state=idle (4 unreadable blocks in the file left blank)");
+    const auto dump = say("card dump");
+    EXPECT_EQ(dump.text.rfind("ok 48 pages\n  0  04AABB", 0), 0u) << dump.text;
+    EXPECT_NE(dump.text.find("\n  7  77777777"), std::string::npos);
+    EXPECT_NE(dump.text.find("\n 44  42524541"), std::string::npos) << "the key pages stay the new card's";
+
+    {
+        std::ofstream out(dir / "id.json");
+        out << R"({"FileType": "prc-id", "Identifier": "0102030405060708", "Text": {"name": "测试"}, "Fingerprint": false})";
+    }
+    EXPECT_EQ(say("card load " + (dir / "id.json").string()).text, "ok id_card uid=0102030405060708 state=idle");
+    const auto card = std::dynamic_pointer_cast<vrsim::IdentityCard>(sim->field().card());
+    ASSERT_TRUE(card);
+    EXPECT_EQ(card->text().name, "测试");
+    EXPECT_TRUE(card->records().fingerprint.empty());
+    {
+        std::ofstream out(dir / "bad.json");
+        out << R"({"FileType": "prc-id", "Text": {"name": "a name far too long for the fifteen characters"}})";
+    }
+    EXPECT_FALSE(say("card load " + (dir / "bad.json").string()).ok);
+    std::filesystem::remove_all(dir);
+
+    EXPECT_EQ(say("sam fail select 81 x2").text, "ok");
+    EXPECT_EQ(say("sam spoil length").text, "ok");
+    EXPECT_EQ(say("sam show").text, "ok no card selected");
+    EXPECT_EQ(say("sam clear").text, "ok");
+    for (const char *bad : {"sam fail select", "sam fail nowhere 81", "sam fail read 8181", "sam fail read 81 x0",
+                            "sam spoil everything", "sam", "card place cid_card 0102", "card place id_card sak=20"}) {
+        SCOPED_TRACE(bad);
+        EXPECT_FALSE(say(bad).ok);
+    }
+}

@@ -100,6 +100,8 @@ TEST_F(UltralightE2e, ByteRangesOnBothSizes) {
         EXPECT_EQ(m0ul_writedata(c.address, c.length, in), -1) << c.address;
         EXPECT_EQ(errno, -24);
     }
+    EXPECT_EQ(m0ulc_writedata(12, 4, in), -1) << "the C's first 16 bytes too";
+    EXPECT_EQ(m0ulc_writedata_enc(189, 4, in), -1);
     EXPECT_TRUE(sim->requests().empty());
     // Through the dispatcher: the write family returns the code.
     EXPECT_EQ(picc_writedata(p, 12, 4, in), -24);
