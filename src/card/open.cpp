@@ -11,7 +11,7 @@
 #include "card/registry.h"
 #include "core/errors.h"
 #include "core/lock.h"
-#include "drivers/type_a_search.h"
+#include "card/type_a_search.h"
 #include "log.h"
 #include "pcd.h"
 #include "picc.h"

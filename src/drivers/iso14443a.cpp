@@ -5,7 +5,7 @@
 #include "cpucard.h"
 #include "drivers/card_steps.h"
 #include "drivers/card_texts.h"
-#include "drivers/type_a_search.h"
+#include "card/type_a_search.h"
 #include "pcd.h"
 
 namespace {

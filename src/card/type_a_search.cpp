@@ -1,4 +1,4 @@
-#include "drivers/type_a_search.h"
+#include "card/type_a_search.h"
 
 #include <cstring>
 
