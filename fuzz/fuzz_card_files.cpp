@@ -38,18 +38,14 @@ void dump_round_trip(vrdump::UlFormat format, std::span<const uint8_t> bytes) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) { return 0; }
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t mode = in.byte() % 3;
     const auto rest = in.rest();
     if (mode < 2) {
         dump_round_trip(mode == 0 ? vrdump::UlFormat::binary : vrdump::UlFormat::json, rest);
-        return 0;
+        return;
     }
     const vrdump::IdText text = vrdump::decode_id_text(rest);
     for (const vrdump::IdField &f : vrdump::kIdFields) check(valid_utf8(text.*f.member), "UTF-8 fields");
     vrdump::encode_id_text(text);
-    return 0;
 }

@@ -78,13 +78,7 @@ void run(const Operation &op, picc *record) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t config = in.byte();
     const int count = 1 + in.byte() % 4;
     std::vector<Operation> ops;
@@ -93,5 +87,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     CardRecord record;
     cidcard_init(record.p);
     for (const Operation &op : ops) run(op, record.p);
-    return 0;
 }

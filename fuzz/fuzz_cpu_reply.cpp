@@ -86,18 +86,11 @@ void run(const Operation &op) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t config = in.byte();
     const int count = 1 + in.byte() % 4;
     std::vector<Operation> ops;
     for (int i = 0; i < count; ++i) ops.push_back({in.byte(), in.byte()});
     vrfuzz::install_card_device(config, in.rest());
     for (const Operation &op : ops) run(op);
-    return 0;
 }

@@ -70,17 +70,11 @@ void operate(uint8_t op, Part &text, Part &photo, Part &finger) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t mode = in.byte();
     if (mode < 2) {
         take_apart(mode, in.rest());
-        return 0;
+        return;
     }
     const uint8_t config = in.byte();
     const uint8_t op = in.byte();
@@ -89,5 +83,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     Part finger(in.u16() % (SAM_FINGER_MAX + 2));
     vrfuzz::install_card_device(config, in.rest());
     operate(op, text, photo, finger);
-    return 0;
 }

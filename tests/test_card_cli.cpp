@@ -13,7 +13,7 @@
 
 namespace {
 
-using vrtest::Outcome;
+using Outcome = vrtest::ProgramOutcome;
 using vrtest::ScratchDir;
 
 class CardCli : public testing::Test {

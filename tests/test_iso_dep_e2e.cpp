@@ -10,7 +10,7 @@
 
 #include "cpu_card.h"
 #include "cpucard.h"
-#include "pboc.h"
+#include "pboc_text.h"
 #include "sim_link.h"
 #include "type_b_card.h"
 

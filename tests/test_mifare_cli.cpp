@@ -27,7 +27,7 @@ std::string spaced(const vrdump::Block &block) {
     return s;
 }
 
-using vrtest::Outcome;
+using Outcome = vrtest::ProgramOutcome;
 using vrtest::run_tool;
 using vrtest::ScratchDir;
 using vrtest::SimProgram;

@@ -21,7 +21,7 @@
 #include "drivers/card_texts.h"
 #include "link/reader_command.h"
 #include "log.h"
-#include "pboc.h"
+#include "pboc_text.h"
 #include "pcd.h"
 #include "virt_com.h"
 

@@ -6,18 +6,19 @@
 #pragma once
 
 #include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "child_process.h"
 
 extern char **environ;
 
@@ -26,7 +27,7 @@ namespace vrtest {
 inline const std::string kTool = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid";
 inline const std::string kSimulator = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid-sim";
 
-struct Outcome {
+struct ProgramOutcome {
     int status = -1;
     std::string out, err;
     bool has_out(const std::string &piece) const { return out.find(piece) != std::string::npos; }
@@ -57,7 +58,7 @@ private:
 };
 
 // Runs the tool with the arguments; standard output and error are captured.
-inline Outcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch) {
+inline ProgramOutcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch) {
     const std::string out = scratch / "stdout", err = scratch / "stderr";
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
@@ -70,7 +71,7 @@ inline Outcome run_tool(const std::vector<std::string> &args, const ScratchDir &
     for (auto &a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
-    Outcome o;
+    ProgramOutcome o;
     if (posix_spawn(&pid, kTool.c_str(), &fa, nullptr, argv.data(), environ) == 0) {
         int status = 0;
         waitpid(pid, &status, 0);
@@ -82,36 +83,14 @@ inline Outcome run_tool(const std::vector<std::string> &args, const ScratchDir &
     return o;
 }
 
-// The simulator program with its control channel on a pipe.
+// The simulator program with its control channel on a pipe; its first
+// line is the path of the reader's line.
 class SimProgram {
 public:
-    ~SimProgram() {
-        if (to_ >= 0) ::close(to_);
-        if (from_ >= 0) ::close(from_);
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
     bool start() {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-        std::string program = kSimulator;
-        char *argv[] = {program.data(), nullptr};
-        const int rc = ::posix_spawn(&pid_, kSimulator.c_str(), &fa, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(in[0]);
-        ::close(out[1]);
-        to_ = in[1];
-        from_ = out[0];
-        if (rc != 0) pid_ = -1;
-        const auto first = line();
-        if (rc != 0 || !first) return false;
+        if (!child_.start(kSimulator)) return false;
+        const auto first = child_.line(std::chrono::seconds(5));
+        if (!first) return false;
         path_ = *first;
         return true;
     }
@@ -120,27 +99,12 @@ public:
 
     // Sends one control line; its one-line answer.
     std::string ask(const std::string &command) {
-        const std::string l = command + "\n";
-        if (::write(to_, l.data(), l.size()) != static_cast<ssize_t>(l.size())) return "error: write";
-        return line().value_or("error: no answer");
+        return child_.ask(command, std::chrono::seconds(5)).value_or("error: no answer");
     }
 
 private:
-    std::optional<std::string> line() {
-        std::string l;
-        char c;
-        for (;;) {
-            pollfd p{from_, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0 || ::read(from_, &c, 1) != 1) return std::nullopt;
-            if (c == '\n') return l;
-            l.push_back(c);
-        }
-    }
-
-    pid_t pid_ = -1;
-    int to_ = -1, from_ = -1;
+    ChildProcess child_;
     std::string path_;
 };
-
 
 }  // namespace vrtest
