@@ -1,5 +1,5 @@
-// The card in the reader's field, as the `card` and `mifare` commands reach
-// it through the library's public card functions.
+// The card in the reader's field, as the card commands reach it through the
+// library's public card functions.
 #pragma once
 
 #include <optional>
@@ -28,5 +28,13 @@ bool reopen_card(CardSession &session);
 
 // The error code of a library result: -1 means "look in errno".
 int error_code(int result);
+
+// Opens a card record of the type (a library type name), waking a halted
+// card when no idle one answers; null with errno set.
+picc *open_card(const char *type);
+// Switches the field off and on: the card comes back idle.
+void reset_field();
+// Whether the Ultralight-kind card of the record is an Ultralight C.
+bool ultralight_c(picc *record);
 
 }  // namespace cli

@@ -43,5 +43,8 @@ int cmd_raw(const Options &opt, int argc, char **argv);
 int cmd_card(const Options &opt, int argc, char **argv);
 // Opens the reader itself except for `mifare convert`, which needs none.
 int cmd_mifare(const Options &opt, int argc, char **argv);
+int cmd_ultralight(const Options &opt, int argc, char **argv);
+int cmd_apdu(const Options &opt, int argc, char **argv);
+int cmd_idcard(const Options &opt, int argc, char **argv);
 
 }  // namespace cli

@@ -19,9 +19,12 @@ struct Command {
 constexpr Command kCommands[] = {
     {"reader", cli::cmd_reader, true, "reader info | beep [ON OFF] | led [A B] | antenna on|off"},
     {"raw", cli::cmd_raw, true, "raw HEX             send one reader command, print the reply"},
-    {"card", cli::cmd_card, true, "card                detect the type A card in the field: type, UID, ATQA, SAK"},
+    {"card", cli::cmd_card, true, "card                name the card in the field (type A or B) and show its identifiers"},
     {"mifare", cli::cmd_mifare, false,
      "mifare read|write|dump|restore|value|keys|access|convert ...   (mifare help)"},
+    {"ultralight", cli::cmd_ultralight, true, "ultralight read|write|dump|restore ...   (ultralight help)"},
+    {"apdu", cli::cmd_apdu, true, "apdu [--cid] [--batch] HEX [HEX...]   APDUs to the CPU (or CID) card"},
+    {"idcard", cli::cmd_idcard, true, "idcard read [--photo FILE] [--fingerprint FILE]   the PRC identity card"},
     {"tlv", [](const cli::Options &, int argc, char **argv) { return cli_cmd_tlv(argc, argv); }, false,
      "tlv HEX             print BER-TLV data as an element tree"},
     {"ir", [](const cli::Options &, int argc, char **argv) { return cli_cmd_ir(argc, argv); }, false,

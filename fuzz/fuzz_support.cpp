@@ -226,6 +226,14 @@ void init_library() {
     picc_regapi(VR_FAMILY_FIRST);
 }
 
+void install_card_device(uint8_t config, std::span<const uint8_t> replies) {
+    DeviceOptions options;
+    options.short_count = config & 0x01;
+    options.zeros_at_end = config & 0x02;
+    options.framed = !(config & 0x04);
+    install_device(replies, config & 0x30 ? protocol_from(config >> 4) : 3, 100, options);
+}
+
 void set_clock(uint32_t ms) { g_clock_us = static_cast<uint64_t>(ms) * 1000u; }
 
 void violated(const char *what) {

@@ -11,9 +11,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <span>
+
+#include "picc.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
@@ -73,6 +76,20 @@ inline std::unique_ptr<char[]> c_string(std::span<const uint8_t> bytes) {
     text[n] = '\0';
     return text;
 }
+
+// A card record on the heap, freed with its texts by picc_free.
+struct CardRecord {
+    picc *p = static_cast<picc *>(std::calloc(1, sizeof(picc)));
+    CardRecord() = default;
+    CardRecord(const CardRecord &) = delete;
+    CardRecord &operator=(const CardRecord &) = delete;
+    ~CardRecord() { picc_free(p); }
+};
+
+// The usual device set-up of the card targets, from their configuration
+// byte: bit 0 short counts, bit 1 zeros at the end, bit 2 raw bytes instead
+// of framed reply items, bits 4..5 a link protocol other than 3.
+void install_card_device(uint8_t config, std::span<const uint8_t> replies);
 
 // How the scripted reader answers reads beyond its bytes.
 struct DeviceOptions {

@@ -10,6 +10,12 @@
 #include <vector>
 
 #include "channel.h"
+#include "cpu_card.h"
+#include "firmware.h"
+#include "identity_card.h"
+#include "type_b_card.h"
+#include "ultralight_card.h"
+#include "ultralight_dump.h"
 #include "crypto.h"
 #include "frame.h"
 #include "ir.h"
@@ -345,6 +351,114 @@ void modem_seeds() {
     write("symbols", "one_byte", cat({{0x10, 0, 1}, text("SSSLSLSLSLSS")}));
 }
 
+// ------------------------------------------------ ISO 14443-4, Ultralight, SAM
+
+// A reply item as the reader model answers the request; long answers as F3
+// items (length low, high).
+Bytes answer_item(vrsim::Firmware &fw, uint16_t cmd, const Bytes &data) {
+    const vrsim::Reply r = fw.handle(vrsim::Request{cmd, data});
+    Bytes body{r.status};
+    body.insert(body.end(), r.data.begin(), r.data.end());
+    if (body.size() < 0xF0) return cat({{static_cast<uint8_t>(body.size())}, body});
+    return cat({{0xF3, static_cast<uint8_t>(body.size() & 0xFF), static_cast<uint8_t>(body.size() >> 8)}, body});
+}
+
+Bytes sam_request(uint8_t command, uint8_t parameter) {
+    return {0xAA, 0xAA, 0xAA, 0x96, 0x69, 0x00, 0x03, command, parameter, static_cast<uint8_t>(0x03 ^ command ^ parameter)};
+}
+
+void iso_card_seeds() {
+    const Bytes ok = item(0);
+    {
+        vrsim::Firmware fw;
+        fw.field().place(vrsim::CpuCard::make({0x5C, 0x11, 0x22, 0x33}, vrsim::CpuCard::kAtqa, vrsim::CpuCard::kSak, nullptr));
+        const Bytes activation = answer_item(fw, 0x0210, {0x52});
+        write("cpu_reply", "activation", cat({{0, 0, 0, 0}, activation}));
+        write("cpu_reply", "activation_short_ats", cat({{0, 0, 0, 0}, item(0, {0x20, 4, 1, 2, 3, 4, 0, 0x05, 0x78, 0x80, 0x70, 0x02})}));
+        const Bytes select = answer_item(fw, 0x0211, {0x00, 0xA4, 0x04, 0x00, 0x08, 0xF0, 'V', 'R', 'T', 'E', 'S', 'T', 0x01, 0x00});
+        const Bytes record = answer_item(fw, 0x0211, {0x00, 0xB2, 0x01, 0x14, 0x00});
+        write("cpu_reply", "apdu_exchanges", cat({{0, 1, 1, 14, 1, 5}, select, record}));
+        write("cpu_reply", "query_getuid_halt", cat({{0, 0, 2, 0}, activation, ok}));
+        write("cpu_reply", "uniform_read", cat({{0, 0, 4, 5}, record}));
+        fw.field().place(vrsim::Card::type_a(0x0008, 0x20, {1, 2, 3, 4}));
+        write("cpu_reply", "generic_query", cat({{0, 0, 3, 0}, ok, answer_item(fw, 0x0213, {0x52})}));
+    }
+    {
+        vrsim::Firmware fw;
+        auto card = vrsim::CidCard::make({}, nullptr);
+        fw.field().place(card);
+        const Bytes protocol_b = answer_item(fw, 0x0108, {'B'});
+        const Bytes reqb = answer_item(fw, 0x0303, {0x05, 0x00, 0x00});
+        const Bytes attrib = answer_item(fw, 0x0303, {0x1D, 0, 0, 0, 0, 0x00, 0x08, 0x01, 0x08});
+        write("cid_reply", "anticoll", cat({{0, 0, 0, 0, 0}, protocol_b, reqb, attrib}));
+        const Bytes select = answer_item(fw, 0x0303, {0x00, 0xA4, 0x00, 0x00, 0x02, 0x60, 0x11});
+        Bytes reads;
+        for (int offset : {0, 80, 160})
+            reads = cat({reads, answer_item(fw, 0x0303, {0x80, 0xB0, 0x00, static_cast<uint8_t>(offset),
+                                                        static_cast<uint8_t>(offset == 160 ? 54 : 80)})});
+        write("cid_reply", "file_6011", cat({{0, 0, 5, 1, 0}, select, reads}));
+        write("cid_reply", "select_and_read", cat({{0, 1, 3, 0x11, 0, 4, 8, 16}, select, answer_item(fw, 0x0303, {0x80, 0xB0, 0x00, 0x00, 16}),
+                                                     answer_item(fw, 0x0303, {0x80, 0xB0, 0x00, 16, 16})}));
+        write("cid_reply", "apdu_status_only", cat({{0, 0, 2, 6, 0}, item(0, {0x6A, 0x82, 0x00})}));
+        write("cid_reply", "read_buffer", cat({{0, 0, 1, 7, 0}, select}));
+    }
+    {
+        vrsim::Firmware fw;
+        fw.field().place(vrsim::IdentityCard::make({1, 2, 3, 4, 5, 6, 7, 8}, nullptr));
+        const Bytes search = answer_item(fw, 0x0305, sam_request(0x20, 0x01));
+        const Bytes select = answer_item(fw, 0x0305, sam_request(0x20, 0x02));
+        const Bytes all = answer_item(fw, 0x0305, sam_request(0x30, 0x10));
+        const Bytes text_photo = answer_item(fw, 0x0305, sam_request(0x30, 0x01));
+        const Bytes finger = answer_item(fw, 0x0306, sam_request(0x30, 0x10));
+        const vrsim::Reply direct = fw.handle(vrsim::Request{0x0305, sam_request(0x30, 0x01)});
+        const vrsim::Reply direct_short = fw.handle(vrsim::Request{0x0306, sam_request(0x30, 0x10)});
+        write("sam_frame", "unserial_text_photo", cat({{0}, direct.data}));
+        write("sam_frame", "unserial_shortcut", cat({{1}, direct_short.data}));
+        // mode, config, operation, capacities (text, photo, fingerprint).
+        const Bytes room{0x00, 0x01, 0x00, 0x04, 0x00, 0x04};  // little-endian 256, 1024, 1024
+        write("sam_frame", "read_text_photo", cat({{2, 0, 0}, room, text_photo}));
+        write("sam_frame", "read_all", cat({{2, 0, 1}, room, all}));
+        write("sam_frame", "read_shortcut", cat({{2, 0, 2}, room, finger}));
+        write("sam_frame", "read_finger", cat({{2, 0, 3}, room, finger}));
+        write("sam_frame", "ctrl_74", cat({{2, 0, 4}, room, search, select, all}));
+        write("sam_frame", "ctrl_79_small_buffer", cat({{2, 0, 5}, {0x00, 0x00, 0x00, 0x00, 0x10, 0x00}, search, select, finger}));
+        fw.sam().fail(vrsim::Sam::Step::select, 0x81);
+        write("sam_frame", "ctrl_74_select_fails", cat({{2, 0, 4}, room, search, answer_item(fw, 0x0305, sam_request(0x20, 0x02))}));
+        write("sam_frame", "search_select_check", cat({{2, 0, 6}, room, search, select, answer_item(fw, 0x0305, sam_request(0x11, 0xFF))}));
+    }
+    {
+        vrsim::Firmware fw;
+        fw.field().place(vrsim::UltralightCard::make(true, {0x04, 1, 2, 3, 4, 5, 6}, 0x0044, 0x00, nullptr));
+        const Bytes protocol_a = answer_item(fw, 0x0108, {'A'});
+        const Bytes request = answer_item(fw, 0x0701, {0x26});
+        const Bytes anticoll = answer_item(fw, 0x0702, {});
+        auto op = [](uint8_t kind, uint8_t page = 0, uint16_t address = 0, uint16_t length = 0) {
+            return Bytes{kind, page, static_cast<uint8_t>(address >> 8), static_cast<uint8_t>(address & 0xFF),
+                         static_cast<uint8_t>(length >> 8), static_cast<uint8_t>(length & 0xFF)};
+        };
+        write("ultralight_reply", "query", cat({{0, 0}, op(0), protocol_a, request, anticoll}));
+        write("ultralight_reply", "read_page", cat({{0, 0}, op(1, 4), answer_item(fw, 0x0705, {4})}));
+        write("ultralight_reply", "readdata", cat({{0, 1}, op(2, 0, 16, 32), op(3, 0, 40, 8), answer_item(fw, 0x070C, {0, 16, 0, 32}),
+                                                   answer_item(fw, 0x0714, {0, 40, 0, 8})}));
+        write("ultralight_reply", "auth_and_chpw", cat({{0, 1}, op(5, 1), op(6), ok, ok}));
+        write("ultralight_reply", "ulc_getuid_ctrl_halt", cat({{0, 0}, op(8, 0x30), anticoll, ok, ok}));
+        vrsim::Firmware id;
+        id.field().place(vrsim::IdentityCard::make({1, 2, 3, 4, 5, 6, 7, 8}, nullptr));
+        const Bytes b = answer_item(id, 0x0108, {'B'});
+        write("ultralight_reply", "identity_query", cat({{0, 0}, op(7), b, ok, ok, answer_item(id, 0x0301, {0x52})}));
+    }
+    {
+        auto ul = vrsim::UltralightCard::make(false, {0x04, 1, 2, 3, 4, 5, 6}, 0x0044, 0x00, nullptr);
+        write("card_files", "ultralight_bin", cat({{0}, ul->memory()}));
+        vrdump::UlImage image = vrdump::UlImage::empty(vrdump::UlKind::ultralight_c);
+        for (int p = 0; p < 44; ++p) image.readable[static_cast<size_t>(p)] = 1;
+        image.uid = {0x04, 1, 2, 3, 4, 5, 6};
+        std::vector<uint8_t> json;
+        if (vrdump::encode_ultralight(vrdump::UlFormat::json, image, json)) write("card_files", "ultralight_c_json", cat({{1}, json}));
+        write("card_files", "id_text", cat({{2}, vrsim::IdentityCard::make({1, 2, 3, 4, 5, 6, 7, 8}, nullptr)->records().text}));
+    }
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -361,5 +475,6 @@ int main(int argc, char **argv) {
     tlv_seeds();
     ir_seeds();
     modem_seeds();
+    iso_card_seeds();
     return 0;
 }

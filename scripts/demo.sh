@@ -1,7 +1,8 @@
 #!/bin/sh
 # The main job against the simulated reader: starts the simulator on a
 # pseudo-terminal, then drives it with the command-line tool: the reader's
-# own commands, then a MIFARE Classic card placed in its field.
+# own commands, then cards placed in its field: MIFARE Classic, Ultralight
+# C, an ISO 14443-4 CPU card and the PRC identity card.
 set -eu
 BUILD=${1:-build}
 BIN="$BUILD/bin"
@@ -60,5 +61,20 @@ run mifare write 4 48656C6C6F2C2063617264210000FF7F --key $KEY
 run mifare read 4 --key $KEY
 run mifare dump "$WORK/card.json" --key $KEY
 run mifare convert "$WORK/card.json" "$WORK/card.mfd"
+
+echo
+echo "simulator: $(control card place mifare_ulc)  (card place mifare_ulc)"
+run card
+run ultralight write 4 56524442 --key 49454D4B41455242214E4143554F5946
+run ultralight dump "$WORK/ulc.json"
+
+echo
+echo "simulator: $(control card place cpu_card)  (card place cpu_card)"
+run apdu 00A4040C08F056525445535401 00B0810008 00B2021400
+
+echo
+echo "simulator: $(control card place id_card)  (card place id_card)"
+run card
+run idcard read --photo "$WORK/photo.bin" --fingerprint "$WORK/finger.bin"
 echo
 echo "demo finished"

@@ -1,5 +1,10 @@
 #include "card.h"
 
+#include "cpu_card.h"
+#include "identity_card.h"
+#include "type_b_card.h"
+#include "ultralight_card.h"
+
 #include <algorithm>
 #include <random>
 
@@ -112,6 +117,8 @@ bool permits(Who who, KeyType key) {
     return false;
 }
 
+constexpr uint16_t kUltralightAtqa = 0x0044;
+
 std::mt19937_64& uid_generator() {
     static thread_local std::mt19937_64 gen{std::random_device{}()};
     return gen;
@@ -192,10 +199,10 @@ std::shared_ptr<Card> Card::classic_4k(Bytes uid, std::string* error) {
     return make_card(CardKind::classic_4k, "mifare_s70", 0x0002, 0x18, std::move(uid), 4, {4}, error);
 }
 std::shared_ptr<Card> Card::ultralight(Bytes uid, std::string* error) {
-    return make_card(CardKind::ultralight, "mifare_ul", 0x0044, 0x00, std::move(uid), 7, {7}, error);
+    return UltralightCard::make(false, std::move(uid), kUltralightAtqa, 0x00, error);
 }
 std::shared_ptr<Card> Card::ultralight_c(Bytes uid, std::string* error) {
-    return make_card(CardKind::ultralight_c, "mifare_ulc", 0x0044, 0x00, std::move(uid), 7, {7}, error);
+    return UltralightCard::make(true, std::move(uid), kUltralightAtqa, 0x00, error);
 }
 std::shared_ptr<Card> Card::mifare_plus(Bytes uid, uint8_t sak, std::string* error) {
     auto u = uid_or_random(std::move(uid), 4, {4, 7}, error);
@@ -211,7 +218,8 @@ std::shared_ptr<Card> Card::type_a(uint16_t atqa, uint8_t sak, Bytes uid, std::s
 }
 
 std::string Card::kind_names() {
-    return "mifare_s20 mifare_s50 mifare_s70 mifare_ul mifare_ulc mifare_plus mifare_desfire iso14443a";
+    return "mifare_s20 mifare_s50 mifare_s70 mifare_ul mifare_ulc mifare_plus mifare_desfire iso14443a cpu_card "
+           "cid_card id_card";
 }
 
 std::shared_ptr<Card> Card::make(std::string_view name, Bytes uid, std::optional<uint16_t> atqa,
@@ -219,6 +227,20 @@ std::shared_ptr<Card> Card::make(std::string_view name, Bytes uid, std::optional
     const auto is = [&](std::initializer_list<std::string_view> names) {
         return std::ranges::find(names, name) != names.end();
     };
+    // Cards whose identity the ATQA and SAK do not describe.
+    if (is({"cid_card", "cid", "id_card", "identity"})) {
+        if (atqa || sak) return fail(error, std::string(name) + " is a type B card: it has no ATQA or SAK");
+        if (is({"cid_card", "cid"})) return CidCard::make(std::move(uid), error);
+        return IdentityCard::make(std::move(uid), error);
+    }
+    // Kinds with memory or a file system of their own take the ATQA and
+    // SAK given in place of theirs.
+    if (is({"mifare_ul", "ultralight"}))
+        return UltralightCard::make(false, std::move(uid), atqa.value_or(kUltralightAtqa), sak.value_or(0x00), error);
+    if (is({"mifare_ulc", "ultralight_c"}))
+        return UltralightCard::make(true, std::move(uid), atqa.value_or(kUltralightAtqa), sak.value_or(0x00), error);
+    if (is({"cpu_card", "cpu"}))
+        return CpuCard::make(std::move(uid), atqa.value_or(CpuCard::kAtqa), sak.value_or(CpuCard::kSak), error);
     std::shared_ptr<Card> card;
     if (is({"mifare_s20", "mini"}))
         card = classic_mini(std::move(uid), error);
@@ -226,10 +248,6 @@ std::shared_ptr<Card> Card::make(std::string_view name, Bytes uid, std::optional
         card = classic_1k(std::move(uid), error);
     else if (is({"mifare_s70", "classic4k"}))
         card = classic_4k(std::move(uid), error);
-    else if (is({"mifare_ul", "ultralight"}))
-        card = ultralight(std::move(uid), error);
-    else if (is({"mifare_ulc", "ultralight_c"}))
-        card = ultralight_c(std::move(uid), error);
     else if (is({"mifare_plus", "plus"}))
         card = mifare_plus(std::move(uid), sak.value_or(0x20), error);
     else if (is({"mifare_desfire", "desfire"}))
@@ -360,12 +378,14 @@ void Card::power_off() {
     woken_from_halt_ = false;
     auth_.reset();
     transfer_buffer_.reset();
+    end_session_locked();
 }
 
 void Card::drop_out_locked() {
     state_ = woken_from_halt_ ? CardState::halted : CardState::idle;
     auth_.reset();
     transfer_buffer_.reset();
+    end_session_locked();
 }
 
 bool Card::is_active_locked() const {
@@ -411,6 +431,7 @@ bool Card::halt() {
     woken_from_halt_ = false;
     auth_.reset();
     transfer_buffer_.reset();
+    end_session_locked();
     return true;
 }
 

@@ -38,6 +38,9 @@ enum class CardKind {
     mifare_plus,
     desfire,
     generic,  // any type A card with the ATQA and SAK given
+    cpu,      // ISO 14443-4 type A card with a file system (cpu_card.h)
+    cid,      // type B ID card with its files (type_b_card.h)
+    identity, // PRC identity card, read through the reader's SAM (identity_card.h)
 };
 
 // ISO 14443-3 card states. `authenticated` is MIFARE Classic's active
@@ -101,6 +104,7 @@ public:
     static std::shared_ptr<Card> classic_mini(Bytes uid = {}, std::string* error = nullptr);
     static std::shared_ptr<Card> classic_1k(Bytes uid = {}, std::string* error = nullptr);
     static std::shared_ptr<Card> classic_4k(Bytes uid = {}, std::string* error = nullptr);
+    // Ultralight and Ultralight C with their memory (ultralight_card.h).
     static std::shared_ptr<Card> ultralight(Bytes uid = {}, std::string* error = nullptr);
     static std::shared_ptr<Card> ultralight_c(Bytes uid = {}, std::string* error = nullptr);
     // MIFARE Plus: ATQA 0x0004 with a 4-byte UID, 0x0044 with a 7-byte UID;
@@ -113,9 +117,11 @@ public:
 
     // By name, as the control channel and --card take it: mifare_s20,
     // mifare_s50, mifare_s70, mifare_ul, mifare_ulc, mifare_plus,
-    // mifare_desfire, iso14443a (also: mini, classic1k, classic4k,
-    // ultralight, ultralight_c, plus, desfire, typea). `atqa` and `sak`
-    // replace the kind's own values when given.
+    // mifare_desfire, iso14443a, cpu_card, and the type B cid_card and
+    // id_card (also: mini, classic1k, classic4k, ultralight, ultralight_c,
+    // plus, desfire, typea, cpu, cid, identity). `atqa` and `sak` replace a
+    // type A kind's own values when given. The UID of a type B card is its
+    // PUPI (4 bytes) or, for id_card, its 8-byte identifier.
     static std::shared_ptr<Card> make(std::string_view name, Bytes uid = {},
                                       std::optional<uint16_t> atqa = std::nullopt,
                                       std::optional<uint8_t> sak = std::nullopt,
@@ -126,6 +132,7 @@ public:
     [[nodiscard]] static Bytes random_uid(size_t n);
 
     Card(CardKind kind, std::string name, uint16_t atqa, uint8_t sak, Bytes uid);
+    virtual ~Card() = default;
     Card(const Card&) = delete;
     Card& operator=(const Card&) = delete;
 
@@ -135,6 +142,9 @@ public:
     [[nodiscard]] uint16_t atqa() const { return atqa_; }
     [[nodiscard]] uint8_t sak() const { return sak_; }
     [[nodiscard]] const Bytes& uid() const { return uid_; }
+    // The air interface the card speaks: 'A' or 'B'. A type B card does not
+    // hear the type A commands below.
+    [[nodiscard]] virtual char protocol() const { return 'A'; }
     [[nodiscard]] bool is_classic() const;
     // The UID part that the first cascade level carries: the UID itself
     // when it has 4 bytes, else the cascade tag 0x88 and its first three
@@ -170,15 +180,15 @@ public:
     void power_off();
     // REQA (wake_up false: idle cards answer) or WUPA (idle and halted):
     // the ATQA when the card answers and is now ready.
-    [[nodiscard]] std::optional<uint16_t> request(bool wake_up);
+    [[nodiscard]] virtual std::optional<uint16_t> request(bool wake_up);
     // Anticollision of the first cascade level: its 4 bytes from a ready
     // card.
-    [[nodiscard]] std::optional<Bytes> anticollision();
+    [[nodiscard]] virtual std::optional<Bytes> anticollision();
     // SELECT of a ready card whose first cascade level matches; further
     // levels are completed by the reader. True: the card is active.
-    [[nodiscard]] bool select(ByteView cascade_level1);
+    [[nodiscard]] virtual bool select(ByteView cascade_level1);
     // HLTA: an active (or authenticated) card is halted.
-    [[nodiscard]] bool halt();
+    [[nodiscard]] virtual bool halt();
 
     // MIFARE Classic commands, valid in the active or authenticated state.
     [[nodiscard]] Answer authenticate(KeyType type, int block, const Key& key);
@@ -190,14 +200,24 @@ public:
     [[nodiscard]] Answer restore(int block);
     [[nodiscard]] Answer transfer(int block);
 
-private:
-    enum class Right { read, write, increment, decrement };  // decrement: also transfer, restore
-    enum class Op { value_add, value_sub, value_copy };
-
+protected:
     // Leaves the active state after an invalid command or a NAK: back to
     // halt when the card was woken from halt, else to idle.
     void drop_out_locked();
     [[nodiscard]] bool is_active_locked() const;
+    // Whatever a card kind keeps only while it is active (an
+    // authentication, a protocol session) ends here: on power-off, halt
+    // and drop-out. Called with the lock held.
+    virtual void end_session_locked() {}
+
+    mutable std::mutex mutex_;
+    CardState state_ = CardState::idle;
+    bool woken_from_halt_ = false;
+
+private:
+    enum class Right { read, write, increment, decrement };  // decrement: also transfer, restore
+    enum class Op { value_add, value_sub, value_copy };
+
     // MIFARE Classic commands are heard by an active card of a Classic
     // kind; otherwise there is no answer, and a card that is neither idle
     // nor halted drops out. True when the card takes the command.
@@ -217,10 +237,7 @@ private:
     const uint8_t sak_;
     const Bytes uid_;
 
-    mutable std::mutex mutex_;
     std::vector<Block> memory_;
-    CardState state_ = CardState::idle;
-    bool woken_from_halt_ = false;
     std::optional<std::pair<int, KeyType>> auth_;
     // The transfer buffer: a value and the address byte it came with,
     // loaded by increment, decrement or restore.

@@ -3,6 +3,10 @@
 #include <algorithm>
 
 #include "dumpfile.h"
+#include "identity_card.h"
+#include "json_text.h"
+#include "ultralight_card.h"
+#include "ultralight_dump.h"
 
 namespace vrsim {
 namespace {
@@ -18,11 +22,85 @@ std::shared_ptr<Card> new_card(const vrdump::CardImage& image) {
                                   image.sak != 0 ? image.sak : card->sak(), image.uid);
 }
 
+constexpr size_t kMaxCardFile = 1 << 20;
+
+// An Ultralight from its dump: the file's UID (a random one when it names
+// none) and every readable page but the UID's own.
+LoadedCard ultralight_card(const vrdump::UlImage& image) {
+    std::string error;
+    auto card = UltralightCard::make(image.kind == vrdump::UlKind::ultralight_c, image.uid, 0x0044, 0x00, &error);
+    if (!card) return {nullptr, error, 0};
+    LoadedCard out{card, {}, 0};
+    for (int p = 2; p < card->page_count(); ++p) {
+        const auto i = static_cast<size_t>(p);
+        if (!image.readable[i]) {
+            ++out.unknown_blocks;
+            continue;
+        }
+        card->set_page(p, image.pages[i]);
+    }
+    return out;
+}
+
+// An identity card described in JSON: {"FileType": "prc-id", "Identifier":
+// "16 hex digits", "Text": {"name": ..., "sex": ..., "nation": ...,
+// "birth date": ..., "address": ..., "number": ..., "authority": ...,
+// "valid from": ..., "valid to": ...}, "Fingerprint": false}. Members left
+// out keep the made-up card's own.
+std::optional<LoadedCard> identity_card(std::string_view text) {
+    vrdump::Json root;
+    if (!vrdump::parse_json(text, root) || root.type != vrdump::Json::Type::object) return std::nullopt;
+    const vrdump::Json* type = root.member("FileType");
+    if (!type || type->type != vrdump::Json::Type::string || type->text != "prc-id") return std::nullopt;
+    Bytes identifier;
+    if (const vrdump::Json* id = root.member("Identifier")) {
+        const auto bytes = id->type == vrdump::Json::Type::string ? vrdump::unhex(id->text) : std::nullopt;
+        if (!bytes) return LoadedCard{nullptr, "\"Identifier\" must be hexadecimal", 0};
+        identifier = *bytes;
+    }
+    std::string error;
+    auto card = IdentityCard::make(identifier, &error);
+    if (!card) return LoadedCard{nullptr, error, 0};
+    if (const vrdump::Json* fields = root.member("Text")) {
+        if (fields->type != vrdump::Json::Type::object) return LoadedCard{nullptr, "\"Text\" must be an object", 0};
+        vrdump::IdText t = card->text();
+        for (const vrdump::IdField& f : vrdump::kIdFields) {
+            const vrdump::Json* v = fields->member(f.label);
+            if (!v) continue;
+            if (v->type != vrdump::Json::Type::string) return LoadedCard{nullptr, std::string("\"") + f.label + "\" must be a string", 0};
+            t.*f.member = v->text;
+        }
+        if (!card->set_text(t)) return LoadedCard{nullptr, "a text field does not fit its width", 0};
+    }
+    if (const vrdump::Json* finger = root.member("Fingerprint"); finger && finger->text == "false")
+        card->set_fingerprint({});
+    return LoadedCard{card, {}, 0};
+}
+
 }  // namespace
 
 LoadedCard load_card_file(const std::string& path) {
+    std::vector<uint8_t> bytes;
+    if (const auto status = vrdump::read_file(path, kMaxCardFile, "a card file", bytes); !status)
+        return {nullptr, status.error, 0};
+    if (const auto format = vrdump::ul_format_for_path(path); format && vrdump::is_ultralight_dump(*format, bytes)) {
+        vrdump::UlImage image;
+        if (const auto status = vrdump::decode_ultralight(*format, bytes, image); !status)
+            return {nullptr, path + ": " + status.error, 0};
+        return ultralight_card(image);
+    }
+    if (vrdump::format_for_path(path) == vrdump::Format::json) {
+        const std::string_view text(reinterpret_cast<const char*>(bytes.data()), bytes.size());
+        if (auto loaded = identity_card(text)) {
+            if (!loaded->card) loaded->error = path + ": " + loaded->error;
+            return std::move(*loaded);
+        }
+    }
+    const auto format = vrdump::format_for_path(path);
+    if (!format) return {nullptr, path + ": unknown card file format (use .mfd, .bin, .eml or .json)", 0};
     vrdump::CardImage image;
-    if (const auto status = vrdump::load_file(path, image); !status) return {nullptr, status.error, 0};
+    if (const auto status = vrdump::decode(*format, bytes, image); !status)
+        return {nullptr, path + ": " + status.error, 0};
     if (image.uid.empty()) vrdump::identity_from_block0(image);
     LoadedCard out{new_card(image), {}, 0};
     Card& card = *out.card;

@@ -1,5 +1,8 @@
-// Virtual MIFARE Classic cards from the dump files MIFARE users exchange
-// (.mfd/.bin, .eml, .json; read by the shared dump-file module, dumpfile.h).
+// Virtual cards from files: MIFARE Classic cards from the dump files MIFARE
+// users exchange (.mfd/.bin, .eml, .json; dumpfile.h), Ultralight cards
+// from Ultralight dumps (.bin of 64 or 192 bytes, .json "mfu";
+// ultralight_dump.h) and identity cards from a JSON description
+// ("FileType": "prc-id"; card_file.cpp).
 #pragma once
 
 #include <memory>
@@ -12,9 +15,9 @@ namespace vrsim {
 struct LoadedCard {
     std::shared_ptr<Card> card;  // null when the file cannot be used; see error
     std::string error;
-    // Blocks the dump marks unreadable: data blocks stay zero, trailers
-    // keep the transport configuration with the sector's keys where the
-    // dump knows them.
+    // Blocks (pages) the dump marks unreadable: data blocks stay zero,
+    // trailers keep the transport configuration with the sector's keys
+    // where the dump knows them; Ultralight pages keep a new card's.
     int unknown_blocks = 0;
 };
 

@@ -88,6 +88,8 @@ std::shared_ptr<Card> make_card_from_option(std::string_view text, std::string* 
 }
 
 std::string describe_card(const Card& card) {
+    // A type B card has no ATQA or SAK.
+    if (card.protocol() == 'B') return card.name() + " uid=" + hex_text(card.uid()) + " state=" + to_string(card.state());
     char values[40];
     std::snprintf(values, sizeof values, " atqa=%04X sak=%02X state=", card.atqa(), card.sak());
     return card.name() + " uid=" + hex_text(card.uid()) + values + to_string(card.state());

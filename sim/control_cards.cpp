@@ -3,17 +3,20 @@
 //   card place TYPE [UID] [atqa=HEX] [sak=HEX]   a new card in the field
 //   card remove                                  take it away
 //   card show                                    what is in the field
-//   card dump                                    its memory, one block a line
-//   card load FILE                               a MIFARE Classic card from a
-//                                                dump file (.mfd/.bin, .eml, .json)
+//   card dump                                    its memory, one block (page) a line
+//   card load FILE                               a card from a file: MIFARE Classic
+//                                                (.mfd/.bin, .eml, .json), Ultralight
+//                                                (.bin, .json), identity card (.json)
 //
 // UID and the values in hexadecimal (colons allowed between bytes: 11:22:33:44);
 // ATQA as its 16-bit value (0344 is sent 44 03).
 #include <cstdio>
+#include <cstdlib>
 
 #include "card_file.h"
 #include "card_words.h"
 #include "control.h"
+#include "ultralight_card.h"
 #include "words.h"
 
 namespace vrsim {
@@ -41,9 +44,21 @@ ControlReply load(Simulator& sim, const Control::Args& args) {
     return ok(std::move(text));
 }
 
+// An Ultralight's pages, one a line.
+ControlReply dump_pages(const UltralightCard& card) {
+    std::string text = "ok " + std::to_string(card.page_count()) + " pages";
+    for (int n = 0; n < card.page_count(); ++n) {
+        char line[16];
+        std::snprintf(line, sizeof line, "\n%3d  ", n);
+        text += line + hex_text(card.page(n));
+    }
+    return ok(std::move(text));
+}
+
 ControlReply dump(Simulator& sim) {
     const auto card = sim.field().card();
     if (!card) return error("no card in the field");
+    if (const auto ul = std::dynamic_pointer_cast<UltralightCard>(card)) return dump_pages(*ul);
     if (!card->is_classic()) return error(card->name() + " has no memory in this model");
     std::string text = "ok " + std::to_string(card->block_count()) + " blocks";
     for (int n = 0; n < card->block_count(); ++n) {
@@ -78,9 +93,49 @@ ControlReply card_command(Simulator& sim, const Control::Args& args) {
     return error("usage: card place TYPE [UID] | remove | show | dump | load FILE");
 }
 
+// sam fail STEP SW3 [xN] | sam spoil check|length|preamble | sam clear |
+// sam show
+ControlReply sam_command(Simulator& sim, const Control::Args& args) {
+    constexpr const char* kUsage =
+        "usage: sam fail reset|check|search|select|read|readall|address SW3 [xN] | sam spoil check|length|preamble | "
+        "sam clear | sam show";
+    Sam& sam = sim.firmware().sam();
+    const std::string_view what = args.size() > 1 ? args[1] : "";
+    if (what == "fail" && (args.size() == 4 || args.size() == 5)) {
+        const auto step = Sam::step_named(args[2]);
+        const auto sw3 = parse_hex(args[3]);
+        unsigned count = 1;
+        if (args.size() == 5) {
+            if (args[4].size() < 2 || args[4][0] != 'x') return error(kUsage);
+            count = static_cast<unsigned>(std::strtoul(std::string(args[4].substr(1)).c_str(), nullptr, 10));
+        }
+        if (!step || !sw3 || sw3->size() != 1 || count == 0) return error(kUsage);
+        sam.fail(*step, (*sw3)[0], count);
+        return ok("ok");
+    }
+    if (what == "spoil" && args.size() == 3) {
+        const std::string_view how = args[2];
+        if (how == "check") sam.spoil_next(Sam::Spoil::check_byte);
+        else if (how == "length") sam.spoil_next(Sam::Spoil::length);
+        else if (how == "preamble") sam.spoil_next(Sam::Spoil::preamble);
+        else return error(kUsage);
+        return ok("ok");
+    }
+    if (what == "clear" && args.size() == 2) {
+        sam.clear_faults();
+        return ok("ok");
+    }
+    if (what == "show" && args.size() == 2) return ok(sam.selected() ? "ok card selected" : "ok no card selected");
+    return error(kUsage);
+}
+
 }  // namespace
 
 void install_card_control(Control& control) {
+    control.add("sam",
+                "sam fail STEP SW3 [xN] (STEP: reset check search select read readall address) | "
+                "sam spoil check|length|preamble | sam clear | sam show",
+                sam_command);
     control.add("card",
                 "card place TYPE [UID] [atqa=HEX] [sak=HEX] (TYPE: " + Card::kind_names() +
                     ") | card remove | card show | card dump | card load FILE (.mfd .bin .eml .json)",

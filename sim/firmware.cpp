@@ -10,8 +10,11 @@ Firmware::Firmware(Family family) : family_(family) {
     } else {
         install_reader_commands(table_);
         install_card_commands(table_);
+        install_ultralight_commands(table_);
+        install_iso_dep_commands(table_);
         cipher_ = make_session_cipher();
     }
+    install_sam_commands(table_, family_);
 }
 
 uint8_t Firmware::unknown_command_status() const {

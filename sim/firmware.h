@@ -20,6 +20,7 @@
 #include <utility>
 
 #include "field.h"
+#include "sam.h"
 #include "wire.h"
 
 namespace vrsim {
@@ -75,6 +76,9 @@ struct FirmwareState {
     Bytes session_key;
     // The cards in the reader's field (thread-safe on its own).
     Field field;
+    // The security module that reads identity cards (thread-safe on its
+    // own).
+    Sam sam;
 };
 
 using Handler = std::function<Reply(FirmwareState&, const Request&)>;
@@ -102,6 +106,14 @@ void install_second_family_commands(CommandTable& table);  // second family
 void install_card_commands(CommandTable& table);
 // Echo 0x0F02 and repeat 0x0216: the link's own commands, in both families.
 void install_link_commands(CommandTable& table);
+// Ultralight and Ultralight C commands 0x07xx (fw_ultralight.cpp).
+void install_ultralight_commands(CommandTable& table);
+// ISO 14443-4: CPU card activation and APDUs, type B frames, the identity
+// card's identifier, APDU batches (fw_iso_dep.cpp).
+void install_iso_dep_commands(CommandTable& table);
+// The SAM's commands (fw_sam.cpp): both families take 0x8B, the first
+// also 0x0305 and 0x0306.
+void install_sam_commands(CommandTable& table, Family family);
 
 class Firmware {
 public:
@@ -138,6 +150,8 @@ public:
 
     // The reader's field; place and remove cards here.
     [[nodiscard]] Field& field() { return state_.field; }
+    // The reader's SAM; inject its faults here.
+    [[nodiscard]] Sam& sam() { return state_.sam; }
 
     // Adds or replaces a command (later command areas, tests).
     void add_command(uint16_t code, Handler handler);

@@ -18,8 +18,32 @@
 
 #include "card.h"
 #include "firmware.h"
+#include "fw_activation.h"
 
 namespace vrsim {
+
+std::shared_ptr<Card> reachable_card(FirmwareState& st) {
+    if (!st.settings.antenna_on || st.settings.picc_protocol != 'A') return nullptr;
+    return st.field.card();
+}
+
+std::shared_ptr<Card> activate(FirmwareState& st, bool wake_up) {
+    auto card = reachable_card(st);
+    if (!card) return nullptr;
+    if (!card->request(wake_up) && !card->request(wake_up)) return nullptr;
+    const auto level1 = card->anticollision();
+    if (!level1 || !card->select(*level1)) return nullptr;
+    return card;
+}
+
+std::shared_ptr<Card> active_card(FirmwareState& st) {
+    auto card = reachable_card(st);
+    if (!card) return nullptr;
+    const CardState s = card->state();
+    if (s == CardState::active || s == CardState::authenticated) return card;
+    return activate(st, true);
+}
+
 namespace {
 
 constexpr uint8_t kRequestIdle = 0x26;
@@ -36,30 +60,6 @@ Reply fail(uint8_t s) { return Reply::error(s); }
 
 uint8_t lo(unsigned v) { return static_cast<uint8_t>(v & 0xFF); }
 uint8_t hi(unsigned v) { return static_cast<uint8_t>((v >> 8) & 0xFF); }
-
-// The card the reader can reach: antenna on, type A, a card in the field.
-std::shared_ptr<Card> reachable_card(FirmwareState& st) {
-    if (!st.settings.antenna_on || st.settings.picc_protocol != 'A') return nullptr;
-    return st.field.card();
-}
-
-bool is_active(const Card& card) {
-    const CardState s = card.state();
-    return s == CardState::active || s == CardState::authenticated;
-}
-
-// The reader's activation: request, anticollision, select. The request is
-// sent a second time when the first gets no answer, because a card that
-// was still active drops back on the first request and answers the
-// second. The card, or null when none could be activated.
-std::shared_ptr<Card> activate(FirmwareState& st, bool wake_up) {
-    auto card = reachable_card(st);
-    if (!card) return nullptr;
-    if (!card->request(wake_up) && !card->request(wake_up)) return nullptr;
-    const auto level1 = card->anticollision();
-    if (!level1 || !card->select(*level1)) return nullptr;
-    return card;
-}
 
 // The data byte of a request-kind command: REQA or WUPA.
 std::optional<bool> wake_up_kind(const Request& rq) {
@@ -147,8 +147,7 @@ Reply search_type_a(FirmwareState& st, const Request& rq) {
 // selected first: the library selects a 1K card once and expects the
 // reader to keep it reachable.
 Reply authenticate(FirmwareState& st, uint8_t key_type, uint8_t block, const Key& key) {
-    auto card = reachable_card(st);
-    if (card && !is_active(*card)) card = activate(st, true);
+    const auto card = active_card(st);
     if (!card) return fail(status::no_card);
     const KeyType type = key_type == kKeyA ? KeyType::a : KeyType::b;
     if (card->authenticate(type, block, key) != Answer::ok) return fail(status::auth_failed);

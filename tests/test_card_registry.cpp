@@ -6,6 +6,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cpucard.h"
+#include "identity.h"
 #include "mifare.h"
 #include "pcd.h"
 #include "picc.h"
@@ -19,17 +21,34 @@ protected:
 };
 
 TEST_F(Registry, KeywordsSelectDriversByCaseInsensitivePrefix) {
-    const std::pair<const char *, const char *> rows[] = {
-        {"mifare_s50", "Mifare S50"}, {"MIFARE_S50", "Mifare S50"}, {"mifare_s20x", "Mifare S50"},
-        {"Mifare_S70", "Mifare S70"},
+    struct Row {
+        const char *name, *type, *vendor, *protocol;
+        char letter;
     };
-    for (auto [name, type] : rows) {
+    const Row rows[] = {
+        {"mifare_s50", "Mifare S50", "NXP(founded by Philips)", "ISO14443-A", 'A'},
+        {"MIFARE_S50", "Mifare S50", "NXP(founded by Philips)", "ISO14443-A", 'A'},
+        {"mifare_s20x", "Mifare S50", "NXP(founded by Philips)", "ISO14443-A", 'A'},
+        {"Mifare_S70", "Mifare S70", "NXP(founded by Philips)", "ISO14443-A", 'A'},
+        // "mifare_ulc" is tried before "mifare_ul", which would take it.
+        {"MIFARE_ULC", "Mifare Ultralight C", "NXP(founded by Philips)", "ISO14443-A", 'A'},
+        {"mifare_ul", "Mifare Ultralight", "NXP(founded by Philips)", "ISO14443-A", 'A'},
+        {"ntag213", "Mifare Ultralight", "NXP(founded by Philips)", "ISO14443-A", 'A'},
+        {"cpu_card", "CPU CARD", "NULL", "ISO14443-A", 'A'},
+        {"cid_card", "CID CARD", "NULL", "ISO14443-B", 'B'},
+        // "identity" names the CID card, not the identity-card entry.
+        {"identity", "CID CARD", "NULL", "ISO14443-B", 'B'},
+        {"id_card", "PRC Identity Cardt", "PRC Identity Card", "ISO14443-B", 'B'},
+        {"id_sam", "PRC Identity Cardt via PSAM", "PRC Identity Card via PSAM", "ISO14443-B", 'B'},
+        {"iso14443A_card", "ISO14443A card", "unknow", "ISO14443-A", 'A'},
+    };
+    for (const Row &r : rows) {
         picc record;
-        ASSERT_EQ(picc_init(&record, name), 0) << name;
-        EXPECT_STREQ(record.picc_type, type);
-        EXPECT_STREQ(record.vendor, "NXP(founded by Philips)");
-        EXPECT_STREQ(record.protocol_name, "ISO14443-A");
-        EXPECT_EQ(record.picc_proto, 'A');
+        ASSERT_EQ(picc_init(&record, r.name), 0) << r.name;
+        EXPECT_STREQ(record.picc_type, r.type) << r.name;
+        EXPECT_STREQ(record.vendor, r.vendor) << r.name;
+        EXPECT_STREQ(record.protocol_name, r.protocol) << r.name;
+        EXPECT_EQ(record.picc_proto, r.letter) << r.name;
         free(record.vendor);
         free(record.picc_type);
         free(record.protocol_name);
@@ -38,7 +57,7 @@ TEST_F(Registry, KeywordsSelectDriversByCaseInsensitivePrefix) {
 
 TEST_F(Registry, UnknownOrAbsentTypesAreRefusedAndLeaveTheRecordZero) {
     // Types whose drivers this build lacks are refused like unknown names.
-    for (const char *name : {"mifare_s5", "felica", "cpu_card", "mifare_ulc", "identity"}) {
+    for (const char *name : {"mifare_s5", "felica", "pboc_card", "mifare_u"}) {
         picc record;
         std::memset(&record, 0x5A, sizeof record);
         errno = 0;
@@ -80,10 +99,15 @@ TEST(RegistryFamilies, ReaderFunctionsBeforeAndAfterRegistration) {
     EXPECT_EQ(errno, -22);
     EXPECT_EQ(pcd_hard_model(), nullptr);
     EXPECT_EQ(errno, -22);
-    // The MIFARE entries belong to the family's own drivers.
+    // The MIFARE entries belong to the family's own drivers; the CPU card's
+    // entry stays the first family's, and both families read identity
+    // cards through the same SAM driver.
     picc record{};
     EXPECT_EQ(picc_init(&record, "mifare_s50"), -1);
     EXPECT_EQ(errno, -20);
+    EXPECT_EQ(tessil.picc_init_tab.cpucard, cpucard_init);
+    EXPECT_EQ(tessil.picc_init_tab.id_sam, id_sam_init);
+    EXPECT_EQ(tessil.picc_init_tab.identity, nullptr);
 }
 
 TEST(RegistryFamilies, SecondFamilyAloneLeavesFirstFamilySlotsEmpty) {

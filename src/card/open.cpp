@@ -10,7 +10,7 @@
 
 #include "core/errors.h"
 #include "core/lock.h"
-#include "link/reader_command.h"
+#include "card/type_a_search.h"
 #include "link/link.h"
 #include "log.h"
 #include "pcd.h"
@@ -58,8 +58,6 @@ const picc_atqa_row const_ca[14] = {
 
 namespace {
 
-constexpr uint16_t kCmdSearchTypeA = 0x0213;
-constexpr uint8_t kWakeUp = 0x52;
 constexpr unsigned kAntennaResetUs = 300000;
 constexpr const char *kGenericTypeA = "iso14443A_card";
 
@@ -134,25 +132,12 @@ bool reset_antenna() {
 }  // namespace
 
 VR_API int pcd_search_type_A(picc *record, int) {
-    if (!record) return vr::fail(vr::kENotSelected);
-    if (pcd_set_picc_protocol('A') != 0) return -1;
-    vr::ReaderCommand c(kCmdSearchTypeA, {kWakeUp});
-    int rc = c.send();
+    const int rc = vr::search_type_a(record);
     if (rc != 0) return rc;
-    // Count of following bytes, ATQA (low byte first), UID of 4, 7 or 10
-    // bytes, SAK.
-    const auto reply = c.reply();
-    const std::size_t n = reply.size();
-    if (!((n == 8 || n == 11 || n == 14) && reply[0] == n - 1)) return vr::fail(vr::kEMsgWrong);
-    record->atqa[0] = reply[1];
-    record->atqa[1] = reply[2];
-    record->uid_len = static_cast<int8_t>(n - 4);
-    std::memcpy(record->uid, reply.data() + 3, n - 4);
-    record->sak = reply[n - 1];
-    record->card_status = PICC_STATUS_ACTIVE;
-    log_print(2, "atqa, sak: %x, %x", reply[1] | reply[2] << 8, record->sak);
+    const uint16_t atqa = static_cast<uint16_t>(record->atqa[0] | record->atqa[1] << 8);
+    log_print(2, "atqa, sak: %x, %x", atqa, record->sak);
 
-    const char *name = identify_type_a(static_cast<uint16_t>(reply[1] | reply[2] << 8), record->sak);
+    const char *name = identify_type_a(atqa, record->sak);
     if (!name) {
         log_print(2, "not ISO14443-A card or unknow card type");
         name = kGenericTypeA;

@@ -4,24 +4,35 @@
 #include <algorithm>
 
 #include "card/registry.h"
+#include "cpucard.h"
+#include "identity.h"
 #include "mifare.h"
+#include "ultralight.h"
 
 namespace {
 
 constexpr vr::CardDriver kCardDrivers[] = {
     // First family: registering it empties every entry, then installs these.
+    {"mifare_ul", VR_FAMILY_FIRST, m0ul_init},
+    {"mifare_ulc", VR_FAMILY_FIRST, m0ulc_init},
     {"mifare_s50", VR_FAMILY_FIRST, m1s50_init},
     {"mifare_s70", VR_FAMILY_FIRST, m1s70_init},
+    {"id_card", VR_FAMILY_FIRST, identity_init},
+    {"id_sam", VR_FAMILY_FIRST, id_sam_init},
+    {"iso14443A_card", VR_FAMILY_FIRST, iso14443a_init},
+    {"cpu_card", VR_FAMILY_FIRST, cpucard_init},
+    {"cid_card", VR_FAMILY_FIRST, cidcard_init},
 
     // Second family: its firmware serves these types with its own drivers,
-    // which replace the entries (none in this build); the other entries keep
-    // the first family's drivers when that family was registered before.
+    // which replace the entries (none in this build but the SAM's, which
+    // both families share); the other entries keep the first family's
+    // drivers when that family was registered before.
     {"mifare_ul", VR_FAMILY_SECOND, nullptr},
     {"mifare_ulc", VR_FAMILY_SECOND, nullptr},
     {"mifare_s50", VR_FAMILY_SECOND, nullptr},
     {"mifare_s70", VR_FAMILY_SECOND, nullptr},
     {"id_card", VR_FAMILY_SECOND, nullptr},
-    {"id_sam", VR_FAMILY_SECOND, nullptr},
+    {"id_sam", VR_FAMILY_SECOND, id_sam_init},
 };
 
 static_assert(std::ranges::all_of(kCardDrivers,

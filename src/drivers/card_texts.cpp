@@ -23,4 +23,11 @@ int set_card_texts(picc *record, const char *vendor, const char *type, const cha
     return 0;
 }
 
+int init_card_record(picc *record, const picc &ops, const char *vendor, const char *type,
+                     const char *protocol_name, char protocol_letter) {
+    if (!record) return fail(kENotSelected);
+    *record = ops;
+    return set_card_texts(record, vendor, type, protocol_name, protocol_letter);
+}
+
 }  // namespace vr

@@ -10,4 +10,10 @@ namespace vr {
 int set_card_texts(picc *record, const char *vendor, const char *type, const char *protocol_name,
                    char protocol_letter);
 
+// A driver's initialiser: the record takes the driver's operation table
+// (its card fields zero) and the texts. 0, -1 with errno -47 for a null
+// record or -40 when a text cannot be copied.
+int init_card_record(picc *record, const picc &ops, const char *vendor, const char *type,
+                     const char *protocol_name, char protocol_letter);
+
 }  // namespace vr
