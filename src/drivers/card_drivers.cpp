@@ -7,6 +7,7 @@
 #include "cpucard.h"
 #include "identity.h"
 #include "mifare.h"
+#include "pboc.h"
 #include "ultralight.h"
 
 namespace {
@@ -22,6 +23,7 @@ constexpr vr::CardDriver kCardDrivers[] = {
     {"iso14443A_card", VR_FAMILY_FIRST, iso14443a_init},
     {"cpu_card", VR_FAMILY_FIRST, cpucard_init},
     {"cid_card", VR_FAMILY_FIRST, cidcard_init},
+    {"pboc_card", VR_FAMILY_FIRST, pboc_init},
 
     // Second family: its firmware serves these types with its own drivers,
     // which replace the entries (none in this build but the SAM's, which
