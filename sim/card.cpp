@@ -1,5 +1,6 @@
 #include "card.h"
 
+#include "bank_card.h"
 #include "cpu_card.h"
 #include "identity_card.h"
 #include "type_b_card.h"
@@ -219,7 +220,7 @@ std::shared_ptr<Card> Card::type_a(uint16_t atqa, uint8_t sak, Bytes uid, std::s
 
 std::string Card::kind_names() {
     return "mifare_s20 mifare_s50 mifare_s70 mifare_ul mifare_ulc mifare_plus mifare_desfire iso14443a cpu_card "
-           "cid_card id_card";
+           "pboc_card cid_card id_card";
 }
 
 std::shared_ptr<Card> Card::make(std::string_view name, Bytes uid, std::optional<uint16_t> atqa,
@@ -241,6 +242,10 @@ std::shared_ptr<Card> Card::make(std::string_view name, Bytes uid, std::optional
         return UltralightCard::make(true, std::move(uid), atqa.value_or(kUltralightAtqa), sak.value_or(0x00), error);
     if (is({"cpu_card", "cpu"}))
         return CpuCard::make(std::move(uid), atqa.value_or(CpuCard::kAtqa), sak.value_or(CpuCard::kSak), error);
+    if (is({"pboc_card", "bank"})) {
+        if (atqa || sak) return fail(error, std::string(name) + " keeps the ATQA and SAK of a CPU card");
+        return BankCard::make(std::move(uid), error);
+    }
     std::shared_ptr<Card> card;
     if (is({"mifare_s20", "mini"}))
         card = classic_mini(std::move(uid), error);

@@ -41,6 +41,7 @@ enum class CardKind {
     cpu,      // ISO 14443-4 type A card with a file system (cpu_card.h)
     cid,      // type B ID card with its files (type_b_card.h)
     identity, // PRC identity card, read through the reader's SAM (identity_card.h)
+    bank,     // contactless PBOC bank card, an ISO 14443-4 card (bank_card.h)
 };
 
 // ISO 14443-3 card states. `authenticated` is MIFARE Classic's active
@@ -117,9 +118,9 @@ public:
 
     // By name, as the control channel and --card take it: mifare_s20,
     // mifare_s50, mifare_s70, mifare_ul, mifare_ulc, mifare_plus,
-    // mifare_desfire, iso14443a, cpu_card, and the type B cid_card and
-    // id_card (also: mini, classic1k, classic4k, ultralight, ultralight_c,
-    // plus, desfire, typea, cpu, cid, identity). `atqa` and `sak` replace a
+    // mifare_desfire, iso14443a, cpu_card, pboc_card, and the type B
+    // cid_card and id_card (also: mini, classic1k, classic4k, ultralight,
+    // ultralight_c, plus, desfire, typea, cpu, bank, cid, identity). `atqa` and `sak` replace a
     // type A kind's own values when given. The UID of a type B card is its
     // PUPI (4 bytes) or, for id_card, its 8-byte identifier.
     static std::shared_ptr<Card> make(std::string_view name, Bytes uid = {},

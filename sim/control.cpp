@@ -52,6 +52,7 @@ Control::Control(Simulator& sim) : sim_(sim) {
     add("path", "path", [](Simulator& s, const Args&) { return ok("ok " + s.path()); });
     add("quit", "quit", [](Simulator&, const Args&) { return ControlReply{true, true, "ok"}; });
     install_card_control(*this);
+    install_bank_control(*this);
 }
 
 void Control::add(const std::string& name, std::string usage, Command command) {

@@ -44,5 +44,7 @@ private:
 
 // The card commands (control_cards.cpp): card place / remove / show / dump.
 void install_card_control(Control& control);
+// The bank card's commands (control_bank.cpp): bank gpo / pse / fail / ...
+void install_bank_control(Control& control);
 
 }  // namespace vrsim

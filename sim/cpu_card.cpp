@@ -13,7 +13,7 @@ Iso7816Files cpu_files() {
         r[0] = n;
         records.record_list.push_back(std::move(r));
     }
-    DedicatedFile app{0x1001, Bytes{0xF0, 'V', 'R', 'T', 'E', 'S', 'T', 0x01}, {std::move(binary), std::move(records)}};
+    DedicatedFile app{0x1001, Bytes{0xF0, 'V', 'R', 'T', 'E', 'S', 'T', 0x01}, {std::move(binary), std::move(records)}, {}};
     return Iso7816Files({std::move(label)}, {std::move(app)});
 }
 
@@ -29,7 +29,11 @@ std::shared_ptr<CpuCard> CpuCard::make(Bytes uid, uint16_t atqa, uint8_t sak, st
 }
 
 CpuCard::CpuCard(uint16_t atqa, uint8_t sak, Bytes uid)
-    : Card(CardKind::cpu, "cpu_card", atqa, sak, std::move(uid)), files_(cpu_files()) {}
+    : CpuCard(CardKind::cpu, "cpu_card", atqa, sak, std::move(uid), cpu_files(), Bytes(kAts.begin(), kAts.end())) {}
+
+CpuCard::CpuCard(CardKind kind, std::string name, uint16_t atqa, uint8_t sak, Bytes uid, Iso7816Files files,
+                 Bytes ats)
+    : Card(kind, std::move(name), atqa, sak, std::move(uid)), files_(std::move(files)), ats_(std::move(ats)) {}
 
 std::optional<Bytes> CpuCard::rats() {
     std::lock_guard hold(mutex_);
@@ -38,13 +42,13 @@ std::optional<Bytes> CpuCard::rats() {
         return std::nullopt;
     }
     in_protocol_ = true;
-    return Bytes(kAts.begin(), kAts.end());
+    return ats_;
 }
 
 std::optional<Bytes> CpuCard::apdu(ByteView command) {
     std::lock_guard hold(mutex_);
     if (!in_protocol_) return std::nullopt;
-    return files_.process(command);
+    return process_locked(command);
 }
 
 bool CpuCard::in_protocol() const {

@@ -8,7 +8,8 @@
 //       EF 0101  transparent, 300 bytes (byte i = i mod 251), SFI 1
 //       EF 0102  4 records of 16 bytes (record n: n, then 15 bytes 0xA0 + n), SFI 2
 // Leaving the active state (halt, a new request, the field) ends the
-// protocol: the MF is current again.
+// protocol: the MF is current again. Cards that run an application of
+// their own over the same protocol (bank_card.h) derive from it.
 #pragma once
 
 #include <memory>
@@ -44,10 +45,18 @@ public:
         change(files_);
     }
 
-private:
+protected:
+    // A card of another kind over the same activation and protocol, with its
+    // own file system and answer to select.
+    CpuCard(CardKind kind, std::string name, uint16_t atqa, uint8_t sak, Bytes uid, Iso7816Files files, Bytes ats);
+    // One APDU of the protocol, with the lock held: the file system's answer.
+    [[nodiscard]] virtual Bytes process_locked(ByteView command) { return files_.process(command); }
     void end_session_locked() override;
 
     Iso7816Files files_;
+
+private:
+    Bytes ats_;
     bool in_protocol_ = false;
 };
 

@@ -57,10 +57,15 @@ Bytes ef_fci(const ElementaryFile& f) {
     return tlv(0x62, inner);
 }
 
-// ... of a DF: its name, or its identifier when it has none.
-Bytes df_fci(uint16_t id, ByteView name) {
-    const Bytes ident = name.empty() ? tlv(0x83, be16(id)) : tlv(0x84, name);
-    return tlv(0x6F, ident);
+// ... of a DF: its name, or its identifier when it has none, then its
+// proprietary template.
+Bytes df_fci(uint16_t id, ByteView name, ByteView proprietary = {}) {
+    Bytes inner = name.empty() ? tlv(0x83, be16(id)) : tlv(0x84, name);
+    if (!proprietary.empty()) {
+        const Bytes a5 = tlv(0xA5, proprietary);
+        inner.insert(inner.end(), a5.begin(), a5.end());
+    }
+    return tlv(0x6F, inner);
 }
 
 }  // namespace
@@ -92,8 +97,8 @@ struct Iso7816Files::Apdu {
 };
 
 Iso7816Files::Iso7816Files(std::vector<ElementaryFile> master_files, std::vector<DedicatedFile> dedicated,
-                           FciWithoutLe fci)
-    : fci_without_le_(fci), master_(std::move(master_files)), dedicated_(std::move(dedicated)) {}
+                           FciWithoutLe fci, NameMatch names)
+    : fci_without_le_(fci), names_(names), master_(std::move(master_files)), dedicated_(std::move(dedicated)) {}
 
 void Iso7816Files::remove(uint16_t id) {
     reset();
@@ -145,6 +150,7 @@ Bytes Iso7816Files::process(ByteView bytes) {
 // RESPONSE.
 Bytes Iso7816Files::answer_fci(Bytes fci, const Apdu& a) {
     if (!a.le && fci_without_le_ == FciWithoutLe::dropped) return sw_only(sw::ok);
+    if (!a.le && fci_without_le_ == FciWithoutLe::answered) return with_status(std::move(fci), sw::ok);
     if (!a.le) {
         const size_t n = fci.size();
         waiting_ = std::move(fci);
@@ -161,10 +167,14 @@ Bytes Iso7816Files::select(const Apdu& a) {
     if (a.p1 == 0x04) {
         if (a.data.empty()) return sw_only(sw::wrong_length);
         for (size_t i = 0; i < dedicated_.size(); ++i) {
-            if (dedicated_[i].name != a.data) continue;
+            const DedicatedFile& df = dedicated_[i];
+            const bool named = names_ == NameMatch::partial
+                                   ? df.name.size() >= a.data.size() && std::equal(a.data.begin(), a.data.end(), df.name.begin())
+                                   : df.name == a.data;
+            if (!named) continue;
             current_df_ = static_cast<int>(i);
             current_ef_ = nullptr;
-            return wants_fci ? answer_fci(df_fci(dedicated_[i].id, dedicated_[i].name), a) : sw_only(sw::ok);
+            return wants_fci ? answer_fci(df_fci(df.id, df.name, df.proprietary), a) : sw_only(sw::ok);
         }
         return sw_only(sw::file_not_found);
     }
@@ -185,7 +195,7 @@ Bytes Iso7816Files::select(const Apdu& a) {
         if (dedicated_[i].id != id) continue;
         current_df_ = static_cast<int>(i);
         current_ef_ = nullptr;
-        return wants_fci ? answer_fci(df_fci(id, dedicated_[i].name), a) : sw_only(sw::ok);
+        return wants_fci ? answer_fci(df_fci(id, dedicated_[i].name, dedicated_[i].proprietary), a) : sw_only(sw::ok);
     }
     for (auto& f : master_) {
         if (f.id != id) continue;

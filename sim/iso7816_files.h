@@ -4,10 +4,12 @@
 //
 // Commands (CLA 00 or 80; others 6E00):
 //   SELECT       00 A4 P1 P2: P1 00/01/02 by file identifier (no data: the
-//                MF), P1 04 by DF name; P2 00 answers the FCI, 0C nothing.
-//                Without Le the FCI waits behind 61 LL for GET RESPONSE,
-//                or, on a card that keeps no FCI for later, is not sent
-//                (90 00).
+//                MF), P1 04 by DF name (on a card that takes partial names,
+//                the first DF whose name starts with the data); P2 00
+//                answers the FCI, 0C nothing. Without Le the FCI waits
+//                behind 61 LL for GET RESPONSE, or, on a card that keeps no
+//                FCI for later, is not sent (90 00), or, on a card that
+//                answers it all the same, is sent.
 //   READ BINARY  B0: P1 P2 the offset (15 bits), or P1 = 80 | SFI and P2 the
 //                offset; Le 00 means 256. Fewer bytes than asked: the data
 //                and 62 82.
@@ -43,13 +45,16 @@ struct DedicatedFile {
     uint16_t id = 0;
     Bytes name;  // DF name (application identifier)
     std::vector<ElementaryFile> files;
+    // The FCI's proprietary template (A5) after the name, when not empty.
+    Bytes proprietary;
 };
 
 class Iso7816Files {
 public:
-    enum class FciWithoutLe { waits, dropped };
+    enum class FciWithoutLe { waits, dropped, answered };
+    enum class NameMatch { whole, partial };
     Iso7816Files(std::vector<ElementaryFile> master_files, std::vector<DedicatedFile> dedicated,
-                 FciWithoutLe fci = FciWithoutLe::waits);
+                 FciWithoutLe fci = FciWithoutLe::waits, NameMatch names = NameMatch::whole);
 
     // One command APDU: the response, data and status word.
     [[nodiscard]] Bytes process(ByteView apdu);
@@ -73,6 +78,7 @@ private:
     [[nodiscard]] Bytes answer_fci(Bytes fci, const Apdu& a);
 
     FciWithoutLe fci_without_le_;
+    NameMatch names_;
     std::vector<ElementaryFile> master_;
     std::vector<DedicatedFile> dedicated_;
     int current_df_ = -1;  // -1: the MF
