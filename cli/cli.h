@@ -46,5 +46,6 @@ int cmd_mifare(const Options &opt, int argc, char **argv);
 int cmd_ultralight(const Options &opt, int argc, char **argv);
 int cmd_apdu(const Options &opt, int argc, char **argv);
 int cmd_idcard(const Options &opt, int argc, char **argv);
+int cmd_bank(const Options &opt, int argc, char **argv);
 
 }  // namespace cli

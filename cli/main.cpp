@@ -25,6 +25,8 @@ constexpr Command kCommands[] = {
     {"ultralight", cli::cmd_ultralight, true, "ultralight read|write|dump|restore ...   (ultralight help)"},
     {"apdu", cli::cmd_apdu, true, "apdu [--cid] [--batch] HEX [HEX...]   APDUs to the CPU (or CID) card"},
     {"idcard", cli::cmd_idcard, true, "idcard read [--photo FILE] [--fingerprint FILE]   the PRC identity card"},
+    {"bank", cli::cmd_bank, true,
+     "bank info [--unmask] [-v] | purchase AMOUNT [-v] | finish ISSUER-ANSWER-HEX [-v]   the bank card"},
     {"tlv", [](const cli::Options &, int argc, char **argv) { return cli_cmd_tlv(argc, argv); }, false,
      "tlv HEX             print BER-TLV data as an element tree"},
     {"ir", [](const cli::Options &, int argc, char **argv) { return cli_cmd_ir(argc, argv); }, false,
