@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "bank_card.h"
 #include "channel.h"
 #include "cpu_card.h"
 #include "firmware.h"
@@ -459,6 +460,87 @@ void iso_card_seeds() {
     }
 }
 
+// The bank card's answers as the reader model gives them: the payment
+// environment, its directory, the application, processing options in both
+// formats, the records the AFL names, GET DATA and the cryptograms; the
+// issuer's side for the purchase end.
+struct BankAnswers {
+    Bytes pse, directory, application, gpo, records, get_data, arqc, ext_auth, tc, script_ok;
+    Bytes info_select, info_records, balance;
+};
+
+BankAnswers bank_answers(int format) {
+    vrsim::Firmware fw;
+    auto card = vrsim::BankCard::make({0x62, 0x01, 0x02, 0x03}, nullptr);
+    card->set_gpo_format(format);
+    fw.field().place(card);
+    answer_item(fw, 0x0210, {0x52});
+    auto apdu = [&](const Bytes &command) { return answer_item(fw, 0x0211, command); };
+    BankAnswers a;
+    a.pse = apdu(cat({{0x00, 0xA4, 0x04, 0x00, 0x0E}, text("1PAY.SYS.DDF01")}));
+    a.directory = apdu({0x00, 0xB2, 0x01, 0x0C, 0x00});
+    a.application = apdu({0x00, 0xA4, 0x04, 0x00, 0x08, 0xA0, 0x00, 0x00, 0x03, 0x33, 0x01, 0x01, 0x01});
+    a.gpo = apdu(cat({{0x80, 0xA8, 0x00, 0x00, 0x23, 0x83, 0x21}, Bytes(33, 0)}));
+    a.records = cat({apdu({0x00, 0xB2, 0x01, 0x0C, 0x00}), apdu({0x00, 0xB2, 0x02, 0x0C, 0x00}),
+                     apdu({0x00, 0xB2, 0x03, 0x0C, 0x00}), apdu({0x00, 0xB2, 0x01, 0x14, 0x00})});
+    a.get_data = cat({apdu({0x80, 0xCA, 0x9F, 0x36, 0x00}), apdu({0x80, 0xCA, 0x9F, 0x17, 0x00}),
+                      apdu({0x80, 0xCA, 0x9F, 0x13, 0x00}), apdu({0x80, 0xCA, 0x9F, 0x4F, 0x00})});
+    a.arqc = apdu(cat({{0x80, 0xAE, 0x80, 0x00, 0x34}, Bytes(52, 0)}));
+    a.ext_auth = apdu(cat({{0x00, 0x82, 0x00, 0x00, 0x0A}, card->issuer_authentication(text("00")).value_or(Bytes{})}));
+    a.tc = apdu(cat({{0x80, 0xAE, 0x80, 0x00, 0x1F}, text("00"), Bytes(29, 0)}));
+    a.script_ok = apdu(card->script_command(Bytes{0x84, 0x24, 0x00, 0x00, 0x00}).value_or(Bytes{}));
+    a.info_select = apdu({0x00, 0xA4, 0x04, 0x00, 0x07, 0xA0, 0x00, 0x00, 0x03, 0x33, 0x01, 0x01});
+    a.info_records = cat({apdu({0x00, 0xB2, 0x01, 0x0C, 0x00}), apdu({0x00, 0xB2, 0x02, 0x0C, 0x00}),
+                          apdu({0x00, 0xB2, 0x03, 0x0C, 0x00}), apdu({0x00, 0xB2, 0x04, 0x0C, 0x00})});
+    a.balance = apdu({0x80, 0xCA, 0x9F, 0x79, 0x09});
+    return a;
+}
+
+void bank_seeds() {
+    for (int format : {2, 1}) {
+        const BankAnswers a = bank_answers(format);
+        const std::string f = format == 2 ? "_format2" : "_format1";
+        const Bytes selection = cat({a.pse, a.directory, a.application});
+        const Bytes start = cat({selection, a.gpo, a.records, a.arqc});
+        write("emv_read", "info_walk_records" + f, cat({{0x00}, a.gpo, a.records, a.get_data}));
+        write("emv_read", "purchase_reading" + f, cat({{0x30}, a.gpo, a.records, a.arqc}));
+        write("emv_read", "purchase_start" + f, cat({{0x02}, start}));
+        write("emv_read", "purchase_start_control" + f, cat({{0x42}, start}));
+        write("emv_read", "info_walk" + f, cat({{0x03}, selection, a.gpo, a.records, a.get_data}));
+        write("emv_read", "two_starts" + f, cat({{0x04}, start, start}));
+        if (format == 2) write("emv_read", "selection", cat({{0x01}, selection}));
+
+        // The end: config, issuer answer (length low, high), card answers.
+        auto end_seed = [&](const std::string &name, uint8_t config, const Bytes &issuer, const Bytes &answers) {
+            const uint16_t n = static_cast<uint16_t>(issuer.size());
+            write("emv_purchase_end", name + f,
+                  cat({{config, static_cast<uint8_t>(n & 0xFF), static_cast<uint8_t>(n >> 8)}, issuer, answers}));
+        };
+        const Bytes auth = cat({{0x91, 0x0A}, Bytes(8, 0x11), text("00")});
+        const Bytes arc = cat({{0x8A, 0x02}, text("00")});
+        const Bytes script = {0x72, 0x15, 0x9F, 0x18, 0x04, 0x11, 0x22, 0x33, 0x44, 0x86, 0x09, 0x84, 0x24, 0x00, 0x00,
+                              0x04, 0xA1, 0xA2, 0xA3, 0xA4, 0x86, 0x05, 0x84, 0x1E, 0x00, 0x00, 0x00};
+        end_seed("response_code_only", 0x01, arc, a.tc);
+        end_seed("authentication", 0x01, cat({auth, arc}), cat({a.ext_auth, a.tc}));
+        end_seed("scripts", 0x01, cat({auth, arc, script}), cat({a.ext_auth, a.tc, a.script_ok, a.script_ok}));
+        end_seed("scripts_control", 0x81, cat({arc, script}), cat({a.tc, a.script_ok, item(0, {0x69, 0x88})}));
+        end_seed("script_71", 0x00, cat({auth, {0x71, 0x03, 0x86, 0x01, 0x00}}), a.ext_auth);
+        end_seed("no_cdol2", 0x00, arc, a.tc);
+        end_seed("cdol2_too_long", 0x02, arc, a.tc);
+
+        if (format == 2) {
+            write("pboc_info", "reading", cat({{0x00}, a.info_select, a.info_records, a.balance}));
+            write("pboc_info", "reading_item_9", cat({{0x12}, a.info_select, a.info_records, a.balance}));
+            write("pboc_info", "item_11", cat({{0x16}, a.info_select, a.info_records, a.balance}));
+        }
+    }
+    const std::string record = "70415711622999000012345" "9D30122201234567890" "5F201056414E54454C2F5445535420434152449F6114393930303031323030303031303130303131"
+                               "20209F620100";
+    write("pboc_info", "record_text", cat({{0x01}, text(record)}));
+    write("pboc_info", "long_length_text", cat({{0x01}, text("5F20818041414141" + std::string(248, '4'))}));
+    write("pboc_info", "nested_text", cat({{0x01}, text("7009700770055F2002414220")}));
+}
+
 }  // namespace
 
 int main(int argc, char **argv) {
@@ -476,5 +558,6 @@ int main(int argc, char **argv) {
     ir_seeds();
     modem_seeds();
     iso_card_seeds();
+    bank_seeds();
     return 0;
 }
