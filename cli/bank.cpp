@@ -66,8 +66,8 @@ void log_apdu(void *context, const virt_com_req *request, int result, const virt
     }
     const auto m = static_cast<std::size_t>(reply->len);
     const bool personal = n >= 2 && request->data[1] == kInsReadRecord;
-    if (personal && !unmask && m >= 2)
-        std::printf("< (%zu data bytes) %02x %02x\n", m - 2, reply->data[m - 2], reply->data[m - 1]);
+    if (personal && !unmask && m > 2)
+        std::printf("< (%zu data bytes) %02X %02X\n", m - 2, reply->data[m - 2], reply->data[m - 1]);
     else
         std::printf("< %s\n", to_hex(reply->data, m).c_str());
 }

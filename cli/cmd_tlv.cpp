@@ -65,7 +65,10 @@ bool holds_text(uint16_t tag) {
     return tag == 0x50 || tag == 0x5F20 || tag == 0x9F12;
 }
 
+// Text of two characters or more: a lone printable byte is more often a
+// flag or a count than a character.
 bool printable(const uint8_t *value, std::size_t length) {
+    if (length < 2) return false;
     for (std::size_t i = 0; i < length; ++i)
         if (value[i] < 0x20 || value[i] > 0x7E) return false;
     return true;

@@ -53,7 +53,8 @@ TEST(TlvCli, PrintableValuesShowTheirCharacters) {
         // One byte outside the printable range keeps the value in hex only.
         {"9F61033132FF", line(0, 0x9F61, 3) + "  31 32 ff\n"},
         {"9F61037F3132", line(0, 0x9F61, 3) + "  7f 31 32\n"},
-        {"9C0120", line(0, 0x9C, 1) + "  20  | |\n"},
+        {"9C0140", line(0, 0x9C, 1) + "  40\n"},  // a lone byte is no text
+        {"9F4E022020", line(0, 0x9F4E, 2) + "  20 20  |  |\n"},
     };
     for (const auto &c : cases) {
         SCOPED_TRACE(c.hex);

@@ -57,12 +57,14 @@ private:
     std::filesystem::path dir_;
 };
 
-// Runs the tool with the arguments; standard output and error are captured.
-inline ProgramOutcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch) {
+// Runs the tool with the arguments; standard output and error are captured,
+// standard input comes from the file `input`.
+inline ProgramOutcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch,
+                               const std::string &input = "/dev/null") {
     const std::string out = scratch / "stdout", err = scratch / "stderr";
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     std::vector<std::string> all{kTool};
