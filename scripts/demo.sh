@@ -73,6 +73,13 @@ echo "simulator: $(control card place cpu_card)  (card place cpu_card)"
 run apdu 00A4040C08F056525445535401 00B0810008 00B2021400
 
 echo
+echo "simulator: $(control card place pboc_card)  (card place pboc_card)"
+run bank info
+echo
+echo "(the issuer's answer on standard input: finish 8A023030, response code \"00\")"
+echo "finish 8A023030" | run bank purchase 1.00
+
+echo
 echo "simulator: $(control card place id_card)  (card place id_card)"
 run card
 run idcard read --photo "$WORK/photo.bin" --fingerprint "$WORK/finger.bin"
