@@ -8,6 +8,7 @@
 
 #include "card.h"
 #include "field.h"
+#include "paced.h"
 #include "picc.h"
 #include "sim_harness.h"
 #include "tessil.h"
@@ -22,12 +23,7 @@ double thread_cpu_seconds() {
 }
 
 // Bytes on the wire in both directions since the log was cleared.
-std::size_t wire_bytes(const vrsim::Simulator &sim) {
-    std::size_t n = 0;
-    for (const auto &f : sim.frames_received()) n += f.size();
-    for (const auto &f : sim.frames_sent()) n += f.size();
-    return n;
-}
+using vrbench::wire_bytes;
 
 void BM_Dump1K(benchmark::State &state) {
     const unsigned baud = static_cast<unsigned>(state.range(0));

@@ -25,54 +25,35 @@ constexpr uint8_t kAac = 0x00;
 constexpr uint8_t kTc = 0x40;
 constexpr uint8_t kArqc = 0x80;
 
-Bytes sw_only(uint16_t word) { return {static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word & 0xFF)}; }
-
-Bytes with_status(Bytes data, uint16_t word) {
-    data.push_back(static_cast<uint8_t>(word >> 8));
-    data.push_back(static_cast<uint8_t>(word & 0xFF));
-    return data;
-}
-
 Bytes operator+(Bytes a, ByteView b) {
     a.insert(a.end(), b.begin(), b.end());
     return a;
 }
 
 Bytes text(std::string_view s) { return Bytes(s.begin(), s.end()); }
-
-// One BER-TLV element (one- or two-byte tag, one-byte or 81 length).
-Bytes tlv(uint16_t tag, ByteView value) {
-    Bytes out;
-    if (tag > 0xFF) out.push_back(static_cast<uint8_t>(tag >> 8));
-    out.push_back(static_cast<uint8_t>(tag & 0xFF));
-    if (value.size() >= 0x80) out.push_back(0x81);
-    out.push_back(static_cast<uint8_t>(value.size()));
-    return out + value;
-}
-
-Bytes be16(unsigned v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v & 0xFF)}; }
+Bytes bytes(ByteView v) { return Bytes(v.begin(), v.end()); }
 
 // ---- the card's data (made-up test values)
 
-const Bytes kPse = text("1PAY.SYS.DDF01");
-const Bytes kPpse = text("2PAY.SYS.DDF01");
-const Bytes kAid{0xA0, 0x00, 0x00, 0x03, 0x33, 0x01, 0x01, 0x01};
-const Bytes kLabel = text("PBOC DEBIT");
-const Bytes kAip{0x7C, 0x00};
-const Bytes kAfl{0x08, 0x01, 0x03, 0x00, 0x10, 0x01, 0x01, 0x01};
+constexpr uint8_t kPse[] = {'1', 'P', 'A', 'Y', '.', 'S', 'Y', 'S', '.', 'D', 'D', 'F', '0', '1'};
+constexpr uint8_t kPpse[] = {'2', 'P', 'A', 'Y', '.', 'S', 'Y', 'S', '.', 'D', 'D', 'F', '0', '1'};
+constexpr uint8_t kAid[] = {0xA0, 0x00, 0x00, 0x03, 0x33, 0x01, 0x01, 0x01};
+constexpr uint8_t kLabel[] = {'P', 'B', 'O', 'C', ' ', 'D', 'E', 'B', 'I', 'T'};
+constexpr uint8_t kAip[] = {0x7C, 0x00};
+constexpr uint8_t kAfl[] = {0x08, 0x01, 0x03, 0x00, 0x10, 0x01, 0x01, 0x01};
 // Terminal transaction qualifiers, amounts, country, TVR, currency, date,
 // type, unpredictable number.
-const Bytes kPdol{0x9F, 0x66, 0x04, 0x9F, 0x02, 0x06, 0x9F, 0x03, 0x06, 0x9F, 0x1A, 0x02, 0x95, 0x05,
+constexpr uint8_t kPdol[] = {0x9F, 0x66, 0x04, 0x9F, 0x02, 0x06, 0x9F, 0x03, 0x06, 0x9F, 0x1A, 0x02, 0x95, 0x05,
                   0x5F, 0x2A, 0x02, 0x9A, 0x03, 0x9C, 0x01, 0x9F, 0x37, 0x04};
 // The same, then the terminal's time and merchant.
-const Bytes kCdol1{0x9F, 0x02, 0x06, 0x9F, 0x03, 0x06, 0x9F, 0x1A, 0x02, 0x95, 0x05, 0x5F, 0x2A, 0x02, 0x9A,
+constexpr uint8_t kCdol1[] = {0x9F, 0x02, 0x06, 0x9F, 0x03, 0x06, 0x9F, 0x1A, 0x02, 0x95, 0x05, 0x5F, 0x2A, 0x02, 0x9A,
                    0x03, 0x9C, 0x01, 0x9F, 0x37, 0x04, 0x9F, 0x21, 0x03, 0x9F, 0x4E, 0x14};
 // The authorisation response code first.
-const Bytes kCdol2{0x8A, 0x02, 0x9F, 0x02, 0x06, 0x9F, 0x03, 0x06, 0x9F, 0x1A, 0x02, 0x95, 0x05,
+constexpr uint8_t kCdol2[] = {0x8A, 0x02, 0x9F, 0x02, 0x06, 0x9F, 0x03, 0x06, 0x9F, 0x1A, 0x02, 0x95, 0x05,
                    0x5F, 0x2A, 0x02, 0x9A, 0x03, 0x9C, 0x01, 0x9F, 0x37, 0x04};
-const Bytes kIssuerApplicationData{0x07, 0x01, 0x01, 0x03, 0xA0, 0x00, 0x00, 0x01,
+constexpr uint8_t kIssuerApplicationData[] = {0x07, 0x01, 0x01, 0x03, 0xA0, 0x00, 0x00, 0x01,
                                    0x0A, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00};
-const Bytes kLogFormat{0x9A, 0x03, 0x9F, 0x21, 0x03, 0x9F, 0x02, 0x06, 0x9F, 0x03, 0x06,
+constexpr uint8_t kLogFormat[] = {0x9A, 0x03, 0x9F, 0x21, 0x03, 0x9F, 0x02, 0x06, 0x9F, 0x03, 0x06,
                        0x9F, 0x1A, 0x02, 0x5F, 0x2A, 0x02, 0x9F, 0x4E, 0x14, 0x9C, 0x01, 0x9F, 0x36, 0x02};
 
 // The values a DOL asks for, in bytes.
@@ -102,9 +83,9 @@ Iso7816Files bank_files() {
     const Bytes id_number = text("990001200001010011  ");  // padded with spaces
     const Bytes cvm{0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x42, 0x03, 0x1E, 0x03, 0x1F, 0x00};
 
-    DedicatedFile pse{0x7F01, kPse, {records(0x0101, 1, {directory_entry()})}, {}};
+    DedicatedFile pse{0x7F01, bytes(kPse), {records(0x0101, 1, {directory_entry()})}, {}};
     pse.proprietary = tlv(0x88, Bytes{0x01}) + tlv(0x5F2D, text("zh"));
-    DedicatedFile ppse{0x7F02, kPpse, {}, {}};
+    DedicatedFile ppse{0x7F02, bytes(kPpse), {}, {}};
     ppse.proprietary = tlv(0xBF0C, directory_entry());
 
     ElementaryFile sfi1 = records(0x0201, 1,
@@ -120,7 +101,7 @@ Iso7816Files bank_files() {
                                    tlv(0x9F08, Bytes{0x00, 0x30}) + tlv(0x5F30, Bytes{0x02, 0x20}) +
                                        tlv(0x9F49, Bytes{0x9F, 0x37, 0x04})});
     ElementaryFile sfi2 = records(0x0202, 2, {tlv(0x8F, Bytes{0x08}) + tlv(0x9F32, Bytes{0x03})});
-    DedicatedFile app{0x7F10, kAid, {std::move(sfi1), std::move(sfi2)}, {}};
+    DedicatedFile app{0x7F10, bytes(kAid), {std::move(sfi1), std::move(sfi2)}, {}};
     app.proprietary = tlv(0x50, kLabel) + tlv(0x87, Bytes{0x01}) + tlv(0x9F38, kPdol) + tlv(0x5F2D, text("zh"));
 
     return Iso7816Files({}, {std::move(pse), std::move(ppse), std::move(app)}, Iso7816Files::FciWithoutLe::answered,
@@ -324,7 +305,7 @@ Bytes BankCard::select_file(ByteView bytes) {
     if (!selected) return answer;
     // The application is the one DF whose name starts with what was asked.
     const bool application =
-        by_name && c.data.size() <= kAid.size() && std::equal(c.data.begin(), c.data.end(), kAid.begin());
+        by_name && c.data.size() <= std::size(kAid) && std::equal(c.data.begin(), c.data.end(), std::begin(kAid));
     reset_transaction();
     if (!application) return answer;
     phase_ = Phase::selected;
@@ -342,7 +323,7 @@ Bytes BankCard::processing_options(ByteView data) {
     reset_transaction();
     ++atc_;
     phase_ = Phase::initiated;
-    if (gpo_format_ == 1) return with_status(tlv(0x80, kAip + kAfl), sw::ok);
+    if (gpo_format_ == 1) return with_status(tlv(0x80, bytes(kAip) + kAfl), sw::ok);
     return with_status(tlv(0x77, tlv(0x82, kAip) + tlv(0x94, kAfl)), sw::ok);
 }
 

@@ -23,27 +23,8 @@ constexpr uint16_t unknown_ins = 0x6D00;
 constexpr uint16_t unknown_cla = 0x6E00;
 }  // namespace sw
 
-Bytes sw_only(uint16_t word) { return {static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word & 0xFF)}; }
-
-Bytes with_status(Bytes data, uint16_t word) {
-    data.push_back(static_cast<uint8_t>(word >> 8));
-    data.push_back(static_cast<uint8_t>(word & 0xFF));
-    return data;
-}
-
 // 61 LL: LL bytes wait for GET RESPONSE (00 for 256 and more).
 Bytes more_waiting(size_t n) { return {0x61, static_cast<uint8_t>(n > 255 ? 0 : n)}; }
-
-Bytes tlv(uint8_t tag, ByteView value) {
-    Bytes out;
-    out.reserve(2 + value.size());
-    out.push_back(tag);
-    out.push_back(static_cast<uint8_t>(value.size()));
-    for (uint8_t b : value) out.push_back(b);
-    return out;
-}
-
-Bytes be16(unsigned v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v & 0xFF)}; }
 
 // File control information of an EF: size, structure, identifier.
 Bytes ef_fci(const ElementaryFile& f) {
@@ -69,6 +50,27 @@ Bytes df_fci(uint16_t id, ByteView name, ByteView proprietary = {}) {
 }
 
 }  // namespace
+
+Bytes sw_only(uint16_t word) { return {static_cast<uint8_t>(word >> 8), static_cast<uint8_t>(word & 0xFF)}; }
+
+Bytes with_status(Bytes data, uint16_t word) {
+    data.push_back(static_cast<uint8_t>(word >> 8));
+    data.push_back(static_cast<uint8_t>(word & 0xFF));
+    return data;
+}
+
+Bytes tlv(uint16_t tag, ByteView value) {
+    Bytes out;
+    out.reserve(4 + value.size());
+    if (tag > 0xFF) out.push_back(static_cast<uint8_t>(tag >> 8));
+    out.push_back(static_cast<uint8_t>(tag & 0xFF));
+    if (value.size() >= 0x80) out.push_back(0x81);
+    out.push_back(static_cast<uint8_t>(value.size()));
+    out.insert(out.end(), value.begin(), value.end());
+    return out;
+}
+
+Bytes be16(unsigned v) { return {static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v & 0xFF)}; }
 
 struct Iso7816Files::Apdu {
     uint8_t cla = 0, ins = 0, p1 = 0, p2 = 0;

@@ -33,6 +33,14 @@
 
 namespace vrsim {
 
+// Pieces of APDU answers, for the cards built on these files: the status
+// word alone or after data; a BER-TLV element (one- or two-byte tag,
+// one-byte or 81 length); a big-endian 16-bit value.
+[[nodiscard]] Bytes sw_only(uint16_t word);
+[[nodiscard]] Bytes with_status(Bytes data, uint16_t word);
+[[nodiscard]] Bytes tlv(uint16_t tag, ByteView value);
+[[nodiscard]] Bytes be16(unsigned value);
+
 struct ElementaryFile {
     uint16_t id = 0;
     uint8_t sfi = 0;             // short file identifier, 0 for none
