@@ -27,13 +27,8 @@ using vrbench::wire_bytes;
 
 void BM_Dump1K(benchmark::State &state) {
     const unsigned baud = static_cast<unsigned>(state.range(0));
-    vrsim::SimOptions o;
-    o.baud = baud;
-    auto sim = vrsim::start_simulator(o);
-    if (!sim) {
-        state.SkipWithError("simulator did not start");
-        return;
-    }
+    auto sim = vrbench::paced_simulator(state);
+    if (!sim) return;
     sim->field().place(vrsim::Card::classic_1k({0x01, 0x02, 0x03, 0x04}));
     picc_regapi(VR_FAMILY_FIRST);
     picc *card = picc_open("mifare_s50", "uart", 0, PICC_SEARCH_PLAIN, sim->path().c_str());

@@ -25,6 +25,16 @@ inline std::size_t wire_bytes(const vrsim::Simulator &sim) {
     return n;
 }
 
+// A simulator paced at the benchmark's argument (baud, 0: unpaced); null,
+// with the benchmark marked as skipped, when it does not start.
+inline std::unique_ptr<vrsim::Simulator> paced_simulator(benchmark::State &state) {
+    vrsim::SimOptions o;
+    o.baud = static_cast<unsigned>(state.range(0));
+    auto sim = vrsim::start_simulator(o);
+    if (!sim) state.SkipWithError("simulator did not start");
+    return sim;
+}
+
 // Runs `work(sim)` (0 on success) once per iteration against a simulator
 // paced at the benchmark's argument (baud, 0: unpaced) after `place(sim)`
 // and `prepare(sim)` (untimed, once), and reports wall and wire time per
@@ -35,13 +45,8 @@ inline std::size_t wire_bytes(const vrsim::Simulator &sim) {
 template <typename Place, typename Prepare, typename Work>
 void paced(benchmark::State &state, Place place, Prepare prepare, size_t exchanges, Work work) {
     const unsigned baud = static_cast<unsigned>(state.range(0));
-    vrsim::SimOptions o;
-    o.baud = baud;
-    auto sim = vrsim::start_simulator(o);
-    if (!sim) {
-        state.SkipWithError("simulator did not start");
-        return;
-    }
+    auto sim = paced_simulator(state);
+    if (!sim) return;
     place(*sim);
     picc_regapi(VR_FAMILY_FIRST);
     if (!prepare(*sim)) {
