@@ -15,6 +15,7 @@
 #include "drivers/buffer_exchange.h"
 #include "drivers/card_steps.h"
 #include "drivers/card_texts.h"
+#include "drivers/pboc_info.h"
 #include "pboc.h"
 #include "pcd.h"
 
@@ -85,9 +86,9 @@ int read_information(picc *record) {
 bool item_text(picc *record, int item, const char **text) {
     using Getter = const char *(*)(picc *);
     static constexpr Getter kItems[] = {
-        pboc_info_msd2,         pboc_info_pan,      pboc_info_panmask,      pboc_info_validdate,
-        pboc_info_name,         pboc_info_nameascii, pboc_info_nameasciimask, pboc_info_identype,
-        pboc_info_idennum,      pboc_info_idennumascii, pboc_info_idennumasciimask,
+        pboc_info_msd2,     pboc_info_pan,           pboc_info_panmask,    pboc_info_validdate,
+        pboc_info_name,     pboc_info_nameascii,     pboc_info_nameasciimask,
+        pboc_info_identype, pboc_info_idennum,       pboc_info_idennumascii, pboc_info_idennumasciimask,
     };
     if (item < 0 || item >= static_cast<int>(std::size(kItems))) return false;
     *text = kItems[item](record);
@@ -135,10 +136,7 @@ VR_API int pboc_get_info(picc *record) {
     // A reading that failed part-way is not kept: the next request reads
     // the card again instead of reporting what it missed as absent.
     const int code = errno;
-    auto **texts = static_cast<char **>(record->info);
-    for (std::size_t i = 0; i < sizeof(pboc_info) / sizeof(char *); ++i) std::free(texts[i]);
-    std::free(record->info);
-    record->info = nullptr;
+    vr::pboc::forget_information(record);
     errno = code;
     return -1;
 }

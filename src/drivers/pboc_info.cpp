@@ -13,6 +13,7 @@
 #include <string_view>
 
 #include "core/errors.h"
+#include "drivers/pboc_info.h"
 #include "pboc.h"
 
 static_assert(sizeof(pboc_info) == 13 * sizeof(char *),
@@ -190,6 +191,19 @@ void decode(picc *record, std::string_view text, int depth) {
 }
 
 }  // namespace
+
+void vr::pboc::forget_information(picc *record) {
+    pboc_info *info = table(record, false);
+    if (!info) return;
+    for (char *pboc_info::*field : {&pboc_info::uuid, &pboc_info::msd2, &pboc_info::name, &pboc_info::identype,
+                                     &pboc_info::idennum, &pboc_info::qbocvalue, &pboc_info::nameascii,
+                                     &pboc_info::nameasciimask, &pboc_info::idennumascii,
+                                     &pboc_info::idennumasciimask, &pboc_info::pan, &pboc_info::panmask,
+                                     &pboc_info::validdate})
+        std::free(info->*field);
+    std::free(info);
+    record->info = nullptr;
+}
 
 VR_API int pboc_info_set(picc *record, const char *key, const char *value) {
     if (!key) return -1;
