@@ -41,6 +41,7 @@ TEST_F(Registry, KeywordsSelectDriversByCaseInsensitivePrefix) {
         {"id_card", "PRC Identity Cardt", "PRC Identity Card", "ISO14443-B", 'B'},
         {"id_sam", "PRC Identity Cardt via PSAM", "PRC Identity Card via PSAM", "ISO14443-B", 'B'},
         {"iso14443A_card", "ISO14443A card", "unknow", "ISO14443-A", 'A'},
+        {"PBOC_card", "PBOC CARD", "People's Bank Of China", "7816-4", 'A'},
     };
     for (const Row &r : rows) {
         picc record;
@@ -57,7 +58,7 @@ TEST_F(Registry, KeywordsSelectDriversByCaseInsensitivePrefix) {
 
 TEST_F(Registry, UnknownOrAbsentTypesAreRefusedAndLeaveTheRecordZero) {
     // Types whose drivers this build lacks are refused like unknown names.
-    for (const char *name : {"mifare_s5", "felica", "pboc_card", "mifare_u"}) {
+    for (const char *name : {"mifare_s5", "felica", "pboc", "mifare_u"}) {
         picc record;
         std::memset(&record, 0x5A, sizeof record);
         errno = 0;
