@@ -13,6 +13,7 @@
 #include "core/lock.h"
 #include "link/reader_command.h"
 #include "log.h"
+#include "mifare.h"
 #include "pcd.h"
 #include "picc.h"
 #include "sys.h"
@@ -116,12 +117,37 @@ picc *open_identified_type_a(picc *record) {
     return record;
 }
 
+// A 1K record's wake-up and halt send nothing (the reader activates a 1K
+// card inside its own commands), so they cannot tell whether a card is in
+// the field. Where a search must tell, the 1K activation itself is asked
+// for instead, on a scratch record so the caller's record stays as it is.
+bool wake_up_is_silent(const picc &record) { return record.wupa == m1s50_wupa; }
+
+int probe_with_activation(const picc &record) {
+    picc scratch{};
+    return record.anticoll && record.anticoll(&scratch, 0) == 0 ? 0 : -1;
+}
+
+// The driver's wake-up, or the activation where that tells nothing: 0 when
+// a card answered.
+int wake_card(picc &record) {
+    if (wake_up_is_silent(record)) return probe_with_activation(record);
+    return record.wupa();
+}
+
+// Whether the active card is still there: the driver halts it, or, for a
+// record whose halt sends nothing, the activation answers; -1 when not.
+int halt_to_find(picc &record, picc *active) {
+    if (wake_up_is_silent(record)) return probe_with_activation(record);
+    return record.halt(active);
+}
+
 // Finds the card in the field with the driver's own request and selection;
 // false (errno set) when the mode's rules say it is not there.
 bool find_and_select(picc *record, uint8_t mode) {
     if (!record->query || record->query(nullptr, record) != 0) {
         if (mode == PICC_SEARCH_IDLE_ONLY) {
-            const bool halted_card = record->wupa && record->wupa() == 0;
+            const bool halted_card = record->wupa && wake_card(*record) == 0;
             errno = halted_card ? vr::kESearchMode : vr::kENoCard;
             return false;
         }
@@ -260,14 +286,14 @@ VR_API int picc_search(picc *record) {
     vr::MutexHold hold(&tessil.api_lock);
     if (picc *active = piccs_list_active(&tessil.piccs)) {
         if (!record->halt) return vr::kENoCmd;
-        if (record->halt(active) == -1) {
+        if (halt_to_find(*record, active) == -1) {
             piccs_list_delall(&tessil.piccs);
             return -1;
         }
         return 0;
     }
     if (!record->wupa) return vr::kENoCmd;
-    if (record->wupa() == 0 || record->wupa() == 0) return 0;
+    if (wake_card(*record) == 0 || wake_card(*record) == 0) return 0;
     piccs_list_delall(&tessil.piccs);
     return -1;
 }
