@@ -31,6 +31,7 @@ int port_protocol() { return tessil.s_com.protocol; }
 // Reads one frame for the exchange at the time-out, keeping the count of
 // replies owed.
 int read_reply(uint8_t *body, int timeout_ms) {
+    errno = 0;  // some failed reads leave errno alone
     const int rc = virt_com_readmsg(body, port_protocol(), timeout_ms);
     note_read(rc, body);
     return rc;

@@ -73,6 +73,7 @@ bool ping_past_late_replies(int wait_ms) {
     int frames_left = g_replies_owed.load();
     std::array<uint8_t, VIRT_COM_RSP_MAX> frame;
     for (int reads = 0; reads < kMaxReads; ++reads) {
+        errno = 0;  // some failed reads leave errno alone
         const int rc = virt_com_readmsg(frame.data(), protocol(), wait_ms);
         const bool arrived = frame_arrived(rc);
         const bool report = is_time_out_report(rc, frame.data());

@@ -54,7 +54,7 @@ int consecutive_link_failures();
 // protocol 2, whose reader sends no reply frames), every frame read pays
 // one except the reader's time-out report (status 0x90), which comes on
 // top of the answers. note_read takes a read's result and body and must
-// run before anything else can change errno.
+// run before anything else can change errno (cleared before the read).
 void note_sent();
 void note_read(int rc, const uint8_t *body);
 
