@@ -1,6 +1,6 @@
-// Reaching a card: connecting the link, creating and selecting the card
-// record, identifying a type A card by ATQA and SAK, searching for the
-// card again, re-selecting it before an operation, and closing it.
+// Reaching a card: creating and selecting the card record, identifying a
+// type A card by ATQA and SAK, searching for the card again, re-selecting
+// it before an operation, and closing it.
 #include <strings.h>
 
 #include <cerrno>
@@ -12,8 +12,8 @@
 #include "core/errors.h"
 #include "core/lock.h"
 #include "link/reader_command.h"
+#include "link/link.h"
 #include "log.h"
-#include "mifare.h"
 #include "pcd.h"
 #include "picc.h"
 #include "sys.h"
@@ -81,21 +81,6 @@ const char *identify_type_a(uint16_t atqa, uint8_t sak) {
     return nullptr;
 }
 
-const char *next_text(va_list *extra) { return extra ? va_arg(*extra, const char *) : nullptr; }
-
-// The audio link needs the modem's handshake, which this build lacks.
-int connect_sound() {
-    log_print(1, "com: %d, %d", 0, 0);
-    return vr::fail(vr::kEOpen);
-}
-
-int finish_connect(int rc) {
-    if (rc != 0) return vr::fail(vr::kEOpen);
-    vr::mark_connection();
-    errno = 0;
-    return 0;
-}
-
 // Opens a record of type "iso14443A_card": the reader names the card in
 // the field and the matching driver takes over the record.
 picc *open_identified_type_a(picc *record) {
@@ -117,12 +102,9 @@ picc *open_identified_type_a(picc *record) {
     return record;
 }
 
-// A 1K record's wake-up and halt send nothing (the reader activates a 1K
-// card inside its own commands), so they cannot tell whether a card is in
-// the field. Where a search must tell, the 1K activation itself is asked
-// for instead, on a scratch record so the caller's record stays as it is.
-bool wake_up_is_silent(const picc &record) { return record.wupa == m1s50_wupa; }
-
+// Asks the reader for the card of a record whose wake-up and halt send
+// nothing, with its anticollision on a scratch record so the caller's
+// record stays as it is: 0 when a card answers.
 int probe_with_activation(const picc &record) {
     picc scratch{};
     return record.anticoll && record.anticoll(&scratch, 0) == 0 ? 0 : -1;
@@ -131,14 +113,14 @@ int probe_with_activation(const picc &record) {
 // The driver's wake-up, or the activation where that tells nothing: 0 when
 // a card answered.
 int wake_card(picc &record) {
-    if (wake_up_is_silent(record)) return probe_with_activation(record);
+    if (vr::wakes_without_traffic(record)) return probe_with_activation(record);
     return record.wupa();
 }
 
 // Whether the active card is still there: the driver halts it, or, for a
 // record whose halt sends nothing, the activation answers; -1 when not.
 int halt_to_find(picc &record, picc *active) {
-    if (wake_up_is_silent(record)) return probe_with_activation(record);
+    if (vr::wakes_without_traffic(record)) return probe_with_activation(record);
     return record.halt(active);
 }
 
@@ -174,40 +156,6 @@ bool reset_antenna() {
 
 }  // namespace
 
-VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra) {
-    if (!com) return vr::kEArg;
-    tessil.connect_mode = static_cast<uint8_t>(mode);
-    if (virt_com_status() == VIRT_COM_OPEN) return finish_connect(0);
-    int rc;
-    if (has_prefix(com, "uart")) {
-        rc = virt_com_open(com, dev, nullptr, next_text(extra));
-    } else if (has_prefix(com, "usb") || has_prefix(com, "ch9326") || has_prefix(com, "pdiusbd12")) {
-        const char *first = next_text(extra);
-        rc = virt_com_open(com, dev, first, first, extra);
-    } else if (has_prefix(com, "sound")) {
-        return connect_sound();
-    } else {
-        rc = virt_com_open(com, dev);
-    }
-    return finish_connect(rc);
-}
-
-VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra) {
-    if (!com) return vr::kEArg;
-    tessil.connect_mode = static_cast<uint8_t>(mode);
-    if (virt_com_status() == VIRT_COM_OPEN) return finish_connect(0);
-    int rc;
-    if (has_prefix(com, "uart") || has_prefix(com, "usb")) {
-        const char *first = next_text(extra);
-        rc = virt_com_open(com, dev, first, first);
-    } else if (has_prefix(com, "sound")) {
-        return connect_sound();
-    } else {
-        rc = virt_com_open(com, dev);
-    }
-    return finish_connect(rc);
-}
-
 VR_API int pcd_search_type_A(picc *record, int) {
     if (!record) return vr::fail(vr::kENotSelected);
     if (pcd_set_picc_protocol('A') != 0) return -1;
@@ -242,7 +190,7 @@ VR_API int pcd_search_type_A(picc *record, int) {
 
 VR_API picc *picc_open(const char *type, const char *com, int dev, int mode_arg, ...) {
     const auto mode = static_cast<uint8_t>(mode_arg);
-    if (check_api_version(static_cast<int>(tessil.family & 0xFF)) != 0) picc_regapi(VR_FAMILY_FIRST);
+    if (!vr::link::family_registered()) picc_regapi(VR_FAMILY_FIRST);
     if (!type || !com) {
         errno = vr::kEArg;
         return nullptr;

@@ -1,8 +1,8 @@
 // The command exchange: one request, one reply, with the link's recovery
 // rules (stale replies skipped, a corrupted reply asked for again, one
-// resend, the port closed after a long run of failures), plus the port
-// state functions, the link check (ping) and the repeat request. What
-// carries over from one command to the next lives in in_step.cpp.
+// resend, the port closed after a long run of failures), plus the link
+// check (ping) and the repeat request. What carries over from one command
+// to the next, and the port check, live in in_step.cpp.
 #include <algorithm>
 #include <array>
 #include <cerrno>
@@ -10,9 +10,9 @@
 
 #include "core/errors.h"
 #include "crypto.h"
-#include "core/lock.h"
 #include "link/link.h"
 #include "log.h"
+#include "port/port.h"
 #include "suart.h"
 #include "sys.h"
 #include "tessil.h"
@@ -26,7 +26,7 @@ constexpr int kMaxReads = 10;
 constexpr unsigned kCalibrationPollUs = 100000;
 constexpr int kCalibrating = 0xAA;
 
-int port_protocol() { return tessil.s_com.protocol; }
+int port_protocol() { return virt_com_get_protocl(); }
 
 // Reads one frame for the exchange at the time-out, keeping the count of
 // replies owed.
@@ -98,8 +98,7 @@ int build_body(const virt_com_req &req, uint8_t *body) {
 // A reply that belongs to an earlier exchange: a reader time-out report or
 // the late answer to a ping.
 bool is_stale(const uint8_t *reply, int len) {
-    const char *dev = tessil.s_com.dev_name;
-    if (dev && std::strstr(dev, "dc_usb")) return false;
+    if (vr::port::device_name_contains("dc_usb")) return false;
     if (len >= 1 && reply[0] == kStatusTimeout) {
         log_print(1, "resp 90 timeout warning!!!!");
         return true;
@@ -202,8 +201,7 @@ namespace vr::link {
 int prepare_raw_request() {
     if (check_port(nullptr) != 0) return -1;
     wait_while_calibrating();
-    if (!tessil.s_com.ops.flush) return vr::fail(vr::kEGeneral);
-    const int rc = tessil.s_com.ops.flush(3);
+    const int rc = vr::port::device_flush(3);
     if (rc != 0) {
         errno = vr::kEGeneral;
         return rc < 0 ? rc : -1;
@@ -217,17 +215,6 @@ void wait_while_calibrating() {
 }
 
 }  // namespace vr::link
-
-VR_API int virt_com_status(void) {
-    vr::MutexHold hold(&tessil.status_lock);
-    return tessil.s_com.status;
-}
-
-VR_API int virt_com_setstat(int value) {
-    vr::MutexHold hold(&tessil.status_lock);
-    tessil.s_com.status = static_cast<int8_t>(value);
-    return 0;
-}
 
 VR_API int virt_com_ping(void) {
     const int rc = prepare_raw_request();
@@ -252,7 +239,7 @@ namespace {
 int exchange(virt_com_req *request, virt_com_rsp *reply, int timeout) {
     // The port check before the command waits for a ping's answer no longer
     // than the command will wait for its own reply.
-    const int wait = timeout > 0 ? timeout : tessil.s_com.timeout;
+    const int wait = timeout > 0 ? timeout : vr::port::timeout_ms();
     const int check_wait = std::min(kPingTimeoutMs, wait > 0 ? wait : kPingTimeoutMs);
     bool resent = false;
     for (;;) {

@@ -13,12 +13,11 @@
 #include <array>
 #include <atomic>
 #include <cerrno>
-#include <cstring>
 
 #include "core/errors.h"
 #include "link/link.h"
 #include "log.h"
-#include "tessil.h"
+#include "port/port.h"
 #include "virt_com.h"
 
 namespace {
@@ -32,7 +31,7 @@ constexpr int kMaxReads = 10;             // frames one ping may read past
 std::atomic<int> g_link_failures{0};
 std::atomic<int> g_replies_owed{0};
 
-int protocol() { return tessil.s_com.protocol; }
+int protocol() { return virt_com_get_protocl(); }
 
 // Protocol 2 readers send no reply frames: nothing is ever owed there.
 bool replies_are_framed() { return protocol() != 2; }
@@ -50,8 +49,7 @@ bool frame_arrived(int rc) {
 // answer to a frame but comes on top of the answers.
 bool is_time_out_report(int rc, const uint8_t *body) {
     if (protocol() == 3) return rc < 0 && errno == vr::kETimeoutErr;
-    const char *dev = tessil.s_com.dev_name;
-    const bool checked = !(dev && std::strstr(dev, "dc_usb"));
+    const bool checked = !vr::port::device_name_contains("dc_usb");
     return protocol() == 6 && checked && rc >= 1 && body[0] == kStatusTimeout;
 }
 
