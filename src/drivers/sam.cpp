@@ -221,8 +221,9 @@ bool records_within(const char *who, const sam_answer &a, int end) {
     return false;
 }
 
-
-
+// One read: the exchange, the answer's checks, the record lengths against
+// their limits, then the copies into the buffers the caller gave. Nothing
+// lies outside the SAM's data, and no buffer takes more than its capacity.
 int read_records(const SamCommand &cmd, const ReadPlan &plan, Record &text, Record &photo, Record &finger) {
     const char *who = cmd.name;
     vr::ReaderCommand c(0);
