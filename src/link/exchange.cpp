@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/lock.h"
 #include "crypto.h"
 #include "link/link.h"
 #include "log.h"
@@ -29,6 +30,9 @@ constexpr std::array<uint8_t, 5> kPingBody = {kCmdPing & 0xFF, kCmdPing >> 8, kP
 constexpr int kFailuresBeforeClose = 10;  // the eleventh consecutive failure closes
 constexpr unsigned kCalibrationPollUs = 100000;
 constexpr int kCalibrating = 0xAA;
+
+// Held by each exchange (ExchangeTry in link.h).
+pthread_mutex_t g_exchange_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 // Consecutive link failures across commands.
 std::atomic<int> g_link_failures{0};
@@ -304,6 +308,12 @@ bool worth_resending(int code) {
 
 namespace vr::link {
 
+ExchangeTry::ExchangeTry() : held_(pthread_mutex_trylock(&g_exchange_lock) == 0) {}
+
+ExchangeTry::~ExchangeTry() {
+    if (held_) pthread_mutex_unlock(&g_exchange_lock);
+}
+
 void reset_exchange_state() {
     g_link_failures = 0;
     g_replies_owed = 0;
@@ -343,6 +353,7 @@ VR_API int virt_com_get_pre_response(uint8_t *reply) {
 }
 
 VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
+    vr::MutexHold exchange(&g_exchange_lock);
     bool resent = false;
     for (;;) {
         if (virt_com_chkstat() != 0) return -1;

@@ -43,6 +43,22 @@ int check_port(const char *who_on_removed);
 // one process for many independent runs.
 void reset_exchange_state();
 
+// One reader exchange at a time: virt_com_command holds the exchange lock
+// (recursive) for its whole run, its link checks and resends included.
+// ExchangeTry takes it only when no exchange is under way, for a keep-alive
+// that must never wait for the link nor run inside another exchange.
+class ExchangeTry {
+public:
+    ExchangeTry();
+    ~ExchangeTry();
+    ExchangeTry(const ExchangeTry &) = delete;
+    ExchangeTry &operator=(const ExchangeTry &) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
+};
+
 // Sleeps while the audio modem calibrates the link, unless the device has
 // been removed meanwhile.
 void wait_while_calibrating();
