@@ -73,4 +73,10 @@ int Assembler::take(const uint8_t *report, int valid, uint8_t *out) {
     return count;
 }
 
+int packet_payload(const uint8_t *packet, int got, int size) {
+    if (!packet || got <= 0 || packet[0] == 0) return 0;
+    if (packet[0] > size || packet[0] > got - 1) return -1;
+    return packet[0];
+}
+
 }  // namespace vr::port::usb

@@ -67,4 +67,11 @@ private:
     bool continuing_ = false;
 };
 
+// A CH9326 packet: a length byte, then a report of size bytes of which the
+// length byte says how many the adapter really received. The count of
+// valid report bytes; 0 for a packet that carries none (nothing arrived
+// within the transfer's time-out); -1 when the length byte claims more
+// than the report or the transfer holds (`got` bytes came).
+int packet_payload(const uint8_t *packet, int got, int size);
+
 }  // namespace vr::port::usb

@@ -565,13 +565,14 @@ VR_API int ch9326_read_linux(ringbuf *ring) {
     int got = 0;
     const int rc = libusb_bulk_transfer(handle(), kBulkIn, packet, kCh9326Packet, &got, kShortMs);
     if (rc != 0 && rc != LIBUSB_ERROR_TIMEOUT) return finish_read(ring, rc, packet, got);
-    if (got <= 0 || packet[0] == 0) return vr::fail(vr::kERecv);
-    if (packet[0] > kCh9326Length || packet[0] > got - 1) {
+    const int valid = vr::port::usb::packet_payload(packet, got, in_size());
+    if (valid == 0) return vr::fail(vr::kERecv);
+    if (valid < 0) {
         log_print(1, "usbhid handler: report refused (length byte %d of %d bytes)\n", packet[0], got);
         return vr::fail(vr::kERecv);
     }
     std::memcpy(attrib().in_report, packet + 1, kCh9326Packet - 1);
-    return store_report(ring, attrib().in_report, packet[0]);
+    return store_report(ring, attrib().in_report, valid);
 }
 
 VR_API int ch9326_write_linux(ringbuf *ring) {
