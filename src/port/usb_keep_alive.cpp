@@ -1,10 +1,10 @@
 // The USB links' keep-alive timer: see usb_keep_alive.h.
 #include "port/usb_keep_alive.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <mutex>
 #include <optional>
-#include <utility>
 
 #include "log.h"
 
@@ -22,17 +22,27 @@ struct KeepAlive::State {
     std::optional<Clock::time_point> deadline;  // armed until then
     int failures = 0;
     bool stopping = false;
+    std::atomic<int> holders{1};
 };
 
 KeepAlive::KeepAlive(std::chrono::milliseconds period, int give_up_after, KeepAliveAction action)
-    : state_(std::make_shared<State>()) {
+    : state_(new State) {
     state_->period = period;
     state_->give_up_after = give_up_after;
     state_->action = action;
-    thread_ = std::thread(run, state_);
+    ++state_->holders;
+    joinable_ = pthread_create(&thread_, nullptr, run, state_) == 0;
+    if (!joinable_) --state_->holders;  // no keep-alive then: the link works without it
 }
 
-KeepAlive::~KeepAlive() { stop(); }
+void KeepAlive::release(State *state) {
+    if (--state->holders == 0) delete state;
+}
+
+KeepAlive::~KeepAlive() {
+    stop();
+    release(state_);
+}
 
 void KeepAlive::arm() {
     std::lock_guard hold(state_->mutex);
@@ -57,16 +67,24 @@ void KeepAlive::stop() {
         state_->deadline.reset();
         state_->wake.notify_all();
     }
-    if (!thread_.joinable()) return;
+    if (!joinable_) return;
+    joinable_ = false;
     // The thread holds its own share of the state, so it may outlive this
     // object when it is the one closing the link.
-    if (thread_.get_id() == std::this_thread::get_id())
-        thread_.detach();
+    if (pthread_equal(thread_, pthread_self()))
+        pthread_detach(thread_);
     else
-        thread_.join();
+        pthread_join(thread_, nullptr);
 }
 
-void KeepAlive::run(std::shared_ptr<State> state) {
+void *KeepAlive::run(void *shared) {
+    State *state = static_cast<State *>(shared);
+    run_timer(state);
+    release(state);
+    return nullptr;
+}
+
+void KeepAlive::run_timer(State *state) {
     std::unique_lock hold(state->mutex);
     while (!state->stopping) {
         if (!state->deadline) {

@@ -4,9 +4,9 @@
 // the locks every other caller takes.
 #pragma once
 
+#include <pthread.h>
+
 #include <chrono>
-#include <memory>
-#include <thread>
 
 #include "port/port.h"
 
@@ -32,11 +32,18 @@ public:
     bool armed() const;
 
 private:
+    // Shared by the object and its thread, freed by whichever lets go last
+    // (the thread outlives the object when it stops itself). Plain POSIX
+    // threads: std::thread's and std::shared_ptr's type information would
+    // be exported from the library.
     struct State;
-    static void run(std::shared_ptr<State> state);
+    static void *run(void *state);
+    static void run_timer(State *state);
+    static void release(State *state);
 
-    std::shared_ptr<State> state_;
-    std::thread thread_;
+    State *state_;
+    pthread_t thread_{};
+    bool joinable_ = false;
 };
 
 }  // namespace vr::port::usb
