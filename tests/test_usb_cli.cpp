@@ -12,6 +12,7 @@
 #include <memory>
 #include <sstream>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "card.h"
@@ -41,6 +42,27 @@ std::string slurp(const std::string &path) {
     return s.str();
 }
 
+// The tool inherits the umockdev preload, which a sanitized build's
+// runtime would refuse to follow; the test programs waive that check for
+// themselves (usb_bed.cpp) and the tool gets the same waiver here. Built
+// before the fork: the child only execs.
+std::vector<std::string> tool_environment() {
+    constexpr std::string_view kAsan = "ASAN_OPTIONS=";
+    constexpr std::string_view kWaiver = "verify_asan_link_order=0";
+    std::vector<std::string> env;
+    bool asan_seen = false;
+    for (char **e = environ; *e; ++e) {
+        std::string entry = *e;
+        if (entry.starts_with(kAsan)) {
+            entry += std::string(entry.size() > kAsan.size() ? ":" : "") + std::string(kWaiver);
+            asan_seen = true;
+        }
+        env.push_back(std::move(entry));
+    }
+    if (!asan_seen) env.push_back(std::string(kAsan) + std::string(kWaiver));
+    return env;
+}
+
 // Runs the tool, as another user when `as` is given; output captured.
 Outcome run_tool(const std::vector<std::string> &args, uid_t as = 0) {
     const std::string base = std::filesystem::temp_directory_path() / ("vr_usb_cli_" + std::to_string(getpid()));
@@ -50,6 +72,10 @@ Outcome run_tool(const std::vector<std::string> &args, uid_t as = 0) {
     std::vector<char *> argv;
     for (auto &a : all) argv.push_back(a.data());
     argv.push_back(nullptr);
+    std::vector<std::string> env = tool_environment();
+    std::vector<char *> envp;
+    for (auto &e : env) envp.push_back(e.data());
+    envp.push_back(nullptr);
     Outcome o;
     const pid_t pid = fork();
     if (pid == 0) {
@@ -58,7 +84,7 @@ Outcome run_tool(const std::vector<std::string> &args, uid_t as = 0) {
         const int o2 = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         dup2(in, 0), dup2(o1, 1), dup2(o2, 2);
         if (as && (setgid(as) != 0 || setuid(as) != 0)) _exit(126);
-        execve(kTool.c_str(), argv.data(), environ);
+        execve(kTool.c_str(), argv.data(), envp.data());
         _exit(127);
     }
     int status = 0;
