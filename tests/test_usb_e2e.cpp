@@ -209,6 +209,28 @@ TEST_P(FirstFamily, MifareDumpAndRestore) {
     EXPECT_EQ(picc_close(p), 0);
 }
 
+// A reply that comes after its command gave up is not taken for the next
+// command's reply, whatever reports carry it: the next command first pings
+// past it. A 100 ms port time-out makes the command give up long before
+// its reply comes.
+TEST_P(FirstFamily, LateReplyIsNotTakenForTheNextCommand) {
+    ASSERT_EQ(open_by_descriptor(), 0) << errno;
+    tessil.s_com.timeout = 100;
+    vrtest::LogCapture log;
+    sim->inject(vrsim::Fault::delay(700));
+    unsigned char mid = 0;
+    EXPECT_EQ(pcd_get_mid(&mid), -1);
+    unsigned char version[16] = {};
+    ASSERT_EQ(pcd_get_firmware_version(version), 0) << errno;
+    EXPECT_EQ(std::string(reinterpret_cast<char *>(version), 16), "vantel-sim 1.0.0");
+    EXPECT_TRUE(log.contains("late reply dropped"));
+    // Back in step: the next command goes without a ping.
+    sim->clear_log();
+    ASSERT_EQ(pcd_get_mid(&mid), 0);
+    EXPECT_EQ(mid, 1);
+    EXPECT_EQ(commands(), (std::vector<uint16_t>{0x0601}));
+}
+
 INSTANTIATE_TEST_SUITE_P(Usb, FirstFamily, ::testing::Values(UsbKind::hid_reader, UsbKind::ch340g, UsbKind::ch9326),
                          kind_name);
 
