@@ -138,7 +138,9 @@ VR_API int pboc_emv_purchase_init(picc *card, const uint8_t *input, int length, 
  * (EMV_OUT_SIZE bytes; it may be answer) receives the GENERATE AC answer,
  * or, when scripts ran, the online message of the start followed by the
  * script result DF31 05 (result byte, four bytes of the script
- * identifier). 0, or -1 with errno -47 (no card), -24 (missing buffer),
+ * identifier). The result byte is 0x00 when no script command ran, 0x20
+ * when all ran, and 0x1N when command N failed (N = 15 for any later one),
+ * so a failed script never reads as a successful one. 0, or -1 with errno -47 (no card), -24 (missing buffer),
  * -108 (no purchase started, issuer authentication or GENERATE AC
  * failed, or scripts of tag 71, which this version does not run). */
 VR_API int pboc_emv_purchase_end(picc *card, const uint8_t *answer, int length, uint8_t *out,
