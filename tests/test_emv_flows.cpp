@@ -4,6 +4,7 @@
 // the simulated bank card in test_bank_e2e.cpp.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -33,7 +34,7 @@ tlv_object object(uint16_t tag, const Bytes &value) {
     tlv_object o{};
     o.tag = tag;
     o.length = static_cast<uint8_t>(value.size());
-    std::memcpy(o.value, value.data(), value.size());
+    std::copy(value.begin(), value.end(), o.value);
     return o;
 }
 
