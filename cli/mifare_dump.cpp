@@ -14,8 +14,6 @@ namespace {
 
 constexpr uint8_t kKeyA = 0x60;
 
-const char *kind_name(vrdump::Kind kind) { return kind == vrdump::Kind::classic_1k ? "1K" : "4K"; }
-
 // ------------------------------------------------------------------- dump
 
 struct DumpLog {
@@ -88,7 +86,7 @@ void print_view(const vrdump::CardImage &image) {
 
 void print_summary(const vrdump::CardImage &image, const DumpLog &log) {
     const int total = vrdump::block_count(image.kind);
-    std::printf("%s card %s: %d blocks, %d read", kind_name(image.kind), vrdump::hex(image.uid).c_str(), total,
+    std::printf("%s %s: %d blocks, %d read", vrdump::kind_name(image.kind), vrdump::hex(image.uid).c_str(), total,
                 total - image.unreadable_count());
     if (image.unreadable_count()) std::printf(", %d unreadable", image.unreadable_count());
     std::printf("\n");
@@ -211,8 +209,8 @@ int mifare_restore(CardSession &session, const MifareArgs &args) {
         return 1;
     }
     if (image.kind != session.kind) {
-        std::fprintf(stderr, "restore: the file holds a %s card, the card in the field is %s\n", kind_name(image.kind),
-                     kind_name(session.kind));
+        std::fprintf(stderr, "restore: the file holds a %s, the card in the field is a %s\n",
+                     vrdump::kind_name(image.kind), vrdump::kind_name(session.kind));
         return 1;
     }
     RestoreTally tally;
@@ -242,8 +240,8 @@ int mifare_convert(const MifareArgs &args) {
         std::fprintf(stderr, "convert: %s\n", s.error.c_str());
         return 1;
     }
-    std::printf("%s -> %s: %s card %s, %d blocks", args.words[1].c_str(), args.words[2].c_str(),
-                kind_name(image.kind), vrdump::hex(image.uid).c_str(), vrdump::block_count(image.kind));
+    std::printf("%s -> %s: %s %s, %d blocks", args.words[1].c_str(), args.words[2].c_str(),
+                vrdump::kind_name(image.kind), vrdump::hex(image.uid).c_str(), vrdump::block_count(image.kind));
     if (image.unreadable_count()) std::printf(", %d unreadable", image.unreadable_count());
     std::printf("\n");
     return 0;

@@ -305,7 +305,7 @@ TEST_F(MifareCli, DumpWritesEveryFormWithTheSameCard) {
     for (const char *name : {"card.json", "card.eml", "card.mfd"}) {
         const Outcome d = ok({"mifare", "dump", scratch_ / name, "--key", kTransportKey});
         EXPECT_TRUE(d.has_out("  9  54 68 65 20 71 75 69 63 6B 20 62 72 6F 77 6E 21  |The quick brown!|")) << d.out;
-        EXPECT_TRUE(d.has_out("1K card DEADBEEF: 64 blocks, 64 read")) << d.out;
+        EXPECT_TRUE(d.has_out("MIFARE Classic 1K DEADBEEF: 64 blocks, 64 read")) << d.out;
         vrdump::CardImage image;
         const vrdump::Status s = vrdump::load_file(scratch_ / name, image);
         ASSERT_TRUE(s) << s.error;
@@ -369,7 +369,7 @@ TEST_F(MifareCli, RestoreRefusesAnImageOfTheOtherSize) {
     ASSERT_TRUE(vrdump::save_file(scratch_ / "big.eml", vrdump::CardImage::empty(vrdump::Kind::classic_4k)));
     const Outcome o = tool({"mifare", "restore", scratch_ / "big.eml", "--key", kTransportKey});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(o.has_err("holds a 4K card, the card in the field is 1K")) << o.err;
+    EXPECT_TRUE(o.has_err("holds a MIFARE Classic 4K, the card in the field is a MIFARE Classic 1K")) << o.err;
 }
 
 TEST_F(MifareCli, FourKLargeSectorsAndTheirTrailers) {
@@ -384,7 +384,7 @@ TEST_F(MifareCli, FourKLargeSectorsAndTheirTrailers) {
     const Outcome a = ok({"mifare", "access", "36", "--key", "A0A1A2A3A4A5"});
     EXPECT_TRUE(a.has_out("blocks 202-206")) << a.out;
     const Outcome d = tool({"mifare", "dump", scratch_ / "k4.mfd", "--key", kTransportKey, "--zero-unreadable"});
-    EXPECT_TRUE(d.has_out("4K card 01020304: 256 blocks, 240 read, 16 unreadable")) << d.out;
+    EXPECT_TRUE(d.has_out("MIFARE Classic 4K 01020304: 256 blocks, 240 read, 16 unreadable")) << d.out;
     EXPECT_EQ(std::filesystem::file_size(scratch_ / "k4.mfd"), 4096u);
 }
 
@@ -420,7 +420,7 @@ TEST(MifareConvert, TranslatesBetweenFormsWithoutAReader) {
 
     Outcome o = run_tool({"mifare", "convert", scratch / "in.json", scratch / "out.eml"}, scratch);
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(o.has_out("1K card DEADBEEF, 64 blocks, 1 unreadable")) << o.out;
+    EXPECT_TRUE(o.has_out("MIFARE Classic 1K DEADBEEF, 64 blocks, 1 unreadable")) << o.out;
     vrdump::CardImage back;
     ASSERT_TRUE(vrdump::load_file(scratch / "out.eml", back));
     EXPECT_EQ(back.blocks[9], image.blocks[9]);
