@@ -36,7 +36,7 @@ $(BUILD_TSAN)/CMakeCache.txt: | setup
 $(BUILD_FUZZ)/CMakeCache.txt: | setup
 	cmake -S . -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVR_FUZZ=ON \
-	      -DVR_BUILD_TESTS=OFF -DVR_BUILD_BENCH=OFF -DVR_LOG_LEVEL=3
+	      -DVR_BUILD_TESTS=OFF -DVR_BUILD_BENCH=OFF -DVR_DEFAULT_LOG_LEVEL=3
 
 build: setup $(BUILD)/CMakeCache.txt
 	cmake --build $(BUILD) -j $(JOBS)
