@@ -18,18 +18,18 @@
 // The level a process starts with when its environment names none: the
 // Android log has always carried information lines; a Linux program keeps
 // its terminal for its own output and shows errors only.
-#ifndef VR_LOG_LEVEL
+#ifndef VR_DEFAULT_LOG_LEVEL
 #ifdef __ANDROID__
-#define VR_LOG_LEVEL 2
+#define VR_DEFAULT_LOG_LEVEL 2
 #else
-#define VR_LOG_LEVEL 1
+#define VR_DEFAULT_LOG_LEVEL 1
 #endif
 #endif
 
 namespace {
 
-constexpr int kDefaultLevel = VR_LOG_LEVEL;
-static_assert(kDefaultLevel >= 0 && kDefaultLevel <= 3, "VR_LOG_LEVEL is 0..3");
+constexpr int kDefaultLevel = VR_DEFAULT_LOG_LEVEL;
+static_assert(kDefaultLevel >= 0 && kDefaultLevel <= 3, "VR_DEFAULT_LOG_LEVEL is 0..3");
 constexpr int kLevelUnread = -1;
 constexpr const char *kLevelVariable = "VANTEL_RFID_LOG_LEVEL";
 constexpr std::size_t kPrefixSize = 128;
