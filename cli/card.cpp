@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "cli.h"
+#include "command.h"
 #include "pcd.h"
 #include "sys.h"
 
@@ -132,11 +133,9 @@ bool reopen_card(CardSession &session) {
     return session.record != nullptr;
 }
 
-int cmd_card(const Options &, int argc, char **) {
-    if (argc != 1) {
-        std::fprintf(stderr, "usage: card\n");
-        return 2;
-    }
+namespace {
+
+int run_card(const Options &, CommandArgs &) {
     picc *record = open_card_of_type(kIdentify);
     if (!record) return errno == kEUnsupportedType ? describe_unsupported_card() : report_error("card", errno);
     uint8_t atqa[2] = {}, uid[30] = {}, sak = 0;
@@ -147,5 +146,22 @@ int cmd_card(const Options &, int argc, char **) {
     picc_close(record);
     return 0;
 }
+
+std::string no_operands(CommandArgs &a) { return a.operands.empty() ? std::string() : "card takes no operands"; }
+
+constexpr Command<CommandArgs> kCard = {
+    "card",
+    "what type A card is in the field: name, UID, ATQA, SAK",
+    "",
+    "Finds the ISO 14443 type A card in the reader's field and shows its type, UID, ATQA and SAK.\n",
+    nullptr,
+    {},
+    no_operands,
+    run_card,
+};
+
+}  // namespace
+
+constinit const CommandEntry kCardCommand = entry_for<kCard>();
 
 }  // namespace cli

@@ -1,14 +1,16 @@
 // How a command of the tool declares its options and checks its operands.
 //
-// A command is one table row (`Command<Args>`): its name, synopsis, a line
-// of description, its options (`Option<Args>` rows: long name, the value's
-// name, help text, and a function that stores the value into Args or says
-// why it is unfit), a check of the operands that runs before the reader is
-// touched, and the work. `run_command` does the rest the same way for every
-// command: getopt_long over the arguments (options anywhere, --name=VALUE
-// or --name VALUE, -- ends them), --help on standard output, the check,
-// then the reader opened only when the command needs it. Usage errors exit
-// with 2, failures with 1.
+// A command is one table row (`Command<Args>`): its name, a one-line
+// summary, synopsis, description, its options (`Option<Args>` rows: long
+// name, the value's name, help text, and a function that stores the value
+// into Args or says why it is unfit), a check of the operands that runs
+// before the reader is touched, and the work. `run_command` does the rest
+// the same way for every command: getopt_long over the arguments (options
+// anywhere, --name=VALUE or --name VALUE, -- ends them, a negative number
+// is an operand), --help on standard output, the check, then the reader
+// opened only when the command needs it. Usage errors exit with 2,
+// failures with 1. `entry_for<kCommand>()` makes the row of main's table
+// (cli/README.md shows a whole command).
 #pragma once
 
 #include <cstdio>
@@ -39,6 +41,7 @@ struct Option {
 template <typename Args>
 struct Command {
     const char *name;
+    const char *summary;      // one line for the command list
     const char *synopsis;     // operands, e.g. "info | beep [ON OFF]"
     const char *description;  // one or more lines, each ending in '\n'
     // More help after the description (a list of subcommands), or null.
@@ -101,6 +104,13 @@ int run_command(const Command<Args> &c, const Options &opt, int argc, char **arg
     const int status = c.run(opt, args);
     close_reader();
     return status;
+}
+
+// The row of main's command table for a Command<Args> of static storage.
+template <const auto &C>
+constexpr CommandEntry entry_for() {
+    return {C.name, C.summary, [](const Options &opt, int argc, char **argv) { return run_command(C, opt, argc, argv); },
+            [](std::FILE *out) { print_help(out, C); }};
 }
 
 }  // namespace cli

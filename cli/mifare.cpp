@@ -405,6 +405,7 @@ int run_mifare(const Options &, MifareArgs &args) {
 
 constexpr Command<MifareArgs> kMifare = {
     "mifare",
+    "MIFARE Classic cards: read, write, values, keys, access conditions, dump, restore",
     "SUBCOMMAND [OPERANDS]",
     "MIFARE Classic Mini, 1K and 4K cards: blocks, values, keys, access conditions, whole-card dumps.\n"
     "Keys: --key, --key-b, --stored-key, --keys FILE, or the default key FFFFFFFFFFFF.\n",
@@ -501,6 +502,6 @@ std::optional<long> parse_number(const std::string &text, long min, long max) {
 
 int usage_error(const std::string &why) { return command_usage_error("mifare", why); }
 
-int cmd_mifare(const Options &opt, int argc, char **argv) { return run_command(kMifare, opt, argc, argv); }
+constinit const CommandEntry kMifareCommand = entry_for<kMifare>();
 
 }  // namespace cli
