@@ -42,3 +42,23 @@ foreach(kind LIBDIR INCLUDEDIR)
 endforeach()
 configure_file(${CMAKE_SOURCE_DIR}/cmake/vantelrfid.pc.in ${CMAKE_BINARY_DIR}/vantelrfid.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/vantelrfid.pc DESTINATION ${VR_PKGCONFIG_DIR})
+
+# Manual pages, made from the programs' own help (cmake/man_page.sh).
+set(VR_MAN_DIR ${CMAKE_BINARY_DIR}/man/man1)
+set(VR_MAN_PAGES)
+foreach(program vantel-rfid vantel-rfid-sim)
+  if(program STREQUAL "vantel-rfid")
+    set(summary "drive a 13.56 MHz contactless card reader")
+  else()
+    set(summary "a simulated 13.56 MHz card reader on a pseudo-terminal")
+  endif()
+  add_custom_command(OUTPUT ${VR_MAN_DIR}/${program}.1
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${VR_MAN_DIR}
+    COMMAND sh ${CMAKE_SOURCE_DIR}/cmake/man_page.sh $<TARGET_FILE:${program}> ${program}
+            ${PROJECT_VERSION} ${summary} ${VR_MAN_DIR}/${program}.1
+    DEPENDS ${program} ${CMAKE_SOURCE_DIR}/cmake/man_page.sh ${CMAKE_SOURCE_DIR}/cmake/man_page.awk
+    VERBATIM)
+  list(APPEND VR_MAN_PAGES ${VR_MAN_DIR}/${program}.1)
+endforeach()
+add_custom_target(man_pages ALL DEPENDS ${VR_MAN_PAGES})
+install(FILES ${VR_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)

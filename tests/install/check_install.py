@@ -46,9 +46,16 @@ def check_tree(source, prefix, problems):
             problems.append(f"header {header.name} not installed under include/vantelrfid/")
         if (prefix / "include" / header.name).exists():
             problems.append(f"header {header.name} installed at the top of include/")
-    for program in ["vantel-rfid", "vantel-rfid-sim"]:
+    # The manual pages, made from the programs' help, with each command's
+    # part and the simulator's control commands.
+    for program, piece in [("vantel-rfid", ".SS mifare"), ("vantel-rfid-sim", ".SH CONTROL COMMANDS")]:
         if not os.access(prefix / "bin" / program, os.X_OK):
             problems.append(f"missing bin/{program}")
+        page = prefix / "share" / "man" / "man1" / f"{program}.1"
+        if not page.exists():
+            problems.append(f"missing the manual page share/man/man1/{program}.1")
+        elif ".SH SYNOPSIS" not in page.read_text() or piece not in page.read_text():
+            problems.append(f"the manual page of {program} lacks its synopsis or {piece!r}")
     return libdir
 
 
