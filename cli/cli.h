@@ -47,6 +47,8 @@ extern const CommandEntry kPortsCommand;
 // Parses hexadecimal text (either case, optional spaces or colons).
 std::optional<std::vector<uint8_t>> parse_hex(const std::string &text);
 std::string to_hex(const uint8_t *bytes, std::size_t n, const char *sep = " ");
+// A whole number within min..max: decimal, 0x hexadecimal or 0 octal.
+std::optional<long> parse_number(const std::string &text, long min, long max);
 
 // Prints "WHAT failed: error CODE: english / chinese" on standard error and
 // returns the tool's exit status for failures (1).

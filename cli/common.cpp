@@ -181,6 +181,15 @@ std::optional<std::vector<uint8_t>> parse_hex(const std::string &text) {
     return out;
 }
 
+std::optional<long> parse_number(const std::string &text, long min, long max) {
+    if (text.empty()) return std::nullopt;
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v < min || v > max) return std::nullopt;
+    return v;
+}
+
 std::string to_hex(const uint8_t *bytes, std::size_t n, const char *sep) {
     std::string s;
     char b[4];

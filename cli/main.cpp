@@ -43,14 +43,6 @@ struct Global {
     bool version = false;
 };
 
-std::optional<long> number(const char *text, long low, long high) {
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text, &end, 10);
-    if (!*text || *end || errno || v < low || v > high) return std::nullopt;
-    return v;
-}
-
 std::string set_device(Global &g, const char *v) {
     g.options.device = v;
     return *v ? std::string() : "--device takes a path";
@@ -68,20 +60,20 @@ std::string add_sim_control(Global &g, const char *v) {
     return {};
 }
 std::string set_family(Global &g, const char *v) {
-    const auto n = number(v, 1, 2);
+    const auto n = parse_number(v, 1, 2);
     if (!n) return "--family takes 1 or 2";
     g.options.family = static_cast<int>(*n);
     return {};
 }
 std::string set_baud(Global &g, const char *v) {
-    const auto n = number(v, 1, 4000000);
+    const auto n = parse_number(v, 1, 4000000);
     if (!n || baud_bitmask(static_cast<unsigned>(*n)) < 0)
         return "--baud takes a line speed the serial driver knows (e.g. 9600, 19200, 38400, 57600, 115200)";
     g.options.baud = static_cast<int>(*n);
     return {};
 }
 std::string set_timeout(Global &g, const char *v) {
-    const auto n = number(v, 1, 60000);
+    const auto n = parse_number(v, 1, 60000);
     if (!n) return "--timeout takes milliseconds, 1..60000";
     g.options.timeout_ms = static_cast<int>(*n);
     return {};

@@ -491,15 +491,6 @@ std::string block_line(int block, const vrdump::Block &data, bool readable) {
     return line + (readable ? " |" + text + "|" : " (unreadable)");
 }
 
-std::optional<long> parse_number(const std::string &text, long min, long max) {
-    if (text.empty()) return std::nullopt;
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v < min || v > max) return std::nullopt;
-    return v;
-}
-
 int usage_error(const std::string &why) { return command_usage_error("mifare", why); }
 
 constinit const CommandEntry kMifareCommand = entry_for<kMifare>();

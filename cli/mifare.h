@@ -59,8 +59,6 @@ std::string trailer_problem(const MifareArgs &args, const vrdump::Block &trailer
 // text ('.' where not printable); an unreadable block shows "--".
 std::string block_line(int block, const vrdump::Block &data, bool readable);
 
-std::optional<long> parse_number(const std::string &text, long min, long max);
-
 int usage_error(const std::string &why);
 
 // Checks of the operands made before the reader is touched; an error text,

@@ -73,12 +73,9 @@ int reader_antenna(ReaderArgs &a) {
 
 // A byte operand (decimal or 0x hexadecimal).
 bool byte_operand(const std::string &text, int &out) {
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 0);
-    if (text.empty() || *end != '\0' || errno != 0 || v < 0 || v > 255) return false;
-    out = static_cast<int>(v);
-    return true;
+    const auto v = parse_number(text, 0, 255);
+    if (v) out = static_cast<int>(*v);
+    return v.has_value();
 }
 
 // No operands, or two bytes.
