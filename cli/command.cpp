@@ -74,8 +74,10 @@ Parsed parse_options(int argc, char **argv, const std::vector<OptionText> &optio
 
 void print_command_help(std::FILE *out, const char *name, const char *synopsis, const char *description,
                         void (*more_help)(std::FILE *), const std::vector<OptionText> &options) {
-    std::fprintf(out, "usage: vantel-rfid [GLOBAL OPTIONS] %s %s%s\n", name, options.empty() ? "" : "[OPTIONS] ",
-                 synopsis);
+    std::string line = std::string("usage: vantel-rfid [GLOBAL OPTIONS] ") + name;
+    if (!options.empty()) line += " [OPTIONS]";
+    if (*synopsis) line += std::string(" ") + synopsis;
+    std::fprintf(out, "%s\n", line.c_str());
     std::fprintf(out, "%s", description);
     if (more_help) more_help(out);
     if (options.empty()) return;

@@ -104,6 +104,11 @@ def main():
     args = parser.parse_args()
     source, flags = Path(args.source).resolve(), args.flags.split()
 
+    # The README's quick start is the example as it is.
+    example = (source / "examples" / "quickstart.c").read_text()
+    if example not in (source / "README.md").read_text():
+        sys.exit("README.md does not show examples/quickstart.c as it is")
+
     with tempfile.TemporaryDirectory(prefix="vr_install_") as tmp:
         work = Path(tmp)
         prefix = work / "prefix"
