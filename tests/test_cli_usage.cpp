@@ -198,6 +198,7 @@ TEST(CliUsage, LibraryLogLevelAtRunTime) {
     EXPECT_NE(debug.find("JNI_LIBLOG: <D> "), std::string::npos) << debug;
     EXPECT_NE(with({}, {"VANTEL_RFID_LOG_LEVEL=2"}).find("<I> "), std::string::npos);
     EXPECT_EQ(with({"-q"}, {"VANTEL_RFID_LOG_LEVEL=3"}).find("JNI_LIBLOG"), std::string::npos);
+    EXPECT_EQ(with({"-v"}, {"VANTEL_RFID_LOG=syslog"}).find("JNI_LIBLOG"), std::string::npos) << "lines go to syslog";
 
     // An error line is written by default, and not with -q: a reply that
     // never comes.
