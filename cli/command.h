@@ -109,7 +109,8 @@ int run_command(const Command<Args> &c, const Options &opt, int argc, char **arg
 // The row of main's command table for a Command<Args> of static storage.
 template <const auto &C>
 constexpr CommandEntry entry_for() {
-    return {C.name, C.summary, [](const Options &opt, int argc, char **argv) { return run_command(C, opt, argc, argv); },
+    return {C.name, C.summary,
+            [](const Options &opt, int argc, char **argv) { return run_command(C, opt, argc, argv); },
             [](std::FILE *out) { print_help(out, C); }};
 }
 

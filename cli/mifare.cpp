@@ -263,7 +263,8 @@ std::optional<ValueRequest> parse_value_request(const MifareArgs &args, vrdump::
 std::string check_value_on(const MifareArgs &args, vrdump::Kind kind) {
     const auto block = block_arg(args, 1, kind);
     if (!block) return bad_block(kind);
-    if (*block == 0 || vrdump::is_trailer(*block)) return "block " + std::to_string(*block) + " cannot be a value block";
+    if (*block == 0 || vrdump::is_trailer(*block))
+        return "block " + std::to_string(*block) + " cannot be a value block";
     const auto request = parse_value_request(args, kind, *block);
     if (!request) return "value BLOCK [get | set N | inc N | dec N | restore [TO]]";
     if (request->verb == "restore" && (vrdump::sector_of(*block) != vrdump::sector_of(request->to) ||
@@ -296,7 +297,8 @@ std::string check_store_key(MifareArgs &args) {
     if (args.operands.size() == 2 && !number_arg(args, 1, kKeySlots))
         return "the slot is a sector number 0.." + std::to_string(kKeySlots - 1);
     if (!args.key_file.known.empty()) {
-        if (args.operands.size() == 2 || args.key) return "a binary key file gives every slot its keys: no SLOT, no --key";
+        if (args.operands.size() == 2 || args.key)
+            return "a binary key file gives every slot its keys: no SLOT, no --key";
         return {};
     }
     if (!args.key_file.candidates.empty()) return "a key dictionary names no slot: give --key, or a binary key file";

@@ -221,7 +221,8 @@ int mifare_dump(CardSession &session, const MifareArgs &args) {
     print_summary(image, log);
     if (args.operands.size() == 2) {
         const std::string &path = args.operands[1];
-        const vrdump::Status saved = vrdump::save_file(path, image, {.zero_unreadable = args.zero_unreadable}, args.force);
+        const vrdump::Status saved =
+            vrdump::save_file(path, image, {.zero_unreadable = args.zero_unreadable}, args.force);
         if (!saved) {
             std::fprintf(stderr, "dump: %s\n", saved.error.c_str());
             return 1;

@@ -116,7 +116,8 @@ int change_access(CardSession &session, const MifareArgs &args, int sector, cons
         return usage_error("the sector's access bytes are inconsistent: give all four conditions");
     const auto key_a = key_a_to_keep(session, args, sector);
     const auto key_b = key_b_to_keep(session, args, sector, trailer);
-    if (!key_a) return usage_error("give --new-key-a (or open the sector with key A): the trailer is rewritten with key A");
+    if (!key_a)
+        return usage_error("give --new-key-a (or open the sector with key A): the trailer is rewritten with key A");
     if (!key_b) return usage_error("key B cannot be read in this sector: give --new-key-b");
     std::copy(key_a->begin(), key_a->end(), description.begin());
     std::copy(key_b->begin(), key_b->end(), description.begin() + 6);
@@ -177,7 +178,8 @@ int mifare_keys(CardSession &session, const MifareArgs &args) {
     if (read_trailer(session, *sector, expected)) return 1;
     // A hidden key B reads as zeros: rewriting the trailer would store them.
     const auto key_b = key_b_to_keep(session, args, *sector, expected);
-    if (!key_b) return usage_error("key B cannot be read in this sector: give --new-key-b (the current one to keep it)");
+    if (!key_b)
+        return usage_error("key B cannot be read in this sector: give --new-key-b (the current one to keep it)");
     std::copy(key_a->begin(), key_a->end(), expected.begin());
     std::copy(key_b->begin(), key_b->end(), expected.begin() + 10);
     // Key A then key B; key type B tells the library to write both.

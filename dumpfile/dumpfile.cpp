@@ -681,7 +681,8 @@ Status put_in_place(const std::string &temporary, const std::string &path, bool 
             return fail(path + ": exists; not replaced");
         if (!replace && link_error != EPERM && link_error != EOPNOTSUPP)
             return fail(path + ": cannot create: " + std::strerror(link_error));
-        if (::rename(temporary.c_str(), path.c_str()) != 0) return fail(path + ": cannot create: " + std::strerror(errno));
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            return fail(path + ": cannot create: " + std::strerror(errno));
         return {};
     }
     ::unlink(temporary.c_str());

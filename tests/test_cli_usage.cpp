@@ -4,7 +4,9 @@
 // and the environment, --trace, and `ports` over a made-up /sys and /dev.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <grp.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -51,8 +53,11 @@ std::string slurp(const fs::path &path) {
     return s.str();
 }
 
-// Runs the tool with the arguments and extra environment ("NAME=value").
-Outcome run(const std::vector<std::string> &args, const std::vector<std::string> &env = {}) {
+// Runs the tool with the arguments and extra environment ("NAME=value"),
+// through `wrapper` (a program and its arguments that run the tool) when
+// one is given.
+Outcome run(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
+            const std::vector<std::string> &wrapper = {}) {
     const ScratchDir scratch;
     const std::string out = scratch / "out", err = scratch / "err";
     posix_spawn_file_actions_t fa;
@@ -60,7 +65,8 @@ Outcome run(const std::vector<std::string> &args, const std::vector<std::string>
     posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all{kTool};
+    std::vector<std::string> all = wrapper;
+    all.push_back(kTool);
     all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &a : all) argv.push_back(a.data());
@@ -74,7 +80,7 @@ Outcome run(const std::vector<std::string> &args, const std::vector<std::string>
     envp.push_back(nullptr);
     Outcome o;
     pid_t pid = -1;
-    if (posix_spawn(&pid, kTool.c_str(), &fa, nullptr, argv.data(), envp.data()) == 0) {
+    if (posix_spawnp(&pid, all[0].c_str(), &fa, nullptr, argv.data(), envp.data()) == 0) {
         int status = 0;
         waitpid(pid, &status, 0);
         o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -179,6 +185,28 @@ TEST(CliUsage, OpenFailuresNameTheDeviceAndTheReason) {
         {{"--device=" + (scratch / "plain-file").string(), "card"}, 1, nullptr, "not a serial device"},
         {{"reader", "info"}, 1, nullptr, "no reader: give --device PATH"},
     });
+}
+
+// A device this user may not open: the tool names the group that gives
+// access. Root may open anything, so as root the tool runs as nobody.
+TEST(CliUsage, PermissionErrorSaysWhichGroupGivesAccess) {
+    const ScratchDir scratch;
+    const fs::path device = scratch / "ttyLOCKED";
+    std::ofstream(device) << "";
+    ASSERT_EQ(::chmod(device.c_str(), 0), 0);
+    ::chmod((scratch / "").c_str(), 0755);  // nobody must reach the file to be refused it
+    const std::vector<std::string> as_nobody{"setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"};
+    const Outcome o =
+        run({"-d", device.string(), "reader", "info"}, {}, geteuid() == 0 ? as_nobody : std::vector<std::string>{});
+    EXPECT_EQ(o.status, 1);
+    struct stat st {};
+    ASSERT_EQ(::stat(device.c_str(), &st), 0);
+    const group *g = ::getgrgid(st.st_gid);
+    ASSERT_NE(g, nullptr);
+    const std::string group = g->gr_name;
+    const std::string advice = "cannot open " + device.string() + ": Permission denied; the device belongs to group " +
+                               group + ": join it (sudo usermod -aG " + group + " $USER) and log in again";
+    EXPECT_NE(o.err.find(advice), std::string::npos) << o.err;
 }
 
 // The library writes errors only unless asked: -v adds its information
