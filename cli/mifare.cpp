@@ -438,6 +438,7 @@ int authenticate(CardSession &session, int sector) {
     const std::vector<SectorKey> keys = session.keys.to_try(sector);
     std::optional<Progress> progress;
     if (keys.size() > 1) progress.emplace("key search, sector " + std::to_string(sector));
+    const QuietRefusals quiet(keys.size() > 1);
     int rc = -1;
     for (std::size_t i = 0; i < keys.size() && session.record; ++i) {
         if (progress) progress->update(static_cast<int>(i + 1), static_cast<int>(keys.size()));

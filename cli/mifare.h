@@ -8,6 +8,7 @@
 #include "card.h"
 #include "command.h"
 #include "dumpfile.h"
+#include "log.h"
 
 namespace cli {
 
@@ -30,6 +31,30 @@ struct MifareArgs : CommandArgs {
 // What unlocks the sectors, from the options: --key/--key-b, --stored-key,
 // --keys, else the default key.
 Keyring keyring_for(const MifareArgs &args);
+
+// A key search expects most candidates to be refused. At the default level
+// the library would write an error line for each refusal, dozens per sector,
+// burying the search's result; those lines are held back while it runs. A
+// caller who asked for more (-v) sees them with the rest of the traffic.
+class QuietRefusals {
+public:
+    explicit QuietRefusals(bool searching) {
+        if (!searching) return;
+        before_ = log_set_level(0);
+        if (before_ > LOG_LEVEL_E) {
+            log_set_level(before_);
+            before_ = -1;
+        }
+    }
+    ~QuietRefusals() {
+        if (before_ >= 0) log_set_level(before_);
+    }
+    QuietRefusals(const QuietRefusals &) = delete;
+    QuietRefusals &operator=(const QuietRefusals &) = delete;
+
+private:
+    int before_ = -1;
+};
 
 // Unlocks the sector with the session's keys, trying each in turn (a key
 // search shows its progress). A key that fails leaves the card woken and

@@ -45,6 +45,7 @@ void find_other_key(CardSession &session, int sector, vrdump::CardImage &image) 
     vrdump::SectorKeys &keys = image.keys[sector];
     const uint8_t missing = !keys.a ? kKeyA : kKeyB;
     if ((keys.a && keys.b) || !session.keys.searches()) return;
+    const QuietRefusals quiet(true);
     for (const SectorKey &key : session.keys.to_try(sector, missing)) {
         if (!session.record) return;
         if (authenticate_with(session, key, sector) == 0) {
