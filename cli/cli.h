@@ -22,7 +22,14 @@ struct Options {
     int baud = 0;        // line speed of a real reader (--baud); 0: the driver's 115200
     int timeout_ms = 0;  // reply time-out (--timeout); 0: the link's own
     std::string trace;   // pcapng file of every frame (--trace)
+    // A USB reader (--usb TYPE): the link type, and the descriptor of a
+    // device opened for the tool (--usb-fd N; -1: found by its ids).
+    std::string usb;
+    int usb_fd = -1;
 };
+
+// The USB link types --usb takes.
+bool usb_type_known(const std::string &type);
 
 // One command of the tool, as main's table lists it. Commands declared
 // with a Command<Args> table (command.h) get theirs from entry_for.
@@ -43,6 +50,7 @@ extern const CommandEntry kMifareCommand;
 extern const CommandEntry kTlvCommand;
 extern const CommandEntry kIrCommand;
 extern const CommandEntry kPortsCommand;
+extern const CommandEntry kUsbCommand;
 
 // Parses hexadecimal text (either case, optional spaces or colons).
 std::optional<std::vector<uint8_t>> parse_hex(const std::string &text);

@@ -5,7 +5,9 @@
 #include <getopt.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -25,7 +27,7 @@ namespace {
 
 // The commands, in the order the help lists them.
 const CommandEntry *const kCommands[] = {
-    &kReaderCommand, &kRawCommand, &kCardCommand, &kMifareCommand, &kTlvCommand, &kIrCommand, &kPortsCommand,
+    &kReaderCommand, &kRawCommand, &kCardCommand, &kMifareCommand, &kTlvCommand, &kIrCommand, &kPortsCommand, &kUsbCommand,
 };
 
 const CommandEntry *find_command(const std::string &name) {
@@ -57,6 +59,17 @@ std::string add_sim_arg(Global &g, const char *v) {
 }
 std::string add_sim_control(Global &g, const char *v) {
     g.options.sim_control.emplace_back(v);
+    return {};
+}
+std::string set_usb(Global &g, const char *v) {
+    if (!usb_type_known(v)) return "--usb takes usbhid, ch340g, ch9326 or pdiusbd12";
+    g.options.usb = v;
+    return {};
+}
+std::string set_usb_fd(Global &g, const char *v) {
+    const auto n = parse_number(v, 0, INT_MAX);
+    if (!n || !std::isdigit(static_cast<unsigned char>(*v))) return "--usb-fd takes a descriptor number";
+    g.options.usb_fd = static_cast<int>(*n);
     return {};
 }
 std::string set_family(Global &g, const char *v) {
@@ -119,6 +132,9 @@ constexpr GlobalOption kGlobalOptions[] = {
      add_sim_arg},
     {"sim-control", 0, "LINE", "a line for the simulator's control channel before the command (repeatable)",
      add_sim_control},
+    {"usb", 0, "TYPE", "a reader on USB: usbhid, ch340g, ch9326 or pdiusbd12 (vantel-rfid usb list shows them)",
+     set_usb},
+    {"usb-fd", 0, "N", "with --usb: the descriptor of the USB device, opened for the tool", set_usb_fd},
     {"family", 0, "1|2", "the reader's firmware family (default 1)", set_family},
     {"baud", 'b', "N", "the serial line's speed (default 115200)", set_baud},
     {"timeout", 't', "MS", "the reader's reply time-out in milliseconds (default: the link's own)", set_timeout},
@@ -163,8 +179,15 @@ int parse_global(int argc, char **argv, Global &g, int &command_at) {
             return 2;
         }
     }
-    if (!g.options.device.empty() && g.options.sim) {
-        std::fprintf(stderr, "vantel-rfid: give --device or --sim, not both\n");
+    const char *conflict = nullptr;
+    if (!g.options.device.empty() && g.options.sim)
+        conflict = "give --device or --sim, not both";
+    else if (!g.options.usb.empty() && (g.options.sim || !g.options.device.empty()))
+        conflict = "--usb goes without --device and --sim";
+    else if (g.options.usb_fd >= 0 && g.options.usb.empty())
+        conflict = "--usb-fd needs --usb TYPE";
+    if (conflict) {
+        std::fprintf(stderr, "vantel-rfid: %s\n", conflict);
         return 2;
     }
     command_at = optind;
@@ -180,7 +203,7 @@ void print_usage(std::FILE *out) {
 void print_main_help(std::FILE *out) {
     print_usage(out);
     std::fprintf(out,
-                 "Drives a 13.56 MHz contactless card reader (or the simulated one) over a serial line:\n"
+                 "Drives a 13.56 MHz contactless card reader (or the simulated one) over a serial line or USB:\n"
                  "the reader's own commands, MIFARE Classic cards, and offline helpers.\n"
                  "\noptions:\n");
     for (const GlobalOption &o : kGlobalOptions) {

@@ -19,8 +19,9 @@ set -eu
 # libusb: the USB links.
 BUILD_PKGS="cmake g++ make ninja-build pkg-config libusb-1.0-0-dev"
 DEMO_PKGS=""
-# tshark: the link-trace test decodes traces with the Wireshark dissector.
-TEST_PKGS="libgtest-dev libgmock-dev libssl-dev python3 tshark openjdk-17-jdk-headless"
+# tshark: the link-trace test decodes traces with the Wireshark dissector;
+# umockdev: the USB tests emulate their devices.
+TEST_PKGS="libgtest-dev libgmock-dev libssl-dev python3 tshark umockdev libumockdev-dev openjdk-17-jdk-headless"
 FUZZ_PKGS="clang libclang-rt-14-dev"
 BENCH_PKGS="libbenchmark-dev libssl-dev"
 
