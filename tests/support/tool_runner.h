@@ -58,8 +58,10 @@ private:
 };
 
 // Runs the tool with the arguments; standard output and error are captured.
-inline ProgramOutcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch) {
-    const std::string out = scratch / "stdout", err = scratch / "stderr";
+// With `terminal`, standard error goes to that terminal instead.
+inline ProgramOutcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch,
+                               const std::string &terminal = {}) {
+    const std::string out = scratch / "stdout", err = terminal.empty() ? scratch / "stderr" : terminal;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
@@ -79,7 +81,7 @@ inline ProgramOutcome run_tool(const std::vector<std::string> &args, const Scrat
     }
     posix_spawn_file_actions_destroy(&fa);
     o.out = slurp(out);
-    o.err = slurp(err);
+    if (terminal.empty()) o.err = slurp(err);
     return o;
 }
 
