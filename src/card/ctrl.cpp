@@ -17,6 +17,7 @@
 #include "core/errors.h"
 #include "core/lock.h"
 #include "crypto.h"
+#include "modem/carrier_select.h"
 #include "modem/modem.h"
 #include "suart_signal.h"
 #include "log.h"
@@ -337,8 +338,7 @@ int audio_settings(int sub_code, int value) {
         tessil.s_com.timeout = value;
         return 0;
     case 9: return tessil.s_com.timeout;
-    // The channel test (0) needs the modem device, not part of this build.
-    case 0: return vr::fail(vr::kENoCmd);
+    case 0: return audio_comm_test(value);
     default: return 0;
     }
 }
@@ -388,6 +388,14 @@ int dispatch(picc *record, int code, Args &args) {
         return clamped(audio_settings(sub_code, args.word()));
     }
     case PICC_CTRL_UPLINK_INFO: return uplink_info(args.ptr<int>());
+    case PICC_CTRL_AUDIO_HANDSHAKE: return vr::modem::ctrl_handshake(args.word());
+    case PICC_CTRL_AUDIO_PROGRESS: return signal_get_process();
+    case PICC_CTRL_AUDIO_BEST_FREQ: return signal_best_frequence();
+    case PICC_CTRL_AUDIO_CHANTEST: {
+        const int kind = args.byte();
+        return signal_chantest(kind, args.byte());
+    }
+    case PICC_CTRL_UPLINK_FREQ_TEST: return vr::modem::ctrl_uplink_freq_test(args.word());
     case PICC_CTRL_PORT_STATUS: return virt_com_status();
     case PICC_CTRL_LINK_ENCRYPTION: return link_encryption(args.word());
     case PICC_CTRL_BANK_INFO: {
@@ -466,8 +474,8 @@ int dispatch(picc *record, int code, Args &args) {
         const int value = static_cast<uint16_t>(args.word());
         return result_or_code(pcd_set_buzzer_ex(a, b, value, args.byte()));
     }
-    // The audio modem's handshake and channel tests (19-22, 24), the bank
-    // card purchase (50, 51) are not part of this build; like every code outside the table they are refused.
+    // The bank card purchase (50, 51) is not part of this build; like every
+    // code outside the table it is refused.
     default: return vr::kENoCmd;
     }
 }

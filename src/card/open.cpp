@@ -13,6 +13,7 @@
 #include "core/lock.h"
 #include "link/reader_command.h"
 #include "log.h"
+#include "modem/carrier_select.h"
 #include "pcd.h"
 #include "picc.h"
 #include "sys.h"
@@ -82,11 +83,7 @@ const char *identify_type_a(uint16_t atqa, uint8_t sak) {
 
 const char *next_text(va_list *extra) { return extra ? va_arg(*extra, const char *) : nullptr; }
 
-// The audio link needs the modem's handshake, which this build lacks.
-int connect_sound() {
-    log_print(1, "com: %d, %d", 0, 0);
-    return vr::fail(vr::kEOpen);
-}
+int next_int(va_list *extra) { return extra ? va_arg(*extra, int) : 0; }
 
 int finish_connect(int rc) {
     if (rc != 0) return vr::fail(vr::kEOpen);
@@ -159,7 +156,7 @@ VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra) {
         const char *first = next_text(extra);
         rc = virt_com_open(com, dev, first, first, extra);
     } else if (has_prefix(com, "sound")) {
-        return connect_sound();
+        rc = vr::modem::connect_sound();
     } else {
         rc = virt_com_open(com, dev);
     }
@@ -175,7 +172,12 @@ VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra
         const char *first = next_text(extra);
         rc = virt_com_open(com, dev, first, first);
     } else if (has_prefix(com, "sound")) {
-        return connect_sound();
+        // The extra arguments: connect type, uplink algorithm, carrier.
+        const int type = next_int(extra);
+        const int alg = next_int(extra);
+        const int freq = next_int(extra);
+        rc = vr::modem::ultra_connect_sound(type, alg, freq);
+        if (rc != 0 && errno == vr::kEArg) return -1;
     } else {
         rc = virt_com_open(com, dev);
     }

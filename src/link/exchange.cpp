@@ -311,6 +311,8 @@ void reset_exchange_state() {
     g_replies_owed = 0;
 }
 
+void forget_owed_replies() { g_replies_owed = 0; }
+
 void wait_while_calibrating() {
     while (virt_com_status() != VIRT_COM_REMOVED && suart_get_calistat() == kCalibrating)
         sys_delay_nus(kCalibrationPollUs);

@@ -43,6 +43,11 @@ int check_port(const char *who_on_removed);
 // one process for many independent runs.
 void reset_exchange_state();
 
+// Forgets the replies the reader still owes: a command whose reply was
+// lost on purpose (the audio link's frequency test moves the carrier the
+// reply comes on) leaves nothing for the next command to wait for.
+void forget_owed_replies();
+
 // Sleeps while the audio modem calibrates the link, unless the device has
 // been removed meanwhile.
 void wait_while_calibrating();

@@ -61,14 +61,15 @@ int send_pass(SampleSink sink, void *context);
 // than this many samples.
 inline constexpr int kPatternBlockLimit = 544;
 
-// One pass of the receive loop (analysis state 0): reads a block of 2048
-// samples after the samples carried from the last pass, analyses it with
+// One pass of the receive loop (analysis state 0): reads a block of
+// `block` samples (at most 2048) after the samples carried from the last
+// pass, analyses it with
 // the pipeline of uplink_alg up to its last falling crossing and carries
 // what follows the last crossing found (when short enough) to the next
 // pass, so that consecutive blocks measure the lobes as one stream.
 // Symbols go to the receive ring. Returns the samples consumed by the
 // analysis, or -1 when the source fails (the carry is kept).
-int receive_block(signal_read_fn read, void *context);
+int receive_block(signal_read_fn read, void *context, int block = SUART_RX_BLOCK);
 
 // Outcome of one calibration step of the receive loop.
 enum class Calibration { kFailed, kAgain, kReady };
