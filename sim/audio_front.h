@@ -41,6 +41,16 @@ public:
     virtual void interrupt() = 0;
 };
 
+// The firmware behind the front end gives up an unfinished frame only
+// after a second of silence: on the virtual clock the audio line stands
+// still while the host does not listen, so the bytes of one request may
+// reach the firmware far apart in real time.
+inline SimOptions audio_firmware_options() {
+    SimOptions o;
+    o.frame_gap_ms = 1000;
+    return o;
+}
+
 struct AudioOptions {
     ChannelConfig downlink;  // host to reader
     ChannelConfig uplink;    // reader to host
@@ -48,7 +58,7 @@ struct AudioOptions {
     int chunk_frames = 128;           // samples handled per pass
     double start_frequency = 5512.0;  // the uplink carrier at power-up
     int tone_ms = 300;                // length of the frequency test's tone
-    SimOptions firmware;              // the reader behind the front end
+    SimOptions firmware = audio_firmware_options();  // the reader behind it
 };
 
 class AudioFrontEnd {

@@ -10,6 +10,9 @@ namespace vrsim {
 namespace {
 
 constexpr int kStopLobes = 5;
+// Idle lobes between a test tone and the next byte: more than a byte's
+// nine symbols.
+constexpr int kGapAfterTone = 16;
 // Lobe widths the decoder learns the short width from.
 constexpr std::size_t kLearnWindow = 32;
 constexpr std::size_t kLearnMinimum = 8;
@@ -35,6 +38,7 @@ void LineEncoder::tone(double hz, int samples) {
     if (hz <= 0.0 || samples <= 0) return;
     tone_hz_ = hz;
     tone_left_ = samples;
+    gap_lobes_ = kGapAfterTone;
 }
 
 void LineEncoder::next_lobe() {
@@ -47,6 +51,8 @@ void LineEncoder::next_lobe() {
     if (tone_left_ > 0.0) {
         hz = tone_hz_;
         tone_left_ -= 0.5 * rate_ / hz;
+    } else if (gap_lobes_ > 0) {
+        --gap_lobes_;
     } else {
         if (symbols_.empty() && !bytes_.empty()) {
             const uint8_t byte = bytes_.front();

@@ -30,9 +30,10 @@ public:
     [[nodiscard]] double frequency() const { return frequency_; }
     void queue(ByteView bytes);
     // Idle lobes for this many samples before the queued bytes (a test
-    // tone), at the given frequency; the carrier returns to its own after.
+    // tone), at the given frequency; the carrier returns to its own after,
+    // idling a moment before the next byte so that a receiver that took the
+    // tone for symbols finds the byte boundaries again.
     void tone(double hz, int samples);
-    [[nodiscard]] bool idle() const { return symbols_.empty() && bytes_.empty() && tone_left_ <= 0; }
     // Bytes whose last lobe has been rendered, since the start.
     [[nodiscard]] uint64_t bytes_sent() const { return bytes_sent_; }
     void render(std::span<int16_t> out);
@@ -48,6 +49,7 @@ private:
     std::deque<bool> byte_ends_;    // marks the last lobe of a byte
     double tone_hz_ = 0.0;
     double tone_left_ = 0.0;        // samples of test tone still to play
+    int gap_lobes_ = 0;             // idle lobes still due after a tone
     double lobe_length_ = 0.0;      // samples
     double lobe_at_ = 0.0;          // position inside the lobe
     double polarity_ = 1.0;

@@ -130,6 +130,9 @@ int host_write(const int16_t *samples, int count) {
         pace(count / 2);
         return count;
     }
+    // A writer waiting for room is as busy as one that writes: the far end
+    // must not take it for a stopped host and pad with silence.
+    s.last_write = Clock::now();
     const auto full = [&s] { return s.down.size() >= 2 * kPlaybackFrames; };
     if (full() && !s.changed.wait_for(hold, kHostWait, [&] { return !full() || !s.play.running; }))
         return 0;

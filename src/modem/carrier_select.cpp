@@ -404,14 +404,17 @@ int ultra_connect_sound(int connect_type, int alg, int freq) {
     case 0:
     case -1: return handshake_with_fallback(0);
     case 1: return handshake_with_fallback(6);
+    // Types 2 and 3 open the port before they set the algorithm: opening
+    // sets the modem's defaults, which would undo the caller's choice.
     case 2:
         if (!valid_alg(alg)) return vr::fail(vr::kEArg);
+        if (virt_com_open("sound", 0) != 0) return -1;
         set_uplink_alg(alg);
         return signal_try_communicate(freq) < 0 ? -1 : 0;
     case 3:
         if (!valid_alg(alg)) return vr::fail(vr::kEArg);
-        set_uplink_alg(alg);
         if (virt_com_open("sound", 0) != 0) return -1;
+        set_uplink_alg(alg);
         return signal_change_frequence(freq) != 0 ? -1 : 0;
     // Any other type would leave the port closed while the connection
     // counted as made: refuse it.
