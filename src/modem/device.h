@@ -73,6 +73,9 @@ bool told_to_stop();
 // errno -42.
 int start_threads();
 bool thread_alive(int thread);
+// How long the monitor lets a newly plugged jack settle before it opens the
+// receive side (500 ms). Test hook: cycle tests shorten it.
+void set_jack_settle_ms(unsigned ms);
 void mark_thread(int thread, bool alive);
 
 // ---- audio streams

@@ -7,6 +7,7 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <atomic>
 #include <cerrno>
 
 #include "audio.h"
@@ -27,7 +28,7 @@ namespace {
 constexpr int kLiveBlock = 512;
 constexpr int kPausedPassUs = 1000;
 constexpr unsigned kJackPollMs = 300;
-constexpr unsigned kJackConfirmMs = 500;
+std::atomic<unsigned> g_jack_settle_ms{500};
 
 bool stream_made(uint8_t stream_state) {
     return stream_state == kStreamMade || stream_state == kStreamRunning;
@@ -306,7 +307,7 @@ void *monitor_thread(void *) {
             if (previous != kPlugNone) headset_gone();
             previous = kPlugNone;
         } else if (present(jack) && previous != kPlugHeadset) {
-            nap(kJackConfirmMs);
+            nap(g_jack_settle_ms.load());
             if (command(self) != kCmdExit && suart_check_jack() != kPlugNone) {
                 headset_here();
                 previous = kPlugHeadset;
@@ -348,6 +349,8 @@ private:
 };
 
 }  // namespace
+
+void set_jack_settle_ms(unsigned ms) { g_jack_settle_ms = ms; }
 
 bool thread_alive(int thread) { return (load(state().alive_flags) & thread) != 0; }
 
