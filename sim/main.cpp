@@ -1,5 +1,6 @@
-// vantel-rfid-sim: a simulated reader on a pseudo-terminal. Prints the
-// device path, then answers until SIGINT/SIGTERM, "quit" or the end of
+// vantel-rfid-sim: a simulated reader on a pseudo-terminal, or with
+// --audio on a sound server's line. Prints the device path (or the audio
+// devices), then answers until SIGINT/SIGTERM, "quit" or the end of
 // standard input; standard input is a control channel (see sim/README.md).
 #include <poll.h>
 #include <signal.h>
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "audio_front.h"
 #include "card_file.h"
 #include "card_words.h"
 #include "control.h"
@@ -22,7 +24,9 @@ namespace {
 constexpr const char* kUsage =
     "usage: vantel-rfid-sim [--family 1|2] [--protocol 1|2|3|6] [--baud N] [--link PATH]\n"
     "                       [--fault FAULT]... [--seed N] [--no-control]\n"
-    "                       [--card TYPE[:UID] | --card-file FILE]\n";
+    "                       [--card TYPE[:UID] | --card-file FILE]\n"
+    "                       [--audio [--audio-source NAME] [--audio-sink NAME]\n"
+    "                        [--band LO:HI[:ORDER]] [--snr DB]]\n";
 
 struct Args {
     vrsim::SimOptions options;
@@ -31,7 +35,28 @@ struct Args {
     unsigned long long seed = 0;
     bool control = true;
     std::shared_ptr<vrsim::Card> card;  // in the field from the start
+    // --audio: the reader on a sound server instead of a pseudo-terminal.
+    bool audio = false;
+    std::string audio_source = "down.monitor";
+    std::string audio_sink = "up";
+    vrsim::AudioOptions audio_options;
 };
+
+// LO:HI or LO:HI:ORDER (Hz; 0 for no edge): the uplink's pass band.
+bool parse_band(const char* text, vrsim::ChannelConfig& channel) {
+    const std::vector<std::string_view> parts = vrsim::split_words(text, ":");
+    if (parts.size() < 2 || parts.size() > 3) return false;
+    const auto low = vrsim::parse_unsigned(std::string(parts[0]));
+    const auto high = vrsim::parse_unsigned(std::string(parts[1]));
+    const auto order =
+        parts.size() == 3 ? vrsim::parse_unsigned(std::string(parts[2])) : std::optional<unsigned long long>(8);
+    if (!low || !high || !order || *high > 22050 || (*high != 0 && *low >= *high) || *order < 2 || *order > 16)
+        return false;
+    channel.bandpass_low_hz = static_cast<double>(*low);
+    channel.bandpass_high_hz = static_cast<double>(*high);
+    channel.bandpass_order = static_cast<int>(*order);
+    return true;
+}
 
 bool parse_args(int argc, char** argv, Args& a) {
     for (int i = 1; i < argc; ++i) {
@@ -42,6 +67,21 @@ bool parse_args(int argc, char** argv, Args& a) {
             std::exit(0);
         } else if (opt == "--no-control") {
             a.control = false;
+        } else if (opt == "--audio") {
+            a.audio = true;
+        } else if (opt == "--audio-source" || opt == "--audio-sink") {
+            const char* v = value();
+            if (!v || !*v) return false;
+            (opt == "--audio-source" ? a.audio_source : a.audio_sink) = v;
+        } else if (opt == "--band") {
+            const char* v = value();
+            if (!v || !parse_band(v, a.audio_options.uplink)) return false;
+        } else if (opt == "--snr") {
+            const char* v = value();
+            const auto db = v ? vrsim::parse_unsigned(v) : std::nullopt;
+            if (!db || *db > 120) return false;
+            a.audio_options.uplink.snr_db = static_cast<double>(*db);
+            a.audio_options.downlink.snr_db = static_cast<double>(*db);
         } else if (opt == "--link") {
             const char* v = value();
             if (!v) return false;
@@ -128,15 +168,35 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    vrsim::Simulator sim(args.options);
+    // The reader: on a pseudo-terminal, or behind the audio front end (whose
+    // firmware talks to it over an internal one).
+    std::unique_ptr<vrsim::Simulator> own;
+    std::unique_ptr<vrsim::AudioFrontEnd> front;
+    if (args.audio) {
+        if (args.options.family != 1 || (args.options.protocol != 0 && args.options.protocol != 3)) {
+            std::fputs("vantel-rfid-sim: the audio link carries the first family's protocol 3\n", stderr);
+            return 2;
+        }
+        std::string why;
+        auto port = vrsim::open_pulse_port(args.audio_source.c_str(), args.audio_sink.c_str(), &why);
+        if (!port) {
+            std::fprintf(stderr, "vantel-rfid-sim: sound server: %s\n", why.c_str());
+            return 1;
+        }
+        args.audio_options.firmware.link = args.options.link;
+        front = std::make_unique<vrsim::AudioFrontEnd>(std::move(port), args.audio_options);
+    } else {
+        own = std::make_unique<vrsim::Simulator>(args.options);
+    }
+    vrsim::Simulator& sim = front ? front->sim() : *own;
     if (args.has_seed) sim.firmware().seed_random(args.seed);
     for (const auto& f : args.faults) sim.apply(f);
     if (args.card) sim.field().place(args.card);
-    if (!sim.start()) {
+    if (front ? !front->start() : !sim.start()) {
         std::fprintf(stderr, "vantel-rfid-sim: cannot start: %s\n", std::strerror(errno));
         return 1;
     }
-    say(sim.path());
+    say(front ? "audio " + args.audio_source + " " + args.audio_sink : sim.path());
 
     vrsim::Control control(sim);
     std::string line_buf;
@@ -164,7 +224,10 @@ int main(int argc, char** argv) {
             }
         }
     }
-    sim.stop();
+    if (front)
+        front->stop();
+    else
+        sim.stop();
     ::close(sfd);
     return 0;
 }
