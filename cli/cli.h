@@ -13,6 +13,7 @@ namespace cli {
 struct Options {
     std::string device;  // serial device path (--device)
     bool sim = false;    // start the simulator and talk to it (--sim)
+    bool sound = false;  // the audio link (--sound, or --audio)
     int family = 1;      // reader family (--family 1|2)
     std::vector<std::string> sim_args;  // extra simulator arguments (--sim-arg)
     // Lines for the simulator's control channel, sent once it is up, each
@@ -36,6 +37,15 @@ bool open_reader(const Options &opt);
 void close_reader();
 // The serial device path of the open reader (the simulator's when --sim).
 const std::string &reader_path();
+// Starts the simulator program (on the sound server with --sound) and sends
+// it the control lines; the first line it printed, or empty on failure.
+std::string start_simulator_program(const Options &opt);
+
+// The audio link: opened with the carrier handshake, on a real reader or
+// (with --sim) a simulated one: in this process on the virtual line, or as
+// the simulator program on the sound server when VANTEL_RFID_AUDIO=pulse.
+bool open_sound(const Options &opt);
+void close_sound();
 
 // Subcommands: argv[0] is the subcommand's name.
 int cmd_reader(const Options &opt, int argc, char **argv);
@@ -43,5 +53,7 @@ int cmd_raw(const Options &opt, int argc, char **argv);
 int cmd_card(const Options &opt, int argc, char **argv);
 // Opens the reader itself except for `mifare convert`, which needs none.
 int cmd_mifare(const Options &opt, int argc, char **argv);
+// `modem ...`: the audio link's carrier choice and tests.
+int cmd_modem(const Options &opt, int argc, char **argv);
 
 }  // namespace cli

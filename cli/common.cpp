@@ -52,6 +52,7 @@ void exec_simulator(const Options &opt, int in[2], int out[2]) {
     for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
     const std::string program = sibling_program("vantel-rfid-sim");
     std::vector<std::string> args{program, "--family", std::to_string(opt.family)};
+    if (opt.sound) args.emplace_back("--audio");
     args.insert(args.end(), opt.sim_args.begin(), opt.sim_args.end());
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
@@ -78,9 +79,11 @@ bool send_sim_control(const Options &opt, int replies) {
     return true;
 }
 
+}  // namespace
+
 // Starts the simulator program, reads the pseudo-terminal path it prints on
 // its first line and sends it the control lines of the options.
-std::string start_simulator(const Options &opt) {
+std::string start_simulator_program(const Options &opt) {
     // A simulator that ends early must not end the tool through SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     int in[2], out[2];
@@ -101,8 +104,6 @@ std::string start_simulator(const Options &opt) {
     close(out[0]);
     return ok ? path : std::string();
 }
-
-}  // namespace
 
 std::optional<std::vector<uint8_t>> parse_hex(const std::string &text) {
     std::vector<uint8_t> out;
@@ -152,9 +153,10 @@ int report_error(const char *what, int code) {
 }
 
 bool open_reader(const Options &opt) {
+    if (opt.sound) return open_sound(opt);
     std::string path = opt.device;
     if (opt.sim) {
-        path = start_simulator(opt);
+        path = start_simulator_program(opt);
         if (path.empty()) {
             std::fprintf(stderr, "could not start the simulator\n");
             return false;
@@ -179,7 +181,7 @@ bool open_reader(const Options &opt) {
 const std::string &reader_path() { return g_reader_path; }
 
 void close_reader() {
-    virt_com_close();
+    close_sound();
     if (g_sim_control >= 0) {
         close(g_sim_control);
         g_sim_control = -1;

@@ -26,12 +26,14 @@ constexpr Command kCommands[] = {
      "tlv HEX             print BER-TLV data as an element tree"},
     {"ir", [](const cli::Options &, int argc, char **argv) { return cli_cmd_ir(argc, argv); }, false,
      "ir convert FILE [OUT] | ir decompress FILE|HEX"},
+    {"modem", cli::cmd_modem, true,
+     "modem scan|choose|chantest [fast|normal|full]|echo N [COUNT]   the audio link's carrier (--sound)"},
 };
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: vantel-rfid [--device PATH | --sim [--sim-arg ARG]... [--sim-control LINE]...]\n"
-                 "                   [--family 1|2] COMMAND ...\n");
+                 "usage: vantel-rfid [--device PATH | --sound | --sim [--audio] [--sim-arg ARG]...\n"
+                 "                   [--sim-control LINE]...] [--family 1|2] COMMAND ...\n");
     for (const Command &c : kCommands) std::fprintf(stderr, "  %s\n", c.help);
 }
 
@@ -46,6 +48,8 @@ int main(int argc, char **argv) {
             opt.device = argv[++i];
         } else if (a == "--sim") {
             opt.sim = true;
+        } else if (a == "--sound" || a == "--audio") {
+            opt.sound = true;
         } else if (a == "--sim-arg" && i + 1 < argc) {
             opt.sim_args.push_back(argv[++i]);
         } else if (a == "--sim-control" && i + 1 < argc) {
