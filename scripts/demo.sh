@@ -1,7 +1,8 @@
 #!/bin/sh
 # The main job against the simulated reader: starts the simulator on a
 # pseudo-terminal, then drives it with the command-line tool: the reader's
-# own commands, then a MIFARE Classic card placed in its field.
+# own commands, then a MIFARE Classic card placed in its field; last, a card
+# read over the simulated audio line.
 set -eu
 BUILD=${1:-build}
 BIN="$BUILD/bin"
@@ -60,5 +61,16 @@ run mifare write 4 48656C6C6F2C2063617264210000FF7F --key $KEY
 run mifare read 4 --key $KEY
 run mifare dump "$WORK/card.json" --key $KEY
 run mifare convert "$WORK/card.json" "$WORK/card.mfd"
+
+# The same reader over the audio link: the tool runs a simulated reader on
+# the library's virtual line (the headset jack's samples, modulated and
+# demodulated both ways) and reads a card through it.
+echo
+echo "\$ vantel-rfid --sim --audio --sim-control \"card place mifare_s50 C0FFEE01\" mifare read 1 --key $KEY"
+status=0
+VANTEL_RFID_AUDIO=line "$BIN/vantel-rfid" --sim --audio --sim-control "card place mifare_s50 C0FFEE01" \
+    mifare read 1 --key $KEY 2> "$WORK/tool.err" || status=$?
+grep -v '^JNI_LIBLOG' "$WORK/tool.err" >&2 || true
+[ $status -eq 0 ]
 echo
 echo "demo finished"

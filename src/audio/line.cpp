@@ -19,8 +19,8 @@ using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
 // Host playback buffer, in frames: what the host may write ahead of the far
-// end (about 12 ms, the latency of the downlink).
-constexpr std::size_t kPlaybackFrames = 512;
+// end (about 6 ms, the latency of the downlink).
+constexpr std::size_t kPlaybackFrames = 256;
 // Host record buffer, in samples: on the virtual clock the far end waits
 // when it is full; at audio pace the oldest samples are lost beyond it.
 constexpr std::size_t kRecordVirtual = 1024;
@@ -42,9 +42,18 @@ struct Stream {
     bool running = false;
 };
 
+// Each side waits on its own condition and is woken only when what it
+// waits for may have come (a write does not wake the far end at audio
+// pace, whose time comes from the clock): a quiet link costs few wake-ups.
 struct State {
     std::mutex m;
-    std::condition_variable changed;
+    std::condition_variable far_cv;     // the far end: samples, room or time
+    std::condition_variable writer_cv;  // the host's writer: room
+    std::condition_variable reader_cv;  // the host's reader: samples
+    bool far_waiting = false;
+    bool writer_waiting = false;
+    int readers_waiting = 0;
+    std::size_t reader_wants = 0;  // samples the waiting reader asked for
     Options options;
     bool attached = false;
     bool plugged = false;
@@ -54,12 +63,27 @@ struct State {
     Stream record;
     std::deque<int16_t> down;  // interleaved stereo
     std::deque<int16_t> up;    // mono
-    int readers_waiting = 0;
     Clock::time_point start{};
     Clock::time_point last_write{};
     uint64_t clock = 0;
     long underruns = 0;
     long overruns = 0;
+
+    // Something every side may care about changed (streams, jack, far end).
+    void wake_all() {
+        far_cv.notify_all();
+        writer_cv.notify_all();
+        reader_cv.notify_all();
+    }
+    void wake_far() {
+        if (far_waiting) far_cv.notify_one();
+    }
+    void wake_writer() {
+        if (writer_waiting) writer_cv.notify_one();
+    }
+    void wake_reader() {
+        if (readers_waiting > 0 && up.size() >= reader_wants) reader_cv.notify_all();
+    }
 };
 
 // Made on first use and never destroyed: the modem's threads may still be
@@ -100,7 +124,7 @@ int host_start(int direction) {
     Stream &stream = direction == kPlayback ? s.play : s.record;
     if (!stream.made) return -1;
     stream.running = true;
-    s.changed.notify_all();
+    s.wake_all();
     return 0;
 }
 
@@ -110,7 +134,7 @@ int host_stop(int direction) {
     Stream &stream = direction == kPlayback ? s.play : s.record;
     stream.running = false;
     (direction == kPlayback ? s.down : s.up).clear();
-    s.changed.notify_all();
+    s.wake_all();
     return 0;
 }
 
@@ -134,14 +158,18 @@ int host_write(const int16_t *samples, int count) {
     // must not take it for a stopped host and pad with silence.
     s.last_write = Clock::now();
     const auto full = [&s] { return s.down.size() >= 2 * kPlaybackFrames; };
-    if (full() && !s.changed.wait_for(hold, kHostWait, [&] { return !full() || !s.play.running; }))
-        return 0;
-    if (!s.play.running) return -1;
+    if (full()) {
+        s.writer_waiting = true;
+        s.writer_cv.wait_for(hold, kHostWait, [&] { return !full() || !s.play.running || !connected(s); });
+        s.writer_waiting = false;
+        if (!s.play.running) return -1;
+        if (full() || !connected(s)) return 0;
+    }
     const std::size_t room = 2 * kPlaybackFrames - s.down.size();
     const std::size_t take = std::min(room, static_cast<std::size_t>(count)) & ~std::size_t{1};
     s.down.insert(s.down.end(), samples, samples + take);
     s.last_write = Clock::now();
-    s.changed.notify_all();
+    if (s.options.virtual_clock) s.wake_far();
     return static_cast<int>(take);
 }
 
@@ -151,7 +179,7 @@ int host_read(int16_t *samples, int count) {
     if (!s.record.running || !samples || count < 0) return -1;
     if (s.withheld & kWithholdReadError) return -1;
     if (s.withheld & kWithholdSamples) {
-        s.changed.wait_for(hold, kHostWait);
+        s.reader_cv.wait_for(hold, kHostWait);
         return 0;
     }
     if (!connected(s)) {
@@ -161,15 +189,23 @@ int host_read(int16_t *samples, int count) {
         pace(n);
         return n;
     }
-    ++s.readers_waiting;
-    s.changed.notify_all();
-    s.changed.wait_for(hold, kHostWait, [&s] { return !s.up.empty() || !s.record.running; });
-    --s.readers_waiting;
+    // Wait for the whole request (as much as the buffer holds), so that a
+    // block comes in one piece rather than one per far-end chunk.
+    const std::size_t capacity = s.options.virtual_clock ? kRecordVirtual : kRecordAudio;
+    const std::size_t want = std::min(static_cast<std::size_t>(count), capacity);
+    if (s.up.size() < want) {
+        ++s.readers_waiting;
+        s.reader_wants = want;
+        if (s.options.virtual_clock) s.wake_far();  // time must move for the reader
+        s.reader_cv.wait_for(hold, kHostWait,
+                             [&] { return s.up.size() >= want || !s.record.running || !connected(s); });
+        if (--s.readers_waiting == 0) s.reader_wants = 0;
+    }
     if (!s.record.running) return -1;
     const std::size_t take = std::min(s.up.size(), static_cast<std::size_t>(count));
     std::copy_n(s.up.begin(), take, samples);
     s.up.erase(s.up.begin(), s.up.begin() + static_cast<std::ptrdiff_t>(take));
-    s.changed.notify_all();
+    if (s.options.virtual_clock) s.wake_far();  // room for the far end
     return static_cast<int>(take);
 }
 
@@ -243,7 +279,7 @@ bool attach(const Options &options) {
     s.overruns = 0;
     s.down.clear();
     s.up.clear();
-    s.changed.notify_all();
+    s.wake_all();
     return true;
 }
 
@@ -254,7 +290,7 @@ void detach() {
     s.plugged = false;
     s.down.clear();
     s.up.clear();
-    s.changed.notify_all();
+    s.wake_all();
 }
 
 bool attached() {
@@ -271,7 +307,7 @@ void plug(bool in) {
         s.down.clear();
         s.up.clear();
     }
-    s.changed.notify_all();
+    s.wake_all();
 }
 
 bool plugged() {
@@ -284,7 +320,7 @@ void withhold(unsigned stages) {
     State &s = line();
     std::lock_guard hold(s.m);
     s.withheld = stages;
-    s.changed.notify_all();
+    s.wake_all();
 }
 
 int far_read(int16_t *stereo, int frames) {
@@ -295,10 +331,12 @@ int far_read(int16_t *stereo, int frames) {
         if (!s.attached) return -1;
         Clock::time_point next;
         if (far_may_take(s, frames, Clock::now(), next)) break;
+        s.far_waiting = true;
         if (next == Clock::time_point::max())
-            s.changed.wait(hold);
+            s.far_cv.wait(hold);
         else
-            s.changed.wait_until(hold, next);
+            s.far_cv.wait_until(hold, next);
+        s.far_waiting = false;
     }
     const std::size_t wanted = 2 * static_cast<std::size_t>(frames);
     const std::size_t take = std::min(s.down.size(), wanted);
@@ -307,7 +345,7 @@ int far_read(int16_t *stereo, int frames) {
     s.down.erase(s.down.begin(), s.down.begin() + static_cast<std::ptrdiff_t>(take));
     if (take < wanted && s.play.running && connected(s)) ++s.underruns;
     s.clock += static_cast<uint64_t>(frames);
-    s.changed.notify_all();
+    s.wake_writer();
     return frames;
 }
 
@@ -321,10 +359,15 @@ int far_write(const int16_t *mono, int count) {
     if (s.options.virtual_clock) {
         // Never lose a sample: wait for the host to make room (a chunk larger
         // than the buffer goes in once the buffer is empty).
-        s.changed.wait(hold, [&] {
+        const auto ready = [&] {
             return !s.attached || !s.record.running || !connected(s) || s.up.empty() ||
                    s.up.size() + n <= kRecordVirtual;
-        });
+        };
+        while (!ready()) {
+            s.far_waiting = true;
+            s.far_cv.wait(hold);
+            s.far_waiting = false;
+        }
         if (!s.attached) return -1;
         if (!s.record.running || !connected(s)) return count;
         s.up.insert(s.up.end(), mono, mono + n);
@@ -335,7 +378,7 @@ int far_write(const int16_t *mono, int count) {
             ++s.overruns;
         }
     }
-    s.changed.notify_all();
+    s.wake_reader();
     return count;
 }
 

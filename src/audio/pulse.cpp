@@ -35,9 +35,11 @@ constexpr int kPlaybackMs = 40;
 constexpr int kFragmentMs = 10;
 // The server keeps at most this much unread record data; older is lost.
 constexpr int kRecordKeepMs = 500;
-// Samples move in pieces of one fragment, so a caller regains control
-// every few milliseconds.
+// Playback goes to the server in pieces of one fragment; a read takes what
+// the caller asks for up to 50 ms, so a caller regains control soon and a
+// block comes in one call rather than one per fragment.
 constexpr int kPieceFrames = kRate * kFragmentMs / 1000;
+constexpr int kReadFrames = kRate / 20;
 constexpr auto kQueryTimeout = std::chrono::seconds(2);
 constexpr int kVolumeMax = 100;  // volumes are reported in percent
 
@@ -154,7 +156,7 @@ int pulse_read(int16_t *samples, int count) {
     Stream &s = stream(kRecord);
     std::lock_guard hold(s.m);
     if (!s.handle || !s.running || !samples || count < 0) return -1;
-    const int n = std::min(count, kPieceFrames * s.channels);
+    const int n = std::min(count, kReadFrames * s.channels);
     int error = 0;
     if (pa_simple_read(s.handle, samples, static_cast<std::size_t>(n) * sizeof(int16_t), &error) < 0) {
         log_print(1, "audio: pulse read: %s", pa_strerror(error));

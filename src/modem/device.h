@@ -73,6 +73,8 @@ bool told_to_stop();
 // errno -42.
 int start_threads();
 bool thread_alive(int thread);
+// Tells the calling thread which modem thread it is (set on its entry).
+void set_current_thread(int thread);
 // How long the monitor lets a newly plugged jack settle before it opens the
 // receive side (500 ms). Test hook: cycle tests shorten it.
 void set_jack_settle_ms(unsigned ms);

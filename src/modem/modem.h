@@ -52,9 +52,10 @@ void request_uplink_update();
 using SampleSink = int (*)(void *context, const int16_t *samples, int n);
 // One pass of the send path: every byte queued in the send ring becomes its
 // lobes, written byte by byte to the sink, back to back; with nothing queued
-// one idle pattern is written. Nothing is written while calibrating (170).
+// `idle_patterns` idle patterns are written (at most six; one by default)
+// in one call. Nothing is written while calibrating (170).
 // Returns the samples written, or -1 (no lobes built, or the sink failed).
-int send_pass(SampleSink sink, void *context);
+int send_pass(SampleSink sink, void *context, int idle_patterns = 1);
 
 // ---- receive side
 // The pattern decoder (signal_fetch_pulse_pattern) takes blocks of fewer

@@ -33,7 +33,6 @@ namespace vr::modem {
 
 namespace {
 
-constexpr int kThreads[3] = {SUART_THREAD_SEND, SUART_THREAD_RECV, SUART_THREAD_MONITOR};
 constexpr int kDeliveryAttempts = 3;
 constexpr int kDeliveryWaitMs = 30;
 
@@ -214,10 +213,23 @@ bool told_to_stop() {
 
 using namespace vr::modem;
 
+namespace vr::modem {
+
+namespace {
+
+// Each modem thread knows its own number; every other thread has none.
+thread_local int t_self = 0;
+
+}  // namespace
+
+void set_current_thread(int thread) { t_self = thread; }
+
+}  // namespace vr::modem
+
+// The safe points ask this many times a second: each modem thread keeps its
+// number at hand rather than comparing thread ids.
 VR_API int suart_current_thread(void) {
-    const pthread_t self = pthread_self();
-    for (int thread : kThreads)
-        if (thread_alive(thread) && pthread_equal(self, thread_id(thread))) return thread;
+    if (t_self != 0) return thread_alive(t_self) && pthread_equal(pthread_self(), thread_id(t_self)) ? t_self : -1;
     return -1;
 }
 

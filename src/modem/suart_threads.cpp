@@ -27,6 +27,10 @@ namespace {
 // a live link reads shorter blocks than the 2048 that a measurement takes.
 constexpr int kLiveBlock = 512;
 constexpr int kPausedPassUs = 1000;
+// An idle link plays its idle patterns several to a write: the same samples
+// for a sixth of the calls (a byte queued meanwhile waits at most for those
+// few patterns, about 2 ms at the default carrier).
+constexpr int kIdleBurst = 6;
 constexpr unsigned kJackPollMs = 300;
 std::atomic<unsigned> g_jack_settle_ms{500};
 
@@ -37,6 +41,7 @@ bool stream_made(uint8_t stream_state) {
 void enter(int thread, pthread_t &id_word) {
     block_wake_signal();
     store(id_word, pthread_self());
+    set_current_thread(thread);
     mark_thread(thread, true);
 }
 
@@ -72,7 +77,7 @@ void send_data() {
     }
     // Nothing goes out while the receive side calibrates, nor before the
     // lobes are built: wait a little rather than spin.
-    if (suart_get_calistat() == kCaliCalibrating || send_pass(play, nullptr) < 0) sys_delay_nus(1000);
+    if (suart_get_calistat() == kCaliCalibrating || send_pass(play, nullptr, kIdleBurst) < 0) sys_delay_nus(1000);
 }
 
 void send_step() {
