@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <vector>
 
@@ -99,9 +100,10 @@ TEST_F(SoundE2e, ReaderInfoOverTheAudioLink) {
     unsigned char version[32] = {};
     ASSERT_EQ(pcd_get_firmware_version(version), 0) << errno;
     EXPECT_EQ(std::memcmp(version, "vantel-sim 1.0.0", 16), 0);
-    const unsigned char *model = pcd_hard_model();
+    unsigned char *model = pcd_hard_model();
     ASSERT_NE(model, nullptr);
     EXPECT_STREQ(reinterpret_cast<const char *>(model), "VR1356-S");
+    std::free(model);
     // Code 48 reports the algorithm and carrier the handshake left.
     int info[2] = {};
     ASSERT_EQ(picc_ctrl(nullptr, PICC_CTRL_UPLINK_INFO, info), 0);

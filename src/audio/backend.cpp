@@ -4,8 +4,9 @@
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+#include <pthread.h>
 
+#include "core/lock.h"
 #include "log.h"
 
 namespace vr::audio {
@@ -40,25 +41,29 @@ const Backend *by_name(const char *name) {
     return nullptr;
 }
 
+// The choice, made once under the lock; read without it once made.
+pthread_mutex_t g_choice_lock = PTHREAD_MUTEX_INITIALIZER;
+std::atomic<bool> g_chosen_yet{false};
 std::atomic<const Backend *> g_chosen{nullptr};
-std::once_flag g_choose_once;
 
-void choose_from_environment() {
-    if (g_chosen.load()) return;
+const Backend *from_environment() {
     const char *name = std::getenv("VANTEL_RFID_AUDIO");
-    if (!name || !*name) {
-        g_chosen = platform_default();
-        return;
-    }
+    if (!name || !*name) return platform_default();
     const Backend *table = by_name(name);
     if (!table) log_print(1, "audio: unknown backend \"%s\" in VANTEL_RFID_AUDIO", name);
-    g_chosen = table;
+    return table;
 }
 
 }  // namespace
 
 const Backend *backend() {
-    std::call_once(g_choose_once, choose_from_environment);
+    if (!g_chosen_yet.load(std::memory_order_acquire)) {
+        MutexHold hold(&g_choice_lock);
+        if (!g_chosen_yet.load()) {
+            g_chosen = from_environment();
+            g_chosen_yet.store(true, std::memory_order_release);
+        }
+    }
     const Backend *table = g_chosen.load();
     // An Android build whose bridge has not been filled in has a table
     // with no operations: report no backend rather than call null slots.
@@ -68,8 +73,9 @@ const Backend *backend() {
 bool select(const char *name) {
     const Backend *table = name ? by_name(name) : nullptr;
     if (!table) return false;
+    MutexHold hold(&g_choice_lock);
     g_chosen = table;
-    std::call_once(g_choose_once, [] {});
+    g_chosen_yet.store(true, std::memory_order_release);
     return true;
 }
 

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <condition_variable>
-#include <deque>
+#include <vector>
 #include <mutex>
 #include <thread>
 
@@ -42,6 +42,33 @@ struct Stream {
     bool running = false;
 };
 
+// A fixed ring of samples: the line's buffers never allocate while it runs.
+class SampleRing {
+public:
+    explicit SampleRing(std::size_t capacity) : data_(capacity) {}
+    [[nodiscard]] std::size_t size() const { return size_; }
+    [[nodiscard]] std::size_t room() const { return data_.size() - size_; }
+    [[nodiscard]] bool empty() const { return size_ == 0; }
+    void clear() { head_ = size_ = 0; }
+    // Appends n samples; n must not exceed room().
+    void push(const int16_t *src, std::size_t n) {
+        for (std::size_t i = 0; i < n; ++i) data_[(head_ + size_ + i) % data_.size()] = src[i];
+        size_ += n;
+    }
+    // Takes the n oldest samples into dst (dropped when dst is null); n must
+    // not exceed size().
+    void pop(int16_t *dst, std::size_t n) {
+        for (std::size_t i = 0; dst && i < n; ++i) dst[i] = data_[(head_ + i) % data_.size()];
+        head_ = (head_ + n) % data_.size();
+        size_ -= n;
+    }
+
+private:
+    std::vector<int16_t> data_;
+    std::size_t head_ = 0;
+    std::size_t size_ = 0;
+};
+
 // Each side waits on its own condition and is woken only when what it
 // waits for may have come (a write does not wake the far end at audio
 // pace, whose time comes from the clock): a quiet link costs few wake-ups.
@@ -61,8 +88,8 @@ struct State {
     int volume = kVolumeStart;
     Stream play;
     Stream record;
-    std::deque<int16_t> down;  // interleaved stereo
-    std::deque<int16_t> up;    // mono
+    SampleRing down{2 * kPlaybackFrames};  // interleaved stereo
+    SampleRing up{kRecordAudio};           // mono
     Clock::time_point start{};
     Clock::time_point last_write{};
     uint64_t clock = 0;
@@ -165,9 +192,8 @@ int host_write(const int16_t *samples, int count) {
         if (!s.play.running) return -1;
         if (full() || !connected(s)) return 0;
     }
-    const std::size_t room = 2 * kPlaybackFrames - s.down.size();
-    const std::size_t take = std::min(room, static_cast<std::size_t>(count)) & ~std::size_t{1};
-    s.down.insert(s.down.end(), samples, samples + take);
+    const std::size_t take = std::min(s.down.room(), static_cast<std::size_t>(count)) & ~std::size_t{1};
+    s.down.push(samples, take);
     s.last_write = Clock::now();
     if (s.options.virtual_clock) s.wake_far();
     return static_cast<int>(take);
@@ -203,8 +229,7 @@ int host_read(int16_t *samples, int count) {
     }
     if (!s.record.running) return -1;
     const std::size_t take = std::min(s.up.size(), static_cast<std::size_t>(count));
-    std::copy_n(s.up.begin(), take, samples);
-    s.up.erase(s.up.begin(), s.up.begin() + static_cast<std::ptrdiff_t>(take));
+    s.up.pop(samples, take);
     if (s.options.virtual_clock) s.wake_far();  // room for the far end
     return static_cast<int>(take);
 }
@@ -340,9 +365,8 @@ int far_read(int16_t *stereo, int frames) {
     }
     const std::size_t wanted = 2 * static_cast<std::size_t>(frames);
     const std::size_t take = std::min(s.down.size(), wanted);
-    std::copy_n(s.down.begin(), take, stereo);
+    s.down.pop(stereo, take);
     std::fill(stereo + take, stereo + wanted, int16_t{0});
-    s.down.erase(s.down.begin(), s.down.begin() + static_cast<std::ptrdiff_t>(take));
     if (take < wanted && s.play.running && connected(s)) ++s.underruns;
     s.clock += static_cast<uint64_t>(frames);
     s.wake_writer();
@@ -370,14 +394,14 @@ int far_write(const int16_t *mono, int count) {
         }
         if (!s.attached) return -1;
         if (!s.record.running || !connected(s)) return count;
-        s.up.insert(s.up.end(), mono, mono + n);
-    } else {
-        s.up.insert(s.up.end(), mono, mono + n);
-        if (s.up.size() > kRecordAudio) {
-            s.up.erase(s.up.begin(), s.up.begin() + static_cast<std::ptrdiff_t>(s.up.size() - kRecordAudio));
-            ++s.overruns;
-        }
     }
+    // At audio pace a host that does not read in time loses the oldest.
+    const std::size_t fits = std::min(n, kRecordAudio);
+    if (fits > s.up.room()) {
+        s.up.pop(nullptr, fits - s.up.room());
+        ++s.overruns;
+    }
+    s.up.push(mono + (n - fits), fits);
     s.wake_reader();
     return count;
 }
