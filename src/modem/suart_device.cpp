@@ -62,6 +62,8 @@ int create_device() {
     suart_state &s = state();
     if (!prepare_wake_signal() || audio_device_open() != 0 || audio_device_init() != 0)
         return vr::fail(vr::kEOpen);
+    // Threads another process made (this one is its fork) do not run here.
+    store(s.alive_flags, int32_t{0});
     // The rings come before the threads that use them.
     if (!rings_made()) {
         if (ringbuf_create(&s.send_ring, kRingSize) != 0) return vr::fail(vr::kEOpen);

@@ -93,7 +93,10 @@ sigset_t wake_set() {
 
 // Runs the handler a signal taken by the calling thread brings.
 void took_signal(int slot) {
-    g_pending[slot].fetch_sub(1, std::memory_order_relaxed);
+    // The count is a hint for the safe points; a signal that came from
+    // elsewhere must not drive it below zero.
+    if (g_pending[slot].fetch_sub(1, std::memory_order_relaxed) <= 0)
+        g_pending[slot].fetch_add(1, std::memory_order_relaxed);
     suart_signals_handler(wake_signal());
 }
 

@@ -27,6 +27,7 @@ namespace {
 // a live link reads shorter blocks than the 2048 that a measurement takes.
 constexpr int kLiveBlock = 512;
 constexpr int kPausedPassUs = 1000;
+constexpr int kFailedReadUs = 10000;
 // An idle link plays its idle patterns several to a write: the same samples
 // for a sixth of the calls (a byte queued meanwhile waits at most for those
 // few patterns, about 2 ms at the default carrier).
@@ -196,7 +197,10 @@ void analysis_pass() {
     suart_state &s = state();
     switch (load(s.analysis_state)) {
     case 0:
-        if (receive_block(read_record, nullptr, kLiveBlock) >= 0) notify_symbols();
+        if (receive_block(read_record, nullptr, kLiveBlock) >= 0)
+            notify_symbols();
+        else
+            sys_delay_nus(kFailedReadUs);  // a failed stream: do not spin on it
         break;
     case 1:
     case 2:
