@@ -52,8 +52,8 @@ void request_uplink_update();
 using SampleSink = int (*)(void *context, const int16_t *samples, int n);
 // One pass of the send path: every byte queued in the send ring becomes its
 // lobes, written byte by byte to the sink, back to back; with nothing queued
-// `idle_patterns` idle patterns are written (at most six; one by default)
-// in one call. Nothing is written while calibrating (170).
+// `idle_patterns` idle patterns are written in one call (one by default; at
+// most what the send buffer holds, six at the widest carrier). Nothing is written while calibrating (170).
 // Returns the samples written, or -1 (no lobes built, or the sink failed).
 int send_pass(SampleSink sink, void *context, int idle_patterns = 1);
 

@@ -204,7 +204,7 @@ int send_pass(SampleSink sink, void *context, int idle_patterns) {
     if (!sink || !lobes_built(s)) return -1;
     if (ringbuf_len(&s.send_ring) == 0) {
         // Several idle patterns go out in one write, back to back as single
-        // passes would write them; the send buffer holds six at any width.
+        // passes would write them (the send buffer holds six at width 22).
         const int per_pattern = 2 * s.idle_total;
         const int patterns = std::clamp(idle_patterns, 1, 2 * SUART_SEND_FRAMES_MAX / per_pattern);
         if (patterns == 1) return sink(context, s.idle_buf, per_pattern) == per_pattern ? per_pattern : -1;
