@@ -10,6 +10,7 @@
 #define VR_SUART_SIGNAL_H
 
 #include <stdint.h>
+#include "ringbuf.h"
 #include "vr_api.h"
 
 VR_BEGIN_DECLS
@@ -108,33 +109,24 @@ VR_API int signal_process(signal_read_fn read, void *context);
 /* Sum of squares of n samples, saturated to 32 bits. */
 VR_API uint32_t caculate_signal_energy(const int16_t *samples, int n);
 
-/* ---- carrier selection and channel test (over an open "sound" link) */
+/* ---- symbols to bytes */
+
+/* One byte from n long ('L') / short ('S') symbols: bit 0 (the byte's most
+ * significant bit) is 1 for a leading 'L'; every later 'L' flips the bit,
+ * every 'S' repeats it. */
+VR_API int ringbuf_suart_number(const char *symbols, int n);
+/* Decodes up to n bytes from a ring of symbols, waiting up to 400 ms per
+ * byte. Returns the number of bytes produced, or -1. */
+VR_API int ringbuf_suart_delchr(ringbuf *ring, uint8_t *out, int n);
+
+
+/* ---- measuring the uplink carrier, and the channel test's results */
 
 /* The frequency arriving from the reader, measured on the record stream
  * (the receive thread's analysis is parked meanwhile), or -1 when the level
  * is too low or the tone irregular. signal_detect gives 5512 for -1. */
 VR_API int signal_detect_quick(int freq);
 VR_API int signal_detect(int freq);
-/* Moves the reader's uplink carrier (unless freq is -1) and then the
- * receiver to freq, once the tone is measured there: 0 or -1. */
-VR_API int signal_change_frequence(int freq);
-/* Echo test of n random bytes: 0 or -1. */
-VR_API int signal_send_randoms(int n);
-/* Opens the link and finds a working uplink carrier. mode 0: 5512 Hz, else
- * 2004 Hz; 1: scan and long echo runs; 2: echoes at the current carrier;
- * 3: scan every carrier with both uplink algorithms; 5: nothing; 6: the
- * scored choice among 7350, 5512 and 2004 Hz; any other value: that
- * frequency. 0 on success, else negative. */
-VR_API int signal_try_communicate(int mode);
-VR_API int signal_try_communicate_1(int freq);
-VR_API int signal_try_communicate_2(void);
-VR_API int signal_try_communicate_3(int freq, int rounds, int size);
-VR_API int signal_try_communicate_4(int freq);
-/* Starts a channel test in the receive thread (kind 0 fast, 1 normal, 2
- * full). With nowait (low 8 bits) non-zero it returns 0 at once; else it
- * waits for the test to end: 0, or the negative progress of a failed test.
- * -1 when the link cannot be opened. */
-VR_API int signal_chantest(int kind, int nowait);
 /* The carrier the last channel test found (Hz). */
 VR_API int signal_best_frequence(void);
 /* The channel test's progress: set, add 5, and read in percent (the raw
@@ -142,11 +134,8 @@ VR_API int signal_best_frequence(void);
 VR_API int signal_set_proval(int value);
 VR_API int signal_set_process(void);
 VR_API int signal_get_process(void);
-/* Steps of the normal channel test: the uplink spectrum over the 21
- * carriers (index i is the carrier of width 22 - i), the band it passes,
- * and the carrier chosen in it. */
-VR_API int signal_system_function(int *spectrum);
-VR_API int signal_pass_band(int *start, int *end);
+/* The carrier for an uplink band from start to end (Hz): the band's top,
+ * at most 5512; -1 when the band spans less than an octave or is empty. */
 VR_API int signal_carrier_freq(int start, int end);
 
 VR_END_DECLS

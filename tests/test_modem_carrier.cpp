@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "audio.h"
-#include "modem/carrier_select.h"
+#include "link/audio_link.h"
 #include "modem/device.h"
 #include "suart_signal.h"
 
@@ -40,7 +40,7 @@ TEST(CarrierChoice, ScoredChoiceKeepsTheEarlierOnTies) {
         {{-1, -1, 3}, 2},
         {{-1, -1, -1}, 0},
     };
-    for (const Case &c : cases) EXPECT_EQ(vr::modem::scored_choice_index(c.scores.data()), c.pick);
+    for (const Case &c : cases) EXPECT_EQ(vr::link::scored_choice_index(c.scores.data()), c.pick);
 }
 
 TEST(CarrierChoice, BandOfASpectrum) {

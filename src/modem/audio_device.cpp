@@ -3,7 +3,6 @@
 // backend's volume, microphone and headset queries.
 #include <mutex>
 
-#include "audio.h"
 #include "log.h"
 #include "modem/device.h"
 #include "sys.h"

@@ -1,15 +1,17 @@
-// The channel test: run by the receive thread on the host's request, it
-// measures how well the uplink passes each carrier, finds the band it
-// passes and chooses a carrier in it; the host follows its progress.
+// The modem's side of carrier selection: measuring the carrier that
+// arrives, and the channel test the receive thread runs on the host's
+// request (the link supplies the test's reader traffic), with its progress
+// and result for the host.
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <cstdint>
 #include <string>
 
-#include "audio.h"
 #include "core/lock.h"
 #include "log.h"
 #include "modem/device.h"
+#include "suart_signal.h"
 #include "sys.h"
 #include "virt_com.h"
 
@@ -18,35 +20,21 @@ namespace vr::modem {
 namespace {
 
 constexpr int kSpectrumSize = SUART_WIDTH_MAX - SUART_WIDTH_MIN + 1;  // 21
-constexpr int kFallbackFreq = 2004;
 constexpr int kFastResult = 5000;
 constexpr int kMaxCarrier = 5512;
 constexpr int kFeatureBlock = 2048;
-constexpr unsigned kWaitStepUs = 100000;
+constexpr int kDetectBlock = 2048;
+constexpr int64_t kLevelFloor = 1048575;  // sum of |samples| a tone must pass
 constexpr int kKindFast = 0;
-constexpr int kKindNormal = 1;
 
 int8_t &progress() { return state().chantest_progress; }
 
-int normal_test() {
-    log_print(2, "test: get the spectra of uplink channel\n");
-    int start = 0;
-    int end = 0;
-    if (signal_pass_band(&start, &end) != 0) {
-        log_print(1, "test: fail to get the spetra of uplink channel\n");
-        signal_set_proval(-1);
-        return -1;
-    }
-    log_print(2, "test: get the best frequence of carrier\n");
-    const int freq = signal_carrier_freq(start, end);
-    if (freq == -1) {
-        log_print(1, "test: the uplink channel is not supported\n");
-        signal_set_proval(-1);
-        return -1;
-    }
-    signal_set_process();
-    log_print(2, "test: get the best frequence of carrier is %dHZ\n", freq);
-    return freq;
+// The test's work, supplied by the link with the request.
+std::atomic<ChannelTestRun> g_run{nullptr};
+
+int sender() {
+    const int self = suart_current_thread();
+    return self > 0 ? self : SUART_THREAD_APP;
 }
 
 }  // namespace
@@ -62,19 +50,31 @@ int extract_feature() {
     return static_cast<int>(deviation / kFeatureBlock);
 }
 
+void start_channel_test(int kind, ChannelTestRun run) {
+    suart_state &s = state();
+    {
+        MutexHold hold(&s.lock);
+        s.chantest_kind = static_cast<uint8_t>(kind);
+    }
+    g_run = run;
+    suart_send_signal(sender(), SUART_THREAD_RECV, suart_handler_start_chantest);
+}
+
+int32_t channel_tests_done() { return std::atomic_ref<int32_t>(state().chantest_done).load(); }
+
 void run_channel_test() {
     suart_state &s = state();
     store(s.recv_stage, int32_t{2});
     uint8_t kind;
     {
-        vr::MutexHold hold(&s.lock);
+        MutexHold hold(&s.lock);
         kind = s.chantest_kind;
     }
-    // The fast and the full test measure nothing.
-    const int result = kind == kKindNormal ? normal_test() : 0;
+    const ChannelTestRun run = g_run.load();
+    const int result = run ? run(kind) : -1;
     store(s.analysis_state, int32_t{0});
     if (result >= 0) {
-        vr::MutexHold hold(&s.lock);
+        MutexHold hold(&s.lock);
         s.best_freq = kind == kKindFast ? kFastResult : result;
     }
     // The test ends the link: the port closes, the record side stops, and
@@ -118,90 +118,62 @@ using namespace vr::modem;
 using vr::MutexHold;
 
 VR_API int signal_set_proval(int value) {
-    vr::MutexHold hold(&state().lock);
+    MutexHold hold(&state().lock);
     progress() = static_cast<int8_t>(value);
     return 0;
 }
 
 VR_API int signal_set_process(void) {
-    vr::MutexHold hold(&state().lock);
+    MutexHold hold(&state().lock);
     progress() = static_cast<int8_t>(progress() + 5);
     return 0;
 }
 
 VR_API int signal_get_process(void) {
-    vr::MutexHold hold(&state().lock);
+    MutexHold hold(&state().lock);
     const int raw = progress();
     return raw >= 0 ? raw * 100 / 115 : raw;
 }
 
 VR_API int signal_best_frequence(void) {
-    vr::MutexHold hold(&state().lock);
+    MutexHold hold(&state().lock);
     return state().best_freq;
-}
-
-VR_API int signal_chantest(int kind, int nowait) {
-    signal_set_proval(0);
-    log_print(2, "test: trying to open communication port\n");
-    if (virt_com_open("sound", 0) != 0) {
-        log_print(1, "test: error: fail to open communication port,you have to\n");
-        log_print(1, "make sure type of the plugged device is correct and make\n");
-        log_print(1, "sure the device is powered on\n");
-        return -1;
-    }
-    suart_state &s = state();
-    {
-        vr::MutexHold hold(&s.lock);
-        s.chantest_kind = static_cast<uint8_t>(kind);
-    }
-    std::atomic_ref<int32_t> done(s.chantest_done);
-    const int32_t finished_before = done.load();
-    const int self = suart_current_thread();
-    suart_send_signal(self > 0 ? self : SUART_THREAD_APP, SUART_THREAD_RECV, suart_handler_start_chantest);
-    if (nowait & 0xFF) return 0;
-    // The wait ends when the test ends, whatever its kind: a normal test
-    // ends at 100 %, the fast and full ones at a few percent.
-    for (;;) {
-        sys_delay_nus(kWaitStepUs);
-        const int reported = signal_get_process();
-        if (reported > 104) return 0;
-        log_print(2, "chantest process: %d\n", reported);
-        if (reported < 0) return reported;
-        if (done.load() != finished_before) return 0;
-    }
-}
-
-VR_API int signal_system_function(int *spectrum) {
-    if (!spectrum) return -1;
-    std::array<int, SUART_WIDTH_MAX + 1> by_width{};
-    for (int width = SUART_WIDTH_MIN; width <= SUART_WIDTH_MAX; ++width) {
-        const int freq = signal_width2freq(width);
-        log_print(2, "channel test: testing frequence: %dHZ...\n", freq);
-        if (signal_change_frequence(freq) == 0) {
-            by_width[static_cast<std::size_t>(width)] = extract_feature();
-        } else {
-            log_print(1, "system_function: try to communicate with target device\n");
-            if (signal_change_frequence(kFallbackFreq) != 0) {
-                log_print(1, "system function: fail to get spectra of uplink\n");
-                log_print(1, "     error: target device donot respond\n");
-                return -1;
-            }
-        }
-        signal_set_process();
-    }
-    for (int i = 0; i < kSpectrumSize; ++i) spectrum[i] = by_width[static_cast<std::size_t>(SUART_WIDTH_MAX - i)];
-    return 0;
-}
-
-VR_API int signal_pass_band(int *start, int *end) {
-    if (!start || !end) return -1;
-    std::array<int, kSpectrumSize> spectrum{};
-    if (signal_system_function(spectrum.data()) != 0) return -1;
-    band_of_spectrum(spectrum.data(), *start, *end);
-    return 0;
 }
 
 VR_API int signal_carrier_freq(int start, int end) {
     if (2 * (end - start) < end || end == 0) return -1;
     return std::min(end, kMaxCarrier);
 }
+
+VR_API int signal_detect_quick(int freq) {
+    std::array<int16_t, kDetectBlock> block;
+    // The receive thread reads the same stream: its analysis is parked
+    // while this measures (unless it is the one measuring).
+    const bool park = suart_current_thread() != SUART_THREAD_RECV && thread_alive(SUART_THREAD_RECV);
+    if (park) suart_send_signal(sender(), SUART_THREAD_RECV, suart_handler_pause_analyse);
+    const bool read = audio_device_read(block.data(), kDetectBlock) == kDetectBlock &&
+                      audio_device_read(block.data(), kDetectBlock) == kDetectBlock;
+    if (park) suart_send_signal(sender(), SUART_THREAD_RECV, suart_handler_resume_analyse);
+    if (!read) return -1;
+    int64_t sum = 0;
+    int64_t level = 0;
+    for (int16_t x : block) {
+        sum += x;
+        level += x < 0 ? -static_cast<int64_t>(x) : x;
+    }
+    store(state().level_mid, static_cast<int16_t>(sum / kDetectBlock));
+    const int mean_level = static_cast<int>(level / kDetectBlock);
+    if (level > kLevelFloor) {
+        log_print(2, "audio level ok: %d", mean_level);
+        return signal_analysis_freq_pattern(block.data(), kDetectBlock, freq);
+    }
+    log_print(1, "audio level err: %d", mean_level);
+    format_display(block.data(), kDetectBlock, 0);
+    return -1;
+}
+
+VR_API int signal_detect(int freq) {
+    const int measured = signal_detect_quick(freq);
+    return measured == -1 ? 5512 : measured;
+}
+

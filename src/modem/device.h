@@ -99,6 +99,15 @@ void notify_symbols();
 bool wait_for_byte(uint32_t timeout_ms);
 
 // ---- channel test, run by the receive thread (analysis states 3 to 5)
+// The work of a channel test of one kind (0 fast, 1 normal, 2 full): the
+// carrier it found, or -1. It talks to the reader, so the link supplies it.
+using ChannelTestRun = int (*)(int kind);
+// Stores the kind and the work and has the receive thread run the test.
+void start_channel_test(int kind, ChannelTestRun run);
+// Channel tests finished so far (the host's wait ends when it grows).
+int32_t channel_tests_done();
+// The receive thread's part: the work, then the test's end (the port
+// closed, the record side stopped, the progress completed).
 void run_channel_test();
 // The band a spectrum of 21 values (index i: the carrier of width 22 - i)
 // passes, as the first and last carrier frequencies in it.

@@ -42,6 +42,11 @@ int level_mid();
 // nor allocates: both may run inside the modem threads' signal handlers.
 void apply_pending_downlink();
 void apply_pending_uplink();
+// Moves the receiver to the carrier freq (a frequency signal_width2freq
+// gives): its width and lobe duration become the pending uplink values,
+// handed to the receive thread, and the active receive frequency. Nothing
+// for a frequency without a width.
+void retune_uplink(int freq);
 // Hand the pending values to the side that owns the widths. Until the modem
 // threads exist this applies them on the calling thread.
 void request_downlink_update();

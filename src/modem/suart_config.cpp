@@ -6,6 +6,7 @@
 
 #include "core/errors.h"
 #include "modem/device.h"
+#include "port/port.h"
 
 namespace vr::modem {
 
@@ -83,12 +84,8 @@ using vr::modem::store;
 VR_API int suart_init_android(int mode) {
     (void)mode;
     suart_state &s = state();
-    s_com_t &com = tessil.s_com;
 
-    char *name = strdup("android audio");
-    std::free(com.dev_name);
-    com.dev_name = name;
-    com.ops = vr::modem::kSoundOps;
+    vr::port::install_device("android audio", vr::modem::kSoundOps);
 
     store(s.uplink_alg, int32_t{2});
     store(s.suart_debug, int32_t{1});

@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <mutex>
 
-#include "audio.h"
 #include "core/errors.h"
 #include "core/lock.h"
 #include "log.h"
 #include "modem/device.h"
 #include "modem/jack.h"
+#include "port/port.h"
 #include "sys.h"
 #include "virt_com.h"
 
@@ -174,8 +174,7 @@ VR_API int suart_close(void) {
     suart_clear_thread_close_flag();
     close_thread(SUART_THREAD_SEND, suart_handler_send_thread_exit);
     close_thread(SUART_THREAD_RECV, suart_handler_recv_thread_exit);
-    std::free(tessil.s_com.dev_name);
-    tessil.s_com.dev_name = nullptr;
+    vr::port::install_device(nullptr, kSoundOps);  // the device name goes
     return 0;
 }
 

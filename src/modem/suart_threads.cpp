@@ -10,7 +10,6 @@
 #include <atomic>
 #include <cerrno>
 
-#include "audio.h"
 #include "core/errors.h"
 #include "core/lock.h"
 #include "log.h"

@@ -1,10 +1,11 @@
 // Choosing the uplink carrier of the "sound" link: echo tests through the
-// reader, moving the reader's carrier and the receiver after it, measuring
-// the carrier that arrives, and the handshakes that try and score
-// carriers.
+// reader, moving the reader's carrier and the receiver after it, and the
+// handshakes that try and score carriers. Reader traffic, so it sits in
+// the link; the modem measures what arrives.
 #include <algorithm>
 #include <array>
 #include <cerrno>
+#include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
@@ -15,12 +16,14 @@
 #include "core/errors.h"
 #include "link/link.h"
 #include "log.h"
-#include "modem/carrier_select.h"
+#include "link/audio_link.h"
 #include "modem/device.h"
+#include "modem/modem.h"
+#include "port/port.h"
 #include "sys.h"
 #include "virt_com.h"
 
-namespace vr::modem {
+namespace vr::link {
 
 namespace {
 
@@ -45,11 +48,6 @@ constexpr std::array<int, 22> kScanTable = {1002, 1050, 1102, 1160, 1225, 1297, 
                                             1575, 1696, 1837, 2004, 2205, 2450, 2756, 3150,
                                             3675, 4410, 5000, 5512, 7350, 11025};
 constexpr std::array<int, 3> kCandidates = {7350, 5512, 2004};
-
-int sender() {
-    const int self = suart_current_thread();
-    return self > 0 ? self : SUART_THREAD_APP;
-}
 
 // Writes an echo body and reads the reader's answer into reply (room for
 // the largest reply): the reply body's length (status byte first), or -1.
@@ -80,7 +78,7 @@ int failed_echoes(int rounds, int size) {
 
 // Opens the link and moves both ends to the supported carrier nearest freq.
 bool open_at(int freq) {
-    if (virt_com_open("sound", 0) != 0) return false;
+    if (open_sound_port() != 0) return false;
     return signal_change_frequence(signal_width2freq(signal_freq2width(freq))) == 0;
 }
 
@@ -93,7 +91,7 @@ std::string list_text(const int *freqs, int n) {
 // Tries every carrier of the scan table with one uplink algorithm; the
 // frequencies that pass go to out. Returns their count.
 int scan_with(int alg, int *out) {
-    set_uplink_alg(alg);
+    vr::modem::set_uplink_alg(alg);
     int n = 0;
     for (int f : kScanTable)
         if (signal_try_communicate_1(f) == 0) out[n++] = f;
@@ -110,10 +108,10 @@ struct ScanResult {
 ScanResult scan() {
     log_print(2, "freq scan....");
     ScanResult r;
-    const int saved = uplink_alg();
+    const int saved = vr::modem::uplink_alg();
     r.pattern_count = scan_with(0, r.pattern.data());
     r.simple_count = scan_with(2, r.simple.data());
-    set_uplink_alg(saved);
+    vr::modem::set_uplink_alg(saved);
     log_print(2, "new alg supported freq:%s", list_text(r.pattern.data(), r.pattern_count).c_str());
     log_print(2, "old supported freq:%s", list_text(r.simple.data(), r.simple_count).c_str());
     return r;
@@ -123,9 +121,9 @@ ScanResult scan() {
 // under the algorithm it passed with.
 int scan_and_soak() {
     const ScanResult r = scan();
-    const int saved = uplink_alg();
+    const int saved = vr::modem::uplink_alg();
     const auto soak = [](int alg, const int *freqs, int n) {
-        set_uplink_alg(alg);
+        vr::modem::set_uplink_alg(alg);
         for (int i = 0; i < n; ++i) {
             const int short_failures = signal_try_communicate_3(freqs[i], 100, 16);
             const int long_failures = signal_try_communicate_3(freqs[i], 20, 128);
@@ -135,7 +133,7 @@ int scan_and_soak() {
     };
     soak(0, r.pattern.data(), r.pattern_count);
     soak(2, r.simple.data(), r.simple_count);
-    set_uplink_alg(saved);
+    vr::modem::set_uplink_alg(saved);
     return 0;
 }
 
@@ -174,7 +172,7 @@ int scored_choice() {
     log_print(2, "score: %d ,%d, %d", scores[0], scores[1], scores[2]);
     const int pick = scored_choice_index(scores);
     log_print(2, "score sel : %d %d", scores[pick], kCandidates[static_cast<std::size_t>(pick)]);
-    if ((scores[pick] < kMinScoreSimple && uplink_alg() == 2) || scores[pick] < 0) return -1;
+    if ((scores[pick] < kMinScoreSimple && vr::modem::uplink_alg() == 2) || scores[pick] < 0) return -1;
     // The last candidate tried is the carrier in force already.
     if (pick == static_cast<int>(kCandidates.size()) - 1) return 0;
     errno = 0;
@@ -182,7 +180,23 @@ int scored_choice() {
     return rc == 0 && errno != vr::kEOpen ? 0 : -1;
 }
 
+// The port's part of an open, with the driver's arguments as a list.
+int open_port(const char *type, int mode, ...) {
+    va_list list;
+    va_start(list, mode);
+    const int rc = vr::port::open_device(type, mode, list);
+    va_end(list);
+    return rc;
+}
+
 }  // namespace
+
+int open_sound_port() {
+    const int state = virt_com_status();
+    if (state == VIRT_COM_OPEN || state == VIRT_COM_CHECK) return 0;
+    encryption_off();
+    return open_port("sound", 0);
+}
 
 int scored_choice_index(const int scores[3]) {
     int pick = scores[0] < scores[1] ? 1 : 0;
@@ -190,9 +204,9 @@ int scored_choice_index(const int scores[3]) {
     return pick;
 }
 
-}  // namespace vr::modem
+}  // namespace vr::link
 
-using namespace vr::modem;
+using namespace vr::link;
 
 VR_API int audio_send_data(const unsigned char *data, int n) {
     std::array<uint8_t, VIRT_COM_RSP_MAX> reply;
@@ -261,51 +275,12 @@ VR_API int audio_comm_test(int param) {
     return rc;
 }
 
-VR_API int signal_detect_quick(int freq) {
-    std::array<int16_t, kDetectBlock> block;
-    // The receive thread reads the same stream: its analysis is parked
-    // while this measures (unless it is the one measuring).
-    const bool park = suart_current_thread() != SUART_THREAD_RECV && thread_alive(SUART_THREAD_RECV);
-    if (park) suart_send_signal(sender(), SUART_THREAD_RECV, suart_handler_pause_analyse);
-    const bool read = audio_device_read(block.data(), kDetectBlock) == kDetectBlock &&
-                      audio_device_read(block.data(), kDetectBlock) == kDetectBlock;
-    if (park) suart_send_signal(sender(), SUART_THREAD_RECV, suart_handler_resume_analyse);
-    if (!read) return -1;
-    int64_t sum = 0;
-    int64_t level = 0;
-    for (int16_t x : block) {
-        sum += x;
-        level += x < 0 ? -static_cast<int64_t>(x) : x;
-    }
-    store(state().level_mid, static_cast<int16_t>(sum / kDetectBlock));
-    const int mean_level = static_cast<int>(level / kDetectBlock);
-    if (level > kLevelFloor) {
-        log_print(2, "audio level ok: %d", mean_level);
-        return signal_analysis_freq_pattern(block.data(), kDetectBlock, freq);
-    }
-    log_print(1, "audio level err: %d", mean_level);
-    format_display(block.data(), kDetectBlock, 0);
-    return -1;
-}
-
-VR_API int signal_detect(int freq) {
-    const int measured = signal_detect_quick(freq);
-    return measured == -1 ? 5512 : measured;
-}
-
 VR_API int signal_change_frequence(int freq) {
     if (freq != -1 && audio_change_frequence(freq) != 0) return -1;
     for (int attempt = 0; attempt < kChangeTries; ++attempt) {
         sys_delay_nus(kChangeWaitUs);
         if (signal_detect_quick(freq) != freq) continue;
-        suart_state &s = state();
-        const int width = signal_freq2width(freq);
-        if (valid_width(width)) {
-            store(s.up_pending_us, static_cast<int32_t>(500000 / freq));
-            store(s.up_pending_width, static_cast<int32_t>(width));
-            request_uplink_update();
-            suart_set_active_recv_freq(freq);
-        }
+        vr::modem::retune_uplink(freq);
         sys_delay_nus(20);
         return 0;
     }
@@ -326,7 +301,7 @@ VR_API int signal_try_communicate_1(int freq) {
 }
 
 VR_API int signal_try_communicate_2(void) {
-    if (virt_com_open("sound", 0) != 0) return -1;
+    if (open_sound_port() != 0) return -1;
     int failed = 0;
     for (int i = 0; i < 3; ++i) {
         if (signal_send_randoms(16) == 0) continue;
@@ -371,71 +346,18 @@ VR_API int signal_try_communicate(int mode) {
     }
 }
 
-namespace vr::modem {
+namespace vr::link {
 
-namespace {
-
-bool port_open() { return virt_com_status() == VIRT_COM_OPEN; }
-
-// The handshake with the simple uplink algorithm, and once more with the
-// biquad and pattern decoder when it fails.
-int handshake_with_fallback(int mode) {
-    set_uplink_alg(2);
-    int rc = signal_try_communicate(mode);
-    if (!port_open()) return vr::fail(vr::kEOpen);
-    if (rc != 0) {
-        set_uplink_alg(0);
-        rc = signal_try_communicate(mode);
-        if (rc != 0) return vr::fail(vr::kEOpen);
-    }
-    log_print(2, "com: %d, %d", uplink_alg(), up_short_width());
-    return 0;
-}
-
-bool valid_alg(int alg) { return alg >= 0 && alg <= 2; }
-
-}  // namespace
-
-int connect_sound() { return handshake_with_fallback(0); }
-
-int ultra_connect_sound(int connect_type, int alg, int freq) {
-    log_print(2, "connect_type, alg_type, freq: %x, %x, %x", connect_type, alg, freq);
-    switch (connect_type) {
-    case 0:
-    case -1: return handshake_with_fallback(0);
-    case 1: return handshake_with_fallback(6);
-    // Types 2 and 3 open the port before they set the algorithm: opening
-    // sets the modem's defaults, which would undo the caller's choice.
-    case 2:
-        if (!valid_alg(alg)) return vr::fail(vr::kEArg);
-        if (virt_com_open("sound", 0) != 0) return -1;
-        set_uplink_alg(alg);
-        return signal_try_communicate(freq) < 0 ? -1 : 0;
-    case 3:
-        if (!valid_alg(alg)) return vr::fail(vr::kEArg);
-        if (virt_com_open("sound", 0) != 0) return -1;
-        set_uplink_alg(alg);
-        return signal_change_frequence(freq) != 0 ? -1 : 0;
-    // Any other type would leave the port closed while the connection
-    // counted as made: refuse it.
-    default: return vr::fail(vr::kEArg);
-    }
-}
-
-}  // namespace vr::modem
-
-namespace vr::modem {
-
-int ctrl_handshake(int mode) {
+int control_handshake(int mode) {
     const int rc = signal_try_communicate(mode);
     if (rc == -1) virt_com_close();
     return rc < -1 ? -1 : rc;
 }
 
-int ctrl_uplink_freq_test(int freq) {
+int control_uplink_freq_test(int freq) {
     const int rc = uplink_freq_test(freq);
     if (rc == -1) log_print(1, "uplink_freq_test err");
     return rc < -1 ? -1 : rc;
 }
 
-}  // namespace vr::modem
+}  // namespace vr::link
