@@ -21,7 +21,9 @@ PrivatePulse::PrivatePulse() {
         return;
     }
     dir_ = dir;
-    const std::string command = "sh " + script() + " start " + dir_ + " 2>&1";
+    // The server goes with this process even when it never reaches the
+    // destructor (a test killed on its time-out).
+    const std::string command = "sh " + script() + " start " + dir_ + " " + std::to_string(getpid()) + " 2>&1";
     FILE *out = popen(command.c_str(), "r");
     if (!out) {
         error_ = "cannot run the script";
