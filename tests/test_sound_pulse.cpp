@@ -16,12 +16,11 @@
 #include "pcd.h"
 #include "picc.h"
 #include "private_pulse.h"
+#include "sound_session.h"
 #include "tessil.h"
 #include "virt_com.h"
 
 namespace {
-
-const unsigned char kKey[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 class SoundPulse : public ::testing::Test {
 protected:
@@ -44,23 +43,15 @@ protected:
     std::unique_ptr<vrsim::AudioFrontEnd> front;
 };
 
-TEST_F(SoundPulse, ReaderInfoAndACardRead) {
-    auto card = front->field().place(vrsim::Card::classic_1k({0x11, 0x22, 0x33, 0x44}));
+TEST_F(SoundPulse, ReaderInfo) {
     ASSERT_EQ(picc_connect("sound", 0, 1, nullptr), 0) << errno;
     unsigned char version[32] = {};
     ASSERT_EQ(pcd_get_firmware_version(version), 0) << errno;
     EXPECT_EQ(std::memcmp(version, "vantel-sim 1.0.0", 16), 0);
-
-    picc *p = picc_open("mifare_s50", "sound", 0, PICC_SEARCH_PLAIN);
-    ASSERT_NE(p, nullptr) << errno;
-    ASSERT_EQ(picc_auth(p, kKey, 0x60, 4), 0);
-    const unsigned char data[16] = {'p', 'u', 'l', 's', 'e', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x77};
-    ASSERT_EQ(picc_write(p, data, 5), 0);
-    unsigned char back[16] = {};
-    ASSERT_EQ(picc_read(p, back, 5), 0);
-    EXPECT_EQ(std::memcmp(back, data, 16), 0);
-    EXPECT_EQ(card->block(5)[15], 0x77);
-    EXPECT_EQ(picc_close(p), 0);
 }
+
+TEST_F(SoundPulse, MifareSessionAndDump) { vrtest::card_session_with_dump(*front); }
+
+TEST_F(SoundPulse, EncryptedLinkServesTheCard) { vrtest::card_session_enciphered(*front); }
 
 }  // namespace
