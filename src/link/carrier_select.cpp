@@ -14,6 +14,7 @@
 
 #include "audio.h"
 #include "core/errors.h"
+#include "core/int_list.h"
 #include "link/link.h"
 #include "log.h"
 #include "link/audio_link.h"
@@ -82,12 +83,6 @@ bool open_at(int freq) {
     return signal_change_frequence(signal_width2freq(signal_freq2width(freq))) == 0;
 }
 
-std::string list_text(const int *freqs, int n) {
-    std::string text;
-    for (int i = 0; i < n; ++i) text += std::to_string(freqs[i]) + " ";
-    return text;
-}
-
 // Tries every carrier of the scan table with one uplink algorithm; the
 // frequencies that pass go to out. Returns their count.
 int scan_with(int alg, int *out) {
@@ -112,8 +107,8 @@ ScanResult scan() {
     r.pattern_count = scan_with(0, r.pattern.data());
     r.simple_count = scan_with(2, r.simple.data());
     vr::modem::set_uplink_alg(saved);
-    log_print(2, "new alg supported freq:%s", list_text(r.pattern.data(), r.pattern_count).c_str());
-    log_print(2, "old supported freq:%s", list_text(r.simple.data(), r.simple_count).c_str());
+    log_print(2, "new alg supported freq:%s", vr::int_list_text(r.pattern.data(), r.pattern_count).c_str());
+    log_print(2, "old supported freq:%s", vr::int_list_text(r.simple.data(), r.simple_count).c_str());
     return r;
 }
 

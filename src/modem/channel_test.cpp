@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <string>
 
+#include "core/int_list.h"
 #include "core/lock.h"
 #include "log.h"
 #include "modem/device.h"
@@ -104,8 +105,7 @@ void band_of_spectrum(const int *spectrum, int &start, int &end) {
     while (last > 0 && spectrum[last] < threshold) --last;
     start = signal_width2freq(SUART_WIDTH_MAX - first);
     end = signal_width2freq(SUART_WIDTH_MAX - last);
-    std::string values;
-    for (int i = 0; i < kSpectrumSize; ++i) values += std::to_string(spectrum[i]) + " ";
+    const std::string values = int_list_text(spectrum, kSpectrumSize);
     log_print(2, "spectra of uplink channal: ");
     log_print(2, "%s", values.c_str());
     log_print(2, "\n");
