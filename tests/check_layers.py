@@ -43,6 +43,7 @@ PUBLIC_HEADERS = {
     "pboc_text.h": "core",
     "crypto.h": "crypto",
     "uart.h": "port",
+    "usbhid.h": "port",
     "virt_com.h": "port",
     "suart.h": "modem",
     "suart_signal.h": "modem",

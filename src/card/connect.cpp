@@ -8,6 +8,7 @@
 
 #include "audio.h"
 #include "core/errors.h"
+#include "core/lock.h"
 #include "link/link.h"
 #include "log.h"
 #include "modem/modem.h"
@@ -59,6 +60,21 @@ int send_startup_settings() {
 
 const char *next_text(va_list *extra) { return extra ? va_arg(*extra, const char *) : nullptr; }
 int next_int(va_list *extra) { return extra ? va_arg(*extra, int) : 0; }
+// The USB links take the descriptor (an int) of a device the host opened,
+// -1 for none: the driver then looks the device up by its ids.
+int next_descriptor(va_list *extra) { return extra ? va_arg(*extra, int) : -1; }
+
+// The keep-alive of a USB link asks the reader for its machine id. A card
+// call or an exchange under way is traffic of its own: the keep-alive then
+// waits for the next silence rather than for the link.
+vr::port::KeepAliveResult keep_alive_exchange() {
+    if (pthread_mutex_trylock(&tessil.api_lock) != 0) return vr::port::KeepAliveResult::busy;
+    vr::MutexHold api(&tessil.api_lock, vr::MutexHold::kAdopt);
+    vr::link::ExchangeTry exchange;
+    if (!exchange.held()) return vr::port::KeepAliveResult::busy;
+    unsigned char machine_id = 0;
+    return pcd_get_mid(&machine_id) == 0 ? vr::port::KeepAliveResult::sent : vr::port::KeepAliveResult::failed;
+}
 
 int finish_connect(int rc) {
     if (rc != 0) return vr::fail(vr::kEOpen);
@@ -117,6 +133,13 @@ int ultra_connect_sound(va_list *extra) {
     }
 }
 
+// Every USB link hands its driver the descriptor, then the rest of the
+// arguments.
+int open_usb(const char *com, int dev, va_list *extra) {
+    const int fd = next_descriptor(extra);
+    return finish_connect(virt_com_open(com, dev, fd, fd, extra));
+}
+
 // What both connect calls share: the mode is recorded, an open port counts
 // as connected, and a name no driver serves goes to the port as it is
 // (which refuses it); otherwise open_link opens the named link as its
@@ -139,6 +162,7 @@ VR_API int virt_com_open(const char *type, int mode, ...) {
     if (!type) return vr::fail(vr::kEOpen);
     if (vr::port::names_second_family_adapter(type)) picc_regapi(VR_FAMILY_SECOND);
     vr::link::encryption_off();
+    vr::port::set_keep_alive_action(keep_alive_exchange);
 
     va_list list;
     va_start(list, mode);
@@ -153,11 +177,9 @@ VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra) {
         switch (link) {
         case Link::uart: return finish_connect(virt_com_open(com, dev, nullptr, next_text(extra)));
         case Link::usbhid:
+        case Link::ch340g:
         case Link::ch9326:
-        case Link::pdiusbd12: {
-            const char *first = next_text(extra);
-            return finish_connect(virt_com_open(com, dev, first, first, extra));
-        }
+        case Link::pdiusbd12: return open_usb(com, dev, extra);
         case Link::sound: return connect_sound();
         default: return finish_connect(virt_com_open(com, dev));
         }
@@ -167,11 +189,14 @@ VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra) {
 VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra) {
     return connect(com, dev, mode, [&](Link link) {
         switch (link) {
-        case Link::uart:
-        case Link::usbhid: {
+        case Link::uart: {
             const char *first = next_text(extra);
             return finish_connect(virt_com_open(com, dev, first, first));
         }
+        case Link::usbhid:
+        case Link::ch340g:
+        case Link::ch9326:
+        case Link::pdiusbd12: return open_usb(com, dev, extra);
         case Link::sound: return ultra_connect_sound(extra);
         default: return finish_connect(virt_com_open(com, dev));
         }
