@@ -1,18 +1,21 @@
 // The audio link in the tool: opening it (on a real reader at the headset
 // jack, or on a simulated reader), and the `modem` commands that choose and
 // test its carrier.
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "audio.h"
 #include "cli.h"
+#include "command.h"
 #include "control.h"
 #include "line_port.h"
 #include "picc.h"
@@ -87,13 +90,7 @@ int modem_choose() {
     return 0;
 }
 
-int modem_chantest(const char *kind_name) {
-    const std::string name = kind_name ? kind_name : "normal";
-    const int kind = name == "fast" ? 0 : name == "normal" ? 1 : name == "full" ? 2 : -1;
-    if (kind < 0) {
-        std::fprintf(stderr, "usage: modem chantest [fast|normal|full]\n");
-        return 2;
-    }
+int modem_chantest(int kind) {
     // The test runs in the modem; this thread shows its progress meanwhile.
     int result = 0;
     std::atomic<bool> done{false};
@@ -117,18 +114,85 @@ int modem_chantest(const char *kind_name) {
     return 0;
 }
 
-int modem_echo(int argc, char **argv) {
-    const int n = argc > 2 ? std::atoi(argv[2]) : 16;
-    const int count = argc > 3 ? std::atoi(argv[3]) : 1;
-    if (n < 0 || n >= 4088 || count < 1) {
-        std::fprintf(stderr, "usage: modem echo N [COUNT]   (N below 4088)\n");
-        return 2;
-    }
+int modem_echo(int n, int count) {
     int failed = 0;
     for (int i = 0; i < count; ++i)
         if (signal_send_randoms(n) != 0) ++failed;
     std::printf("echo of %d bytes: %d of %d came back\n", n, count - failed, count);
     return failed ? 1 : 0;
+}
+
+// ------------------------------------------------------------ the command
+
+struct ModemArgs : CommandArgs {
+    std::string what;
+    int chantest_kind = 1;  // fast 0, normal 1, full 2
+    int echo_bytes = 16;
+    int echo_count = 1;
+};
+
+constexpr const char *kChantestKinds[] = {"fast", "normal", "full"};
+
+std::string check_modem(ModemArgs &a) {
+    const std::vector<std::string> &w = a.operands;
+    if (w.empty()) return "scan | choose | chantest [fast|normal|full] | echo N [COUNT]";
+    a.what = w[0];
+    if ((a.what == "scan" || a.what == "choose") && w.size() == 1) return {};
+    if (a.what == "chantest" && w.size() <= 2) {
+        if (w.size() == 1) return {};
+        for (int kind = 0; kind < 3; ++kind)
+            if (w[1] == kChantestKinds[kind]) {
+                a.chantest_kind = kind;
+                return {};
+            }
+        return "chantest takes fast, normal or full";
+    }
+    if (a.what == "echo" && w.size() >= 2 && w.size() <= 3) {
+        const auto n = parse_number(w[1], 0, 4087);
+        const auto count = w.size() == 3 ? parse_number(w[2], 1, 100000) : std::optional<long>(1);
+        if (!n || !count) return "echo N [COUNT]: N below 4088, COUNT at least 1";
+        a.echo_bytes = static_cast<int>(*n);
+        a.echo_count = static_cast<int>(*count);
+        return {};
+    }
+    return "unknown or malformed modem command: " + a.what;
+}
+
+int run_modem(const Options &, ModemArgs &a) {
+    if (a.what == "scan") return modem_scan();
+    if (a.what == "choose") return modem_choose();
+    if (a.what == "chantest") return modem_chantest(a.chantest_kind);
+    return modem_echo(a.echo_bytes, a.echo_count);
+}
+
+void list_modem_subcommands(std::FILE *out) {
+    std::fprintf(out,
+                 "subcommands:\n"
+                 "  scan                   try every uplink carrier with both algorithms\n"
+                 "  choose                 choose the carrier (handshake mode 6)\n"
+                 "  chantest [KIND]        the channel test: fast, normal (default) or full\n"
+                 "  echo N [COUNT]         send N random bytes COUNT times and check the echo\n");
+}
+
+constexpr Command<ModemArgs> kModem = {
+    "modem",
+    "the audio link's carrier choice and tests (with --sound)",
+    "scan | choose | chantest [fast|normal|full] | echo N [COUNT]",
+    "Chooses and tests the uplink carrier of the audio link; needs --sound.\n",
+    list_modem_subcommands,
+    {},
+    check_modem,
+    run_modem,
+};
+
+// The modem commands mean nothing on another link: refused before any
+// reader is opened.
+int modem_main(const Options &opt, int argc, char **argv) {
+    const bool help = std::any_of(argv + 1, argv + argc, [](const char *a) {
+        return std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
+    });
+    if (!opt.sound && !help) return command_usage_error("modem", "the modem commands need the audio link (--sound)");
+    return run_command(kModem, opt, argc, argv);
 }
 
 }  // namespace
@@ -160,18 +224,7 @@ void close_sound() {
     g_front.reset();
 }
 
-int cmd_modem(const Options &, int argc, char **argv) {
-    const std::string what = argc > 1 ? argv[1] : "";
-    if (virt_com_status() != VIRT_COM_OPEN || what.empty()) {
-        std::fprintf(stderr, "usage: modem scan|choose|chantest [fast|normal|full]|echo N [COUNT]  (with --sound)\n");
-        return 2;
-    }
-    if (what == "scan") return modem_scan();
-    if (what == "choose") return modem_choose();
-    if (what == "chantest") return modem_chantest(argc > 2 ? argv[2] : nullptr);
-    if (what == "echo") return modem_echo(argc, argv);
-    std::fprintf(stderr, "unknown modem command: %s\n", what.c_str());
-    return 2;
-}
+constinit const CommandEntry kModemCommand = {kModem.name, kModem.summary, modem_main,
+                                                [](std::FILE *out) { print_help(out, kModem); }};
 
 }  // namespace cli
