@@ -111,6 +111,8 @@ std::string start_simulator_program(const Options &opt) {
     return ok ? path : std::string();
 }
 
+namespace {
+
 // What to do about a device the system would not open.
 std::string open_advice(const std::string &path, int error) {
     switch (error) {
