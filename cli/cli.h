@@ -14,6 +14,7 @@ namespace cli {
 struct Options {
     std::string device;  // serial device path (--device)
     bool sim = false;    // start the simulator and talk to it (--sim)
+    bool sound = false;  // the audio link (--sound, or --audio)
     int family = 1;      // reader family (--family 1|2)
     std::vector<std::string> sim_args;  // extra simulator arguments (--sim-arg)
     // Lines for the simulator's control channel, sent once it is up, each
@@ -54,6 +55,7 @@ extern const CommandEntry kTlvCommand;
 extern const CommandEntry kIrCommand;
 extern const CommandEntry kPortsCommand;
 extern const CommandEntry kUsbCommand;
+extern const CommandEntry kModemCommand;
 
 // Parses hexadecimal text (either case, optional spaces or colons).
 std::optional<std::vector<uint8_t>> parse_hex(const std::string &text);
@@ -73,5 +75,14 @@ bool open_reader(const Options &opt);
 void close_reader();
 // The serial device path of the open reader (the simulator's when --sim).
 const std::string &reader_path();
+// Starts the simulator program (on the sound server with --sound) and sends
+// it the control lines; the first line it printed, or empty on failure.
+std::string start_simulator_program(const Options &opt);
+
+// The audio link: opened with the carrier handshake, on a real reader or
+// (with --sim) a simulated one: in this process on the virtual line, or as
+// the simulator program on the sound server when VANTEL_RFID_AUDIO=pulse.
+bool open_sound(const Options &opt);
+void close_sound();
 
 }  // namespace cli

@@ -106,6 +106,26 @@ int run_command(const Command<Args> &c, const Options &opt, int argc, char **arg
     return status;
 }
 
+// A command's table of subcommands (rows with a name, operands and a
+// summary): the row its first operand names, or null.
+template <typename Sub, std::size_t N>
+const Sub *find_subcommand(const Sub (&table)[N], const std::vector<std::string> &operands) {
+    if (operands.empty()) return nullptr;
+    for (const Sub &s : table)
+        if (operands[0] == s.name) return &s;
+    return nullptr;
+}
+
+// The list of subcommands its help shows.
+template <typename Sub, std::size_t N>
+void print_subcommands(std::FILE *out, const Sub (&table)[N]) {
+    std::fprintf(out, "subcommands:\n");
+    for (const Sub &s : table) {
+        const std::string head = std::string(s.name) + " " + s.operands;
+        std::fprintf(out, "  %s\n      %s\n", head.c_str(), s.summary);
+    }
+}
+
 // The row of main's command table for a Command<Args> of static storage.
 template <const auto &C>
 constexpr CommandEntry entry_for() {

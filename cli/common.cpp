@@ -58,6 +58,7 @@ void exec_simulator(const Options &opt, int in[2], int out[2]) {
     for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
     const std::string program = sibling_program("vantel-rfid-sim");
     std::vector<std::string> args{program, "--family", std::to_string(opt.family)};
+    if (opt.sound) args.emplace_back("--audio");
     args.insert(args.end(), opt.sim_args.begin(), opt.sim_args.end());
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
@@ -84,9 +85,11 @@ bool send_sim_control(const Options &opt, int replies) {
     return true;
 }
 
+}  // namespace
+
 // Starts the simulator program, reads the pseudo-terminal path it prints on
 // its first line and sends it the control lines of the options.
-std::string start_simulator(const Options &opt) {
+std::string start_simulator_program(const Options &opt) {
     // A simulator that ends early must not end the tool through SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     int in[2], out[2];
@@ -107,6 +110,8 @@ std::string start_simulator(const Options &opt) {
     close(out[0]);
     return ok ? path : std::string();
 }
+
+namespace {
 
 // What to do about a device the system would not open.
 std::string open_advice(const std::string &path, int error) {
@@ -244,10 +249,11 @@ bool usb_type_known(const std::string &type) {
 }
 
 bool open_reader(const Options &opt) {
+    if (opt.sound) return open_sound(opt);
     if (!opt.usb.empty()) return open_usb_reader(opt);
     std::string path = opt.device;
     if (opt.sim) {
-        path = start_simulator(opt);
+        path = start_simulator_program(opt);
         if (path.empty()) {
             std::fprintf(stderr, "could not start the simulator\n");
             return false;
@@ -273,7 +279,7 @@ bool open_reader(const Options &opt) {
 const std::string &reader_path() { return g_reader_path; }
 
 void close_reader() {
-    virt_com_close();
+    close_sound();
     if (g_sim_control >= 0) {
         close(g_sim_control);
         g_sim_control = -1;

@@ -102,7 +102,9 @@ int run_idcard(const Options &, IdcardArgs &args) {
 }
 
 void list_subcommands(std::FILE *out) {
-    std::fprintf(out, "subcommands:\n  read\n      the text fields in UTF-8; --photo, --fingerprint save those records\n");
+    std::fprintf(out,
+                 "subcommands:\n  read\n"
+                 "      the text fields in UTF-8; --photo and --fingerprint save those records\n");
 }
 
 constexpr Command<IdcardArgs> kIdcard = {

@@ -28,7 +28,7 @@ namespace {
 // The commands, in the order the help lists them.
 const CommandEntry *const kCommands[] = {
     &kReaderCommand, &kRawCommand, &kCardCommand, &kMifareCommand, &kUltralightCommand, &kApduCommand, &kIdcardCommand,
-    &kTlvCommand, &kIrCommand, &kPortsCommand, &kUsbCommand,
+    &kTlvCommand, &kIrCommand, &kPortsCommand, &kUsbCommand, &kModemCommand,
 };
 
 const CommandEntry *find_command(const std::string &name) {
@@ -71,6 +71,10 @@ std::string set_usb_fd(Global &g, const char *v) {
     const auto n = parse_number(v, 0, INT_MAX);
     if (!n || !std::isdigit(static_cast<unsigned char>(*v))) return "--usb-fd takes a descriptor number";
     g.options.usb_fd = static_cast<int>(*n);
+    return {};
+}
+std::string set_sound(Global &g, const char *) {
+    g.options.sound = true;
     return {};
 }
 std::string set_family(Global &g, const char *v) {
@@ -133,6 +137,8 @@ constexpr GlobalOption kGlobalOptions[] = {
      add_sim_arg},
     {"sim-control", 0, "LINE", "a line for the simulator's control channel before the command (repeatable)",
      add_sim_control},
+    {"sound", 0, nullptr, "the reader at the headset jack (the audio link); with --sim: a simulated one", set_sound},
+    {"audio", 0, nullptr, "the same as --sound", set_sound},
     {"usb", 0, "TYPE", "a reader on USB: usbhid, ch340g, ch9326 or pdiusbd12 (vantel-rfid usb list shows them)",
      set_usb},
     {"usb-fd", 0, "N", "with --usb: the descriptor of the USB device, opened for the tool", set_usb_fd},
@@ -185,6 +191,8 @@ int parse_global(int argc, char **argv, Global &g, int &command_at) {
         conflict = "give --device or --sim, not both";
     else if (!g.options.usb.empty() && (g.options.sim || !g.options.device.empty()))
         conflict = "--usb goes without --device and --sim";
+    else if (g.options.sound && (!g.options.usb.empty() || !g.options.device.empty()))
+        conflict = "--sound goes without --device and --usb";
     else if (g.options.usb_fd >= 0 && g.options.usb.empty())
         conflict = "--usb-fd needs --usb TYPE";
     if (conflict) {
@@ -204,7 +212,7 @@ void print_usage(std::FILE *out) {
 void print_main_help(std::FILE *out) {
     print_usage(out);
     std::fprintf(out,
-                 "Drives a 13.56 MHz contactless card reader (or the simulated one) over a serial line or USB:\n"
+                 "Drives a 13.56 MHz contactless card reader (or the simulated one) over a serial line, USB or the headset jack:\n"
                  "the reader's own commands, MIFARE Classic and Ultralight, CPU, CID and identity cards, and\n"
                  "offline helpers.\n"
                  "\noptions:\n");

@@ -354,20 +354,9 @@ constexpr Subcommand kSubcommands[] = {
      nullptr, mifare_convert},
 };
 
-const Subcommand *find_subcommand(const MifareArgs &args) {
-    if (args.operands.empty()) return nullptr;
-    for (const Subcommand &s : kSubcommands)
-        if (args.operands[0] == s.name) return &s;
-    return nullptr;
-}
+const Subcommand *find_subcommand(const MifareArgs &args) { return cli::find_subcommand(kSubcommands, args.operands); }
 
-void list_subcommands(std::FILE *out) {
-    std::fprintf(out, "subcommands:\n");
-    for (const Subcommand &s : kSubcommands) {
-        const std::string head = std::string(s.name) + " " + s.operands;
-        std::fprintf(out, "  %s\n      %s\n", head.c_str(), s.summary);
-    }
-}
+void list_subcommands(std::FILE *out) { print_subcommands(out, kSubcommands); }
 
 // Only one source of keys at a time.
 std::string check_key_sources(const MifareArgs &args) {

@@ -226,7 +226,8 @@ std::string check_dump(UlArgs &args) {
     if (args.operands.size() > 2) return "dump [FILE]";
     if (args.operands.size() < 2) return {};
     args.file = args.operands[1];
-    if (!vrdump::ul_format_for_path(args.file)) return args.file + ": unknown Ultralight dump format (use .bin or .json)";
+    if (!vrdump::ul_format_for_path(args.file))
+        return args.file + ": unknown Ultralight dump format (use .bin or .json)";
     const vrdump::Status status = vrdump::check_writable(args.file, true);
     return status ? std::string() : status.error;
 }
@@ -337,20 +338,9 @@ constexpr Subcommand kSubcommands[] = {
      check_restore, ul_restore},
 };
 
-const Subcommand *find_subcommand(const UlArgs &args) {
-    if (args.operands.empty()) return nullptr;
-    for (const Subcommand &s : kSubcommands)
-        if (args.operands[0] == s.name) return &s;
-    return nullptr;
-}
+const Subcommand *find_subcommand(const UlArgs &args) { return cli::find_subcommand(kSubcommands, args.operands); }
 
-void list_subcommands(std::FILE *out) {
-    std::fprintf(out, "subcommands:\n");
-    for (const Subcommand &s : kSubcommands) {
-        const std::string head = std::string(s.name) + " " + s.operands;
-        std::fprintf(out, "  %s\n      %s\n", head.c_str(), s.summary);
-    }
-}
+void list_subcommands(std::FILE *out) { print_subcommands(out, kSubcommands); }
 
 std::string check_ultralight(UlArgs &args) {
     const Subcommand *sub = find_subcommand(args);

@@ -2,7 +2,8 @@
 # The main job against the simulated reader: starts the simulator on a
 # pseudo-terminal, then drives it with the command-line tool: the reader's
 # own commands, then cards placed in its field: MIFARE Classic, Ultralight
-# C, an ISO 14443-4 CPU card and the PRC identity card.
+# C, an ISO 14443-4 CPU card and the PRC identity card; last, a card read
+# over the simulated audio line.
 set -eu
 BUILD=${1:-build}
 BIN="$BUILD/bin"
@@ -72,5 +73,15 @@ echo
 echo "simulator: $(control card place id_card)  (card place id_card)"
 run card
 run idcard read --photo "$WORK/photo.bin" --fingerprint "$WORK/finger.bin"
+# The same reader over the audio link: the tool runs a simulated reader on
+# the library's virtual line (the headset jack's samples, modulated and
+# demodulated both ways) and reads a card through it.
+echo
+echo "\$ vantel-rfid --sim --audio --sim-control \"card place mifare_s50 C0FFEE01\" mifare read 1 --key $KEY"
+status=0
+VANTEL_RFID_AUDIO=line "$BIN/vantel-rfid" --sim --audio --sim-control "card place mifare_s50 C0FFEE01" \
+    mifare read 1 --key $KEY 2> "$WORK/tool.err" || status=$?
+grep -v '^JNI_LIBLOG' "$WORK/tool.err" >&2 || true
+[ $status -eq 0 ]
 echo
 echo "demo finished"

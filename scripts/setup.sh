@@ -16,12 +16,13 @@
 # own group and the groups it builds on.
 set -eu
 
-# libusb: the USB links.
-BUILD_PKGS="cmake g++ make ninja-build pkg-config libusb-1.0-0-dev"
+# libusb: the USB links; libpulse: the audio link on the Linux sound server.
+BUILD_PKGS="cmake g++ make ninja-build pkg-config libusb-1.0-0-dev libpulse-dev"
 DEMO_PKGS=""
 # tshark: the link-trace test decodes traces with the Wireshark dissector;
 # umockdev: the USB tests emulate their devices.
-TEST_PKGS="libgtest-dev libgmock-dev libssl-dev python3 tshark umockdev libumockdev-dev openjdk-17-jdk-headless"
+# pulseaudio: the audio tests run a private sound server.
+TEST_PKGS="pulseaudio pulseaudio-utils libgtest-dev libgmock-dev libssl-dev python3 tshark umockdev libumockdev-dev openjdk-17-jdk-headless"
 FUZZ_PKGS="clang libclang-rt-14-dev"
 BENCH_PKGS="libbenchmark-dev libssl-dev"
 

@@ -1,8 +1,9 @@
-// vantel-rfid-sim: a simulated reader on a pseudo-terminal. Prints the
-// device path, then answers until SIGINT/SIGTERM/SIGHUP or "quit";
-// standard input is a control channel (see sim/README.md). The end of
-// standard input ends only the control channel, so the program also runs
-// in the background with no input.
+// vantel-rfid-sim: a simulated reader on a pseudo-terminal, or with
+// --audio on a sound server's line. Prints the device path (or the audio
+// devices), then answers until SIGINT/SIGTERM/SIGHUP or "quit"; standard
+// input is a control channel (see sim/README.md). The end of standard
+// input ends only the control channel, so the program also runs in the
+// background with no input.
 #include <getopt.h>
 #include <poll.h>
 #include <signal.h>
@@ -15,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "audio_front.h"
 #include "card_file.h"
 #include "card_words.h"
 #include "control.h"
@@ -30,6 +32,11 @@ struct Args {
     unsigned long long seed = 0;
     bool control = true;
     std::shared_ptr<vrsim::Card> card;  // in the field from the start
+    // --audio: the reader on a sound server instead of a pseudo-terminal.
+    bool audio = false;
+    std::string audio_source = "down.monitor";
+    std::string audio_sink = "up";
+    vrsim::AudioOptions audio_options;
 };
 
 // Applies an option's value; an error text, empty when it is sound.
@@ -109,6 +116,51 @@ std::string set_card_file(Args& a, const char* v) {
     return {};
 }
 
+// LO:HI or LO:HI:ORDER (Hz; 0 for no edge): the uplink's pass band.
+bool parse_band(const char* text, vrsim::ChannelConfig& channel) {
+    const std::vector<std::string_view> parts = vrsim::split_words(text, ":");
+    if (parts.size() < 2 || parts.size() > 3) return false;
+    const auto low = vrsim::parse_unsigned(std::string(parts[0]));
+    const auto high = vrsim::parse_unsigned(std::string(parts[1]));
+    const auto order =
+        parts.size() == 3 ? vrsim::parse_unsigned(std::string(parts[2])) : std::optional<unsigned long long>(8);
+    if (!low || !high || !order || *high > 22050 || (*high != 0 && *low >= *high) || *order < 2 || *order > 16)
+        return false;
+    channel.bandpass_low_hz = static_cast<double>(*low);
+    channel.bandpass_high_hz = static_cast<double>(*high);
+    channel.bandpass_order = static_cast<int>(*order);
+    return true;
+}
+
+std::string set_band(Args& a, const char* v) {
+    return parse_band(v, a.audio_options.uplink) ? std::string() : "--band takes LO:HI or LO:HI:ORDER (Hz, HI up to 22050, ORDER 2..16)";
+}
+
+std::string set_snr(Args& a, const char* v) {
+    const auto db = number_in(v, 0, 120);
+    if (!db) return "--snr takes 0..120 dB";
+    a.audio_options.uplink.snr_db = static_cast<double>(*db);
+    a.audio_options.downlink.snr_db = static_cast<double>(*db);
+    return {};
+}
+
+std::string set_audio(Args& a, const char*) {
+    a.audio = true;
+    return {};
+}
+
+std::string set_audio_source(Args& a, const char* v) {
+    if (!*v) return "--audio-source takes a source name";
+    a.audio_source = v;
+    return {};
+}
+
+std::string set_audio_sink(Args& a, const char* v) {
+    if (!*v) return "--audio-sink takes a sink name";
+    a.audio_sink = v;
+    return {};
+}
+
 std::string no_control(Args& a, const char*) {
     a.control = false;
     return {};
@@ -128,6 +180,12 @@ constexpr SimOption kOptions[] = {
      add_fault},
     {"seed", "N", "make the reader's random bytes reproducible", set_seed},
     {"trace", "FILE", "record every frame of the line in a pcapng file (contrib/wireshark decodes it)", set_trace},
+    {"audio", nullptr, "the reader on the sound server's line instead of a pseudo-terminal", set_audio},
+    {"audio-source", "NAME", "with --audio: the source it hears the host on (default down.monitor)",
+     set_audio_source},
+    {"audio-sink", "NAME", "with --audio: the sink it answers on (default up)", set_audio_sink},
+    {"band", "LO:HI[:ORDER]", "with --audio: the uplink's pass band in Hz (0 for no edge)", set_band},
+    {"snr", "DB", "with --audio: noise on both directions at this signal-to-noise ratio", set_snr},
     {"no-control", nullptr, "ignore standard input (no control channel)", no_control},
 };
 
@@ -263,17 +321,40 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    vrsim::Simulator sim(args.options);
+    // The reader: on a pseudo-terminal, or behind the audio front end (whose
+    // firmware talks to it over an internal one).
+    std::unique_ptr<vrsim::Simulator> own;
+    std::unique_ptr<vrsim::AudioFrontEnd> front;
+    if (args.audio) {
+        if (args.options.family != 1 || (args.options.protocol != 0 && args.options.protocol != 3)) {
+            std::fputs("vantel-rfid-sim: the audio link carries the first family's protocol 3\n", stderr);
+            return 2;
+        }
+        std::string why;
+        auto port = vrsim::open_pulse_port(args.audio_source.c_str(), args.audio_sink.c_str(), &why);
+        if (!port) {
+            std::fprintf(stderr, "vantel-rfid-sim: sound server: %s\n", why.c_str());
+            return 1;
+        }
+        args.audio_options.firmware.link = args.options.link;
+        front = std::make_unique<vrsim::AudioFrontEnd>(std::move(port), args.audio_options);
+    } else {
+        own = std::make_unique<vrsim::Simulator>(args.options);
+    }
+    vrsim::Simulator& sim = front ? front->sim() : *own;
     if (args.has_seed) sim.firmware().seed_random(args.seed);
     for (const auto& f : args.faults) sim.apply(f);
     if (args.card) sim.field().place(args.card);
-    if (!sim.start()) {
+    if (front ? !front->start() : !sim.start()) {
         std::fprintf(stderr, "vantel-rfid-sim: cannot start: %s\n", std::strerror(errno));
         return 1;
     }
-    say(sim.path());
+    say(front ? "audio " + args.audio_source + " " + args.audio_sink : sim.path());
     serve(sim, sfd, args.control);
-    sim.stop();
+    if (front)
+        front->stop();
+    else
+        sim.stop();
     ::close(sfd);
     return 0;
 }
