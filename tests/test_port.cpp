@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <termios.h>
 
+#include "bluetooth.h"
 #include "pcd.h"
 #include "picc.h"
 #include "raw_pty.h"
@@ -49,7 +50,8 @@ TEST_F(PortTest, OpensByNameIgnoringCaseAndOnlyOnce) {
 }
 
 TEST_F(PortTest, UnknownTypesAndMissingDevicesFailToOpen) {
-    for (const char *type : {"dc_usb", "serial", "", "sound"}) {
+    // "bluetooth" has no host here: no Java VM carries the link.
+    for (const char *type : {"dc_usb", "serial", "", "sound", "bluetooth"}) {
         errno = 0;
         EXPECT_EQ(virt_com_open(type, 0, nullptr, pty.path().c_str()), -1) << type;
         EXPECT_EQ(errno, -10);
@@ -63,10 +65,12 @@ TEST_F(PortTest, UnknownTypesAndMissingDevicesFailToOpen) {
 }
 
 TEST_F(PortTest, DriverChoiceAndDefaultTimeouts) {
-    // Drivers the first family offers in this build: the serial link only;
-    // the others are chosen by name but not present, so their init fails.
-    EXPECT_EQ(init_type("bluetooth"), -1);
+    // Drivers the first family offers in this build: the serial and the
+    // Bluetooth links; the others are chosen by name but not present, so
+    // their init fails.
+    EXPECT_EQ(init_type("bluetooth"), 0);
     EXPECT_EQ(tessil.s_com.timeout, 300);
+    EXPECT_EQ(tessil.s_com.ops.read, bluetooth_read);
     EXPECT_EQ(init_type("usbhid"), -1);
     EXPECT_EQ(tessil.s_com.timeout, 3000);
     EXPECT_EQ(init_type("Uart_whatever", nullptr, pty.path().c_str()), 0);

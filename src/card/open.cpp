@@ -81,6 +81,8 @@ const char *identify_type_a(uint16_t atqa, uint8_t sak) {
 }
 
 const char *next_text(va_list *extra) { return extra ? va_arg(*extra, const char *) : nullptr; }
+// USB links take the descriptor of the device the host opened.
+int next_descriptor(va_list *extra) { return extra ? va_arg(*extra, int) : -1; }
 
 // The audio link needs the modem's handshake, which this build lacks.
 int connect_sound() {
@@ -156,8 +158,8 @@ VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra) {
     if (has_prefix(com, "uart")) {
         rc = virt_com_open(com, dev, nullptr, next_text(extra));
     } else if (has_prefix(com, "usb") || has_prefix(com, "ch9326") || has_prefix(com, "pdiusbd12")) {
-        const char *first = next_text(extra);
-        rc = virt_com_open(com, dev, first, first, extra);
+        const int fd = next_descriptor(extra);
+        rc = virt_com_open(com, dev, fd, fd, extra);
     } else if (has_prefix(com, "sound")) {
         return connect_sound();
     } else {
@@ -171,9 +173,12 @@ VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra
     tessil.connect_mode = static_cast<uint8_t>(mode);
     if (virt_com_status() == VIRT_COM_OPEN) return finish_connect(0);
     int rc;
-    if (has_prefix(com, "uart") || has_prefix(com, "usb")) {
-        const char *first = next_text(extra);
-        rc = virt_com_open(com, dev, first, first);
+    if (has_prefix(com, "uart")) {
+        const char *path = next_text(extra);
+        rc = virt_com_open(com, dev, path, path);
+    } else if (has_prefix(com, "usb")) {
+        const int fd = next_descriptor(extra);
+        rc = virt_com_open(com, dev, fd, fd);
     } else if (has_prefix(com, "sound")) {
         return connect_sound();
     } else {

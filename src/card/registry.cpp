@@ -5,6 +5,7 @@
 #include <cstring>
 #include <strings.h>
 
+#include "bluetooth.h"
 #include "card/registry.h"
 #include "core/errors.h"
 #include "mifare.h"
@@ -27,7 +28,7 @@ void fill_first_family() {
         .ch340g = nullptr,
         .ch9326 = nullptr,
         .pdiusbd12 = nullptr,
-        .bluetooth = nullptr,
+        .bluetooth = bluetooth_init,
     };
 }
 
