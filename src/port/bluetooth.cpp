@@ -5,6 +5,7 @@
 #include "bluetooth.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -19,8 +20,6 @@ namespace {
 
 constexpr int kArraySize = BLUETOOTH_HOST_ARRAY_SIZE;
 constexpr unsigned kPollPauseUs = 10000;
-constexpr int kOpenFailed = -1;
-constexpr int kNoEnvironment = -1;
 
 android_bluetooth &bridge() { return tessil.s_com.android_bluetooth; }
 
@@ -52,15 +51,40 @@ bool call_host(JNIEnv *env, void *id, jint *result, Args... args) {
     return false;
 }
 
+// Each operation's failure code. The operations return it (open returns
+// -1), and errno carries it too, so that callers which report errno (the
+// control codes) report this failure and not an older one.
+struct Failure {
+    int result;
+    int code;
+};
+constexpr Failure kOpenFailure{-1, vr::kEOpen};
+constexpr Failure kCloseFailure{vr::kEClose, vr::kEClose};
+constexpr Failure kFlushFailure{vr::kEDevStart, vr::kEDevStart};
+constexpr Failure kReadFailure{vr::kERecv, vr::kERecv};
+constexpr Failure kWriteFailure{vr::kESend, vr::kESend};
+
+int failed(Failure f) {
+    errno = f.code;
+    return f.result;
+}
+
+// Without a Java environment (a thread the VM does not know) or before
+// the host's methods were found, no host call can be made.
+int unreachable(Failure f) {
+    errno = f.code;
+    return -1;
+}
+
 // One host call that reports 0 on success: open, close, flush.
-int simple_call(void *id, const char *what, int failure) {
+int simple_call(void *id, const char *what, Failure failure) {
     vr::ModemSignalBlock block;
     JNIEnv *env = android_local_jnienv_bluetooth();
-    if (!env || !bridge_ready()) return kNoEnvironment;
+    if (!env || !bridge_ready()) return unreachable(failure);
     jint r = -1;
     if (call_host(env, id, &r) && r == 0) return 0;
     log_print(1, "java bluetooth %s error %x", what, static_cast<unsigned>(r));
-    return failure;
+    return failed(failure);
 }
 
 jmethodID find_method(JNIEnv *env, jclass cls, const char *name, const char *signature) {
@@ -122,17 +146,17 @@ VR_API int android_bluetooth_init(JNIEnv *env) {
     return bridge_ready() ? 0 : -1;
 }
 
-VR_API int android_bluetooth_uart_open(void) { return simple_call(bridge().mid_open, "open", kOpenFailed); }
+VR_API int android_bluetooth_uart_open(void) { return simple_call(bridge().mid_open, "open", kOpenFailure); }
 
-VR_API int android_bluetooth_uart_close(void) { return simple_call(bridge().mid_close, "close", vr::kEClose); }
+VR_API int android_bluetooth_uart_close(void) { return simple_call(bridge().mid_close, "close", kCloseFailure); }
 
-VR_API int android_bluetooth_uart_flush(void) { return simple_call(bridge().mid_flush, "flush", vr::kEDevStart); }
+VR_API int android_bluetooth_uart_flush(void) { return simple_call(bridge().mid_flush, "flush", kFlushFailure); }
 
 VR_API int android_bluetooth_uart_read(uint8_t *buffer, int length) {
     vr::ModemSignalBlock block;
     JNIEnv *env = android_local_jnienv_bluetooth();
-    if (!env || !bridge_ready()) return kNoEnvironment;
-    if (!buffer || length < 0) return vr::kERecv;
+    if (!env || !bridge_ready()) return unreachable(kReadFailure);
+    if (!buffer || length < 0) return failed(kReadFailure);
     const uint32_t deadline_ms = static_cast<uint32_t>(length) * 25 / 20 + 125;
     const uint32_t start = getTickCount();
     int received = 0;
@@ -146,14 +170,14 @@ VR_API int android_bluetooth_uart_read(uint8_t *buffer, int length) {
     }
     if (received == length) return length;
     log_print(1, "java bluetooth read error %x", static_cast<unsigned>(last));
-    return vr::kERecv;
+    return failed(kReadFailure);
 }
 
 VR_API int android_bluetooth_uart_write(const uint8_t *buffer, int length) {
     vr::ModemSignalBlock block;
     JNIEnv *env = android_local_jnienv_bluetooth();
-    if (!env || !bridge_ready()) return kNoEnvironment;
-    if (!buffer || length < 0) return vr::kESend;
+    if (!env || !bridge_ready()) return unreachable(kWriteFailure);
+    if (!buffer || length < 0) return failed(kWriteFailure);
     log_print(3, "-->");
     format_display(buffer, length, 1);
     jbyteArray out = array(bridge().write_buffer);
@@ -165,7 +189,7 @@ VR_API int android_bluetooth_uart_write(const uint8_t *buffer, int length) {
         if (vr::jni::clear_exception(env) || !call_host(env, bridge().mid_write, &r, out, static_cast<jint>(part)) ||
             r != 0) {
             log_print(1, "java bluetooth write error %x", static_cast<unsigned>(r));
-            return vr::kESend;
+            return failed(kWriteFailure);
         }
         sent += part;
     }
