@@ -1,7 +1,8 @@
 #!/bin/sh
 # The main job against the simulated reader: starts the simulator on a
 # pseudo-terminal, then drives it with the command-line tool: the reader's
-# own commands, then a MIFARE Classic card placed in its field.
+# own commands, then a MIFARE Classic card placed in its field, which the
+# Java example program reads at the end.
 set -eu
 BUILD=${1:-build}
 BIN="$BUILD/bin"
@@ -60,5 +61,16 @@ run mifare write 4 48656C6C6F2C2063617264210000FF7F --key $KEY
 run mifare read 4 --key $KEY
 run mifare dump "$WORK/card.json" --key $KEY
 run mifare convert "$WORK/card.json" "$WORK/card.mfd"
+
+# The same card from Java: examples/java/ReadCard.java through the host
+# classes (build/java/vantel-rfid.jar) and the library's natives.
+echo
+echo "\$ java ReadCard $WORK/reader 4"
+status=0
+java -Djava.library.path="$BUILD/lib" \
+     -cp "$BUILD/java/vantel-rfid.jar:$BUILD/java/vantel-rfid-examples.jar" \
+     ReadCard "$WORK/reader" 4 2> "$WORK/java.err" || status=$?
+grep -v 'JNI_LIBLOG' "$WORK/java.err" >&2 || true
+[ $status -eq 0 ] || exit $status
 echo
 echo "demo finished"
