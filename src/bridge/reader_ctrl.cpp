@@ -223,7 +223,8 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_RFIDReader_picc_1ctrl(JNIEnv *env, j
     Output out;
     bool copies = true;  // rows that copy data keep the old buffer on failure
     int rc = 0;
-    unsigned char area[kSmallArea] = {};
+    // Some codes write words into the area (48: two ints).
+    alignas(8) unsigned char area[kSmallArea] = {};
     switch (row->kind) {
     case CtrlKind::kWords:
         copies = false;

@@ -2,6 +2,7 @@
 // the card record its reader object names, copies the Java arguments in,
 // calls the card function and copies the results back.
 #include <jni.h>
+#include <strings.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -18,8 +19,6 @@
 #include "log.h"
 #include "picc.h"
 #include "tessil.h"
-
-#include <strings.h>
 
 using vr::bridge::BoundCard;
 using vr::bridge::ByteArg;

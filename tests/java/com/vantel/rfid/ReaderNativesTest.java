@@ -257,6 +257,10 @@ class ReaderNativesTest {
         assertEquals(0, reader.picc_ctrl(66, null));
         assertArrayEquals(Cards.bytes(0x01, 0x02), reader.buffer);
         assertEquals(0, reader.picc_ctrl_ex1(62, new byte[16]));
+        // A text without a terminator of its own.
+        reader.buffer = Cards.bytes(1);
+        assertEquals(0, reader.picc_ctrl_ex1(13, "Welcome".getBytes(StandardCharsets.US_ASCII)));
+        assertEquals(0, reader.buffer.length);
         assertEquals(-22, reader.picc_ctrl_ex1(7, new byte[8]));
         assertEquals(-24, reader.picc_ctrl_ex1(39, null));
     }
