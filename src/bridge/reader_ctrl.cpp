@@ -146,7 +146,7 @@ struct LinkDevice {
 };
 
 // A connect by link name: USB links get the descriptor, "uart" the path;
-// nullptr in *done for other names, which the caller handles.
+// *done is false for other names, which the caller handles.
 int connect_by_name(JNIEnv *env, const BoundCard &bound, const char *text, bool *done, bool *empty_buffer,
                     const char *native_name) {
     *done = true;
