@@ -8,13 +8,7 @@
 #include "crypto.h"
 #include "fuzz_support.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t mode = in.byte();
     const auto rest = in.rest();
 
@@ -32,7 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
         std::free(back);
         std::free(text);
-        return 0;
+        return;
     }
 
     const auto text = vrfuzz::c_string(rest);
@@ -50,5 +44,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         std::free(again);
         std::free(decoded);
     }
-    return 0;
 }

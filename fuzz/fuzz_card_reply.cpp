@@ -121,13 +121,7 @@ void run(const Operation &op) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t config = in.byte();
     const int count = 1 + in.byte() % 4;
     std::vector<Operation> ops;
@@ -148,5 +142,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     // selected over it, and their replies are checked differently.
     vrfuzz::install_device(in.rest(), config & 0x30 ? vrfuzz::protocol_from(config >> 4) : 3, 100, options);
     for (const Operation &op : ops) run(op);
-    return 0;
 }

@@ -19,13 +19,7 @@ std::string text_of(std::span<const uint8_t> bytes) { return vrfuzz::c_string(by
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t mode = in.byte();
     const std::string key = mode & 0x80 ? text_of(in.take(48)) : kKey;
     const std::string text = text_of(in.rest());
@@ -36,23 +30,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int rc = Crypt3Des(type, text.c_str(), key.c_str(), out.get());
     vrfuzz::check(rc >= -10 && rc <= 1, "result is a documented code");
     if (rc == 1) vrfuzz::check(std::memchr(out.get(), 0, kOutput) != nullptr, "output is terminated");
-    if (rc != 1 || type != 0) return 0;
+    if (rc != 1 || type != 0) return;
 
     // A ciphertext of whole 8-character groups, within the 256 characters
     // the decryption takes, decodes again: the text comes back, cut as its
     // last character's value says.
     const size_t cipher = std::strlen(out.get());
-    if (cipher % 8 != 0 || cipher > 256) return 0;
+    if (cipher % 8 != 0 || cipher > 256) return;
     auto plain = std::make_unique<char[]>(kOutput);
     const int back = Crypt3Des(1, out.get(), key.c_str(), plain.get());
     const size_t cut = static_cast<unsigned char>(text.back());
     if (cut > text.size()) {
         vrfuzz::check(back == -3, "over-long padding count is refused");
-        return 0;
+        return;
     }
     vrfuzz::check(back == 1, "own ciphertext decrypts");
     vrfuzz::check(text.compare(0, text.size() - cut, plain.get()) == 0 &&
                       std::strlen(plain.get()) == text.size() - cut,
                   "round trip");
-    return 0;
 }

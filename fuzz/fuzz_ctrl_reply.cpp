@@ -112,13 +112,7 @@ void run(picc *record, uint8_t kind, uint8_t arg) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t config = in.byte();
     const int count = 1 + in.byte() % 4;
     std::vector<std::pair<uint8_t, uint8_t>> ops;
@@ -136,5 +130,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     record->picc_type = strdup(config & 0x02 ? "CID CARD" : "CPU CARD");
     for (const auto &[kind, arg] : ops) run(record, kind, arg);
     picc_free(record);
-    return 0;
 }

@@ -58,19 +58,21 @@ std::unique_ptr<int16_t[]> copy_of(const std::vector<int16_t> &s, size_t n) {
     return b;
 }
 
-}  // namespace
-
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
+// The modem as the "sound" link configures it, with its receive ring; every
+// input starts from a copy of this state.
+bool set_up_modem() {
     suart_init(0);
     ringbuf_create(&state().recv_ring, 2926);
     g_initial = std::make_unique<suart_state>();
     std::memcpy(static_cast<void *>(g_initial.get()), &state(), sizeof(suart_state));
-    return 0;
+    return true;
 }
 
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+}  // namespace
+
+void vrfuzz::fuzz_one(Input &in) {
+    static const bool modem_ready = set_up_modem();
+    (void)modem_ready;
     const uint8_t config = in.byte();
     const int width = SUART_WIDTH_MIN + in.byte() % (SUART_WIDTH_MAX - SUART_WIDTH_MIN + 1);
     const auto level = static_cast<int16_t>(in.u16());
@@ -126,5 +128,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (signal_process(read_samples, &source) == 0)
             vrfuzz::check(s.level_low <= s.level_high, "calibrated levels in order");
     }
-    return 0;
 }

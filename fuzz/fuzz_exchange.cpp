@@ -13,13 +13,7 @@
 #include "tessil.h"
 #include "virt_com.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t config = in.byte();
     const uint8_t config2 = in.byte();
     const int protocol = vrfuzz::protocol_from(config);
@@ -63,5 +57,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (virt_com_status() != VIRT_COM_OPEN || vrfuzz::device_unread() == 0) break;
     }
     tessil.s_com.dev_name = nullptr;
-    return 0;
 }

@@ -9,13 +9,7 @@
 #include "tessil.h"
 #include "virt_com.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint8_t config = in.byte();
     const int protocol = vrfuzz::protocol_from(config);
     const int timeout = in.byte() * 25;           // 0..6375 ms
@@ -51,5 +45,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         if (virt_com_status() != VIRT_COM_OPEN) break;
         if (vrfuzz::device_unread() == 0 || vrfuzz::device_unread() == before) break;
     }
-    return 0;
 }

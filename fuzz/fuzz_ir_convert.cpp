@@ -9,13 +9,11 @@
 #include "fuzz_support.h"
 #include "ir.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 4096) return 0;
+void vrfuzz::fuzz_one(Input &in) {
+    const auto input = in.rest();
+    const uint8_t *data = input.data();
+    const size_t size = input.size();
+    if (size > 4096) return;
     // The stream handed back is at most 2047 bytes.
     constexpr size_t kOut = vr::kIrWorkBufferSize - 1;
     auto out = std::make_unique<uint8_t[]>(kOut);
@@ -33,12 +31,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     auto values = std::make_unique<uint16_t[]>(count ? count : 1);
     std::memcpy(values.get(), data, count * 2);
     endian_swap(values.get(), static_cast<int>(count));
-    if (ir_data_adjustment(values.get(), static_cast<int>(count)) != 0) return 0;
+    if (ir_data_adjustment(values.get(), static_cast<int>(count)) != 0) return;
     ir_data_analyzer(values.get(), static_cast<int>(count));
     const size_t need = vr::ir_zip_size(values.get(), count);
     auto stream = std::make_unique<uint8_t[]>(need ? need : 1);
     uint16_t reported = 0;
     const int zipped = ir_data_zip(values.get(), static_cast<int>(count), stream.get(), &reported);
     vrfuzz::check(zipped == (need ? static_cast<int>(need) - 1 : 0), "reported length");
-    return 0;
 }

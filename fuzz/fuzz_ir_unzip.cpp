@@ -5,13 +5,11 @@
 #include "fuzz_support.h"
 #include "ir.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    if (size > 1 << 16) return 0;
+void vrfuzz::fuzz_one(Input &in) {
+    const auto input = in.rest();
+    const uint8_t *data = input.data();
+    const size_t size = input.size();
+    if (size > 1 << 16) return;
     const int count = static_cast<int>(size);
     // Room for exactly one value per byte, as the interface asks.
     auto values = std::make_unique<uint16_t[]>(size ? size : 1);
@@ -25,12 +23,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     auto stream = std::make_unique<uint8_t[]>(3 * static_cast<size_t>(produced) + 1);
     uint16_t reported = 0;
     const int zipped = ir_data_zip(values.get(), produced, stream.get(), &reported);
-    if (zipped < 0 || !representable) return 0;
+    if (zipped < 0 || !representable) return;
     const int written = produced ? zipped + 1 : 0;
     auto again = std::make_unique<uint16_t[]>(written ? static_cast<size_t>(written) : 1);
     int back = -1;
     ir_data_unzip(stream.get(), written, again.get(), &back);
     vrfuzz::check(back == produced, "round trip count");
     for (int i = 0; i < produced; ++i) vrfuzz::check(again[i] == values[i], "round trip values");
-    return 0;
 }

@@ -35,13 +35,10 @@ std::string encode(const std::u16string &units) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    const auto *bytes = reinterpret_cast<const char *>(data);
+void vrfuzz::fuzz_one(Input &in) {
+    const auto rest = in.rest();
+    const auto *bytes = reinterpret_cast<const char *>(rest.data());
+    const std::size_t size = rest.size();
     const std::u16string units = vr::bridge::utf8_to_utf16(bytes, size);
     vrfuzz::check(units.size() <= size, "no more units than bytes");
     bool replaced = false;
@@ -56,5 +53,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         }
     }
     if (!replaced) vrfuzz::check(encode(units) == std::string(bytes, size), "well-formed text round trip");
-    return 0;
 }

@@ -9,13 +9,7 @@
 #include "fuzz_support.h"
 #include "pboc.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const int capacity = static_cast<int8_t>(in.byte()) * 4;  // -512..508
     const auto rest = in.rest();
     const auto text = vrfuzz::c_string(rest);
@@ -24,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     auto out = std::make_unique<unsigned char[]>(capacity > 0 ? static_cast<size_t>(capacity) : 1);
     const int rc = pboc_str2data(text.get(), out.get(), capacity);
     vrfuzz::check(rc == 0 || rc == -1, "result");
-    if (rc != 0) return 0;
+    if (rc != 0) return;
     vrfuzz::check(n % 2 == 0 && n / 2 <= static_cast<size_t>(capacity), "accepted text fits");
     char *again = pboc_data2str(out.get(), static_cast<int>(n / 2));
     vrfuzz::check(again != nullptr, "data2str");
@@ -32,5 +26,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         vrfuzz::check(again[i] == std::toupper(static_cast<unsigned char>(text[i])), "round trip");
     vrfuzz::check(again[n] == '\0', "terminated");
     std::free(again);
-    return 0;
 }

@@ -243,3 +243,17 @@ extern "C" uint32_t __wrap_getTickCount(void) {
 }
 
 extern "C" void __wrap_sys_delay_nus(unsigned int microseconds) { vrfuzz::g_clock_us += microseconds; }
+
+// The fuzzing engine's entry points, the same for every target: they sit
+// in the object that every target links for its device and clock, so the
+// engine's reference to the input function brings the initialiser too.
+extern "C" int LLVMFuzzerInitialize(int *, char ***) {
+    vrfuzz::init_library();
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
+    vrfuzz::Input in(data, size);
+    vrfuzz::fuzz_one(in);
+    return 0;
+}

@@ -2,10 +2,11 @@
 // the front of an input, the scripted reader behind the port, and the
 // virtual clock that keeps time-outs deterministic and instant.
 //
-// Every target defines LLVMFuzzerTestOneInput (and may define
-// LLVMFuzzerInitialize). Under libFuzzer they are driven by the fuzzing
-// engine; in the normal and sanitizer builds replay_main.cpp runs them over
-// the files of the seed corpus and of the regression inputs.
+// Every target defines vrfuzz::fuzz_one; fuzz_support.cpp defines the
+// fuzzing engine's entry points around it (the library initialised once,
+// then fuzz_one for every input). Under libFuzzer they are driven by the
+// fuzzing engine; in the normal and sanitizer builds replay_main.cpp runs
+// them over the files of the seed corpus and of the regression inputs.
 #pragma once
 
 #include <cstddef>
@@ -18,6 +19,11 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size);
 extern "C" int LLVMFuzzerInitialize(int *argc, char ***argv);
 
 namespace vrfuzz {
+
+class Input;
+
+// The target's work on one input.
+void fuzz_one(Input &in);
 
 // Reads configuration from the front of a fuzz input; once the input is
 // used up every read gives 0, so short inputs still mean something.

@@ -5,21 +5,15 @@
 #include <memory>
 
 #include "fuzz_support.h"
-#include "ringbuf.h"
+#include "suart_signal.h"
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint32_t ring_size = 1 + in.u16() % 4096;
     const int wanted = in.byte() % 64;
     const auto symbols = in.rest();
 
     ringbuf ring{};
-    if (ringbuf_create(&ring, ring_size) != 0) return 0;
+    if (ringbuf_create(&ring, ring_size) != 0) return;
     const uint32_t fits = symbols.size() < ring_size ? static_cast<uint32_t>(symbols.size()) : ring_size;
     ringbuf_insert(&ring, symbols.data(), fits);
 
@@ -37,5 +31,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
         const int byte = ringbuf_suart_number(window.get(), static_cast<int>(n));
         vrfuzz::check(byte >= 0 && byte <= 255, "a byte");
     }
-    return 0;
 }

@@ -23,13 +23,7 @@ std::unique_ptr<T> fresh() {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int *, char ***) {
-    vrfuzz::init_library();
-    return 0;
-}
-
-extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
-    vrfuzz::Input in(data, size);
+void vrfuzz::fuzz_one(Input &in) {
     const uint16_t tag = in.u16();
     const int occurrence = static_cast<int8_t>(in.byte());
     const int depth = static_cast<int16_t>(in.u16());
@@ -90,5 +84,4 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size) {
     const int hex_count = length < 300 ? length : 300;
     auto hex = std::make_unique<char[]>(2 * static_cast<size_t>(hex_count) + 1);
     get_hex(buffer.get(), hex_count, hex.get());
-    return 0;
 }

@@ -1,18 +1,12 @@
-/* Bank (PBOC) card driver: hexadecimal text helpers. */
+/* Bank (PBOC) card driver. Its hexadecimal text helpers, which every layer
+ * uses, are in pboc_text.h. */
 #ifndef VR_PBOC_H
 #define VR_PBOC_H
 
+#include "pboc_text.h"
 #include "vr_api.h"
 
 VR_BEGIN_DECLS
-
-/* Hexadecimal text (either case, two digits a byte) to bytes: 0, or -1 when
- * an argument is missing, the capacity is negative or smaller than half the
- * text length, or the text is not hexadecimal of even length. */
-VR_API int pboc_str2data(const char *text, unsigned char *out, int capacity);
-/* Bytes to a new upper-case hexadecimal text that the caller frees; null
- * when it cannot be allocated or the arguments are missing. */
-VR_API char *pboc_data2str(const unsigned char *bytes, int count);
 
 VR_END_DECLS
 

@@ -24,15 +24,51 @@ enum {
  * with errno set, or a negative code, on failure. Slots run under the
  * library's api_lock, on the caller's thread, and block for one or more
  * reader exchanges. Block and key-type arguments are bytes. Buffers belong
- * to the caller. */
+ * to the caller. What each slot does:
+ *  req            request: wake idle cards (REQA / REQB).
+ *  sel            select the card whose UID the record holds; the record
+ *                 becomes active (status 4).
+ *  anticoll       anticollision: fill uid and uid_len (some drivers also
+ *                 ATQA, SAK, ATS).
+ *  query          find a card: clear cid, halt the first record when one
+ *                 is given, request, then anticollision into the second.
+ *  halt           halt the card (status 5 where the driver sends a halt).
+ *  getuid         anticollision when the UID is not known yet, else 0.
+ *  wupa           wake-up: wake idle and halted cards (WUPA).
+ *  read, write    one block (or page group) by number.
+ *  readdata, writedata
+ *                 a byte range of the card's data area. Addresses of user
+ *                 data start at 16: below lie sector 0 of a MIFARE Classic
+ *                 card and pages 0-3 (serial number, lock and one-time
+ *                 bytes) of an Ultralight, which writedata refuses.
+ *  readdata_enc, writedata_enc
+ *                 the same range, enciphered by the reader with its data
+ *                 key on the way to the card and deciphered on the way back.
+ *  lock           lock operation, one byte argument.
+ *  count          counter operation on a caller's buffer.
+ *  sign           signature operation on a caller's buffer.
+ *                 (No driver of this library offers lock, count or sign;
+ *                 their dispatchers exist all the same.)
+ *  auth           authenticate a block's sector with a key of key type;
+ *                 a null key uses the key stored in the reader.
+ *  chpw           change the keys of a block's sector.
+ *  chaccess       change a sector's access conditions (16-byte description).
+ *  load, transfer restore a value block into the card's transfer buffer;
+ *                 write the transfer buffer to a block.
+ *  incval, decval increment / decrement a value block by a 4-byte value.
+ *  rdval, wrval   read / write a value block's 4-byte value.
+ *  secblk, blklen blocks in a sector, bytes in a block.
+ *  seccnt, blkcnt sectors and blocks of the card.
+ *  ctrl           the driver's own control codes (see picc_ctrl): the
+ *                 record, the code and up to six word arguments. */
 typedef struct picc {
-    int (*req)(void);                                  /* request idle */
-    int (*sel)(struct picc *record, int unused);       /* select by UID */
-    int (*anticoll)(struct picc *record, int unused);  /* fill uid */
+    int (*req)(void);
+    int (*sel)(struct picc *record, int unused);
+    int (*anticoll)(struct picc *record, int unused);
     int (*query)(struct picc *halt, struct picc *fill);
     int (*halt)(struct picc *record);
     int (*getuid)(struct picc *record);
-    int (*wupa)(void);                                 /* wake up */
+    int (*wupa)(void);
     int (*read)(unsigned char *buffer, uint8_t block);
     int (*write)(const unsigned char *buffer, uint8_t block);
     int (*readdata)(uint16_t address, uint16_t length, unsigned char *buffer);

@@ -1,4 +1,4 @@
-/* Locked byte ring, and the audio modem's symbol decoder over it. */
+/* Locked byte ring. */
 #ifndef VR_RINGBUF_H
 #define VR_RINGBUF_H
 
@@ -35,14 +35,6 @@ VR_API int ringbuf_flush(ringbuf *ring);
  * -1 when empty (and so also for a byte 0xFF). */
 VR_API int ringbuf_front(ringbuf *ring);
 VR_API int ringbuf_rear(ringbuf *ring);
-
-/* One byte from n long ('L') / short ('S') symbols: bit 0 (the byte's most
- * significant bit) is 1 for a leading 'L'; every later 'L' flips the bit,
- * every 'S' repeats it. */
-VR_API int ringbuf_suart_number(const char *symbols, int n);
-/* Decodes up to n bytes from a ring of symbols, waiting up to 400 ms per
- * byte. Returns the number of bytes produced, or -1. */
-VR_API int ringbuf_suart_delchr(ringbuf *ring, uint8_t *out, int n);
 
 VR_END_DECLS
 

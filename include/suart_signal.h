@@ -10,6 +10,7 @@
 #define VR_SUART_SIGNAL_H
 
 #include <stdint.h>
+#include "ringbuf.h"
 #include "vr_api.h"
 
 VR_BEGIN_DECLS
@@ -107,6 +108,17 @@ VR_API int signal_pulse_width_detect(const int16_t *d, int n, int freq);
 VR_API int signal_process(signal_read_fn read, void *context);
 /* Sum of squares of n samples, saturated to 32 bits. */
 VR_API uint32_t caculate_signal_energy(const int16_t *samples, int n);
+
+/* ---- symbols to bytes */
+
+/* One byte from n long ('L') / short ('S') symbols: bit 0 (the byte's most
+ * significant bit) is 1 for a leading 'L'; every later 'L' flips the bit,
+ * every 'S' repeats it. */
+VR_API int ringbuf_suart_number(const char *symbols, int n);
+/* Decodes up to n bytes from a ring of symbols, waiting up to 400 ms per
+ * byte. Returns the number of bytes produced, or -1. */
+VR_API int ringbuf_suart_delchr(ringbuf *ring, uint8_t *out, int n);
+
 
 VR_END_DECLS
 

@@ -6,7 +6,7 @@
 #include <stdarg.h>
 #include <stdint.h>
 #include <termios.h>
-#include "suart.h"
+#include "suart_state.h"
 #include "vr_api.h"
 
 VR_BEGIN_DECLS

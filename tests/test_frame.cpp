@@ -7,6 +7,7 @@
 
 #include "log_capture.h"
 #include "scripted_device.h"
+#include "suart.h"
 #include "tessil.h"
 #include "virt_com.h"
 

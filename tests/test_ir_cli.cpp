@@ -10,28 +10,15 @@
 #include <vector>
 
 #include "../cli/cmd_ir.cpp"
+#include "command_capture.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
+using vrtest::Outcome;
 
-Outcome run_ir(std::initializer_list<std::string> args) {
-    std::vector<std::string> storage{"ir"};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &s : storage) argv.push_back(s.data());
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int status = cli_cmd_ir(static_cast<int>(argv.size()), argv.data());
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    return {status, out, err};
-}
+Outcome run_ir(std::initializer_list<std::string> args) { return vrtest::run_command(cli_cmd_ir, "ir", args); }
 
 class IrCli : public testing::Test {
 protected:

@@ -5,8 +5,6 @@
 // refuse writes), not only through the command's own report.
 #include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
-#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "child_process.h"
 #include "dumpfile.h"
 
 extern char **environ;
@@ -94,36 +93,14 @@ Outcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch
     return o;
 }
 
-// The simulator program with its control channel on a pipe.
+// The simulator program with its control channel on a pipe; its first
+// line is the path of the reader's line.
 class SimProgram {
 public:
-    ~SimProgram() {
-        if (to_ >= 0) ::close(to_);
-        if (from_ >= 0) ::close(from_);
-        if (pid_ > 0) {
-            ::kill(pid_, SIGTERM);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
     bool start() {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-        std::string program = kSimulator;
-        char *argv[] = {program.data(), nullptr};
-        const int rc = ::posix_spawn(&pid_, kSimulator.c_str(), &fa, nullptr, argv, environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(in[0]);
-        ::close(out[1]);
-        to_ = in[1];
-        from_ = out[0];
-        if (rc != 0) pid_ = -1;
-        const auto first = line();
-        if (rc != 0 || !first) return false;
+        if (!child_.start(kSimulator)) return false;
+        const auto first = child_.line(std::chrono::seconds(5));
+        if (!first) return false;
         path_ = *first;
         return true;
     }
@@ -132,25 +109,11 @@ public:
 
     // Sends one control line; its one-line answer.
     std::string ask(const std::string &command) {
-        const std::string l = command + "\n";
-        if (::write(to_, l.data(), l.size()) != static_cast<ssize_t>(l.size())) return "error: write";
-        return line().value_or("error: no answer");
+        return child_.ask(command, std::chrono::seconds(5)).value_or("error: no answer");
     }
 
 private:
-    std::optional<std::string> line() {
-        std::string l;
-        char c;
-        for (;;) {
-            pollfd p{from_, POLLIN, 0};
-            if (::poll(&p, 1, 5000) <= 0 || ::read(from_, &c, 1) != 1) return std::nullopt;
-            if (c == '\n') return l;
-            l.push_back(c);
-        }
-    }
-
-    pid_t pid_ = -1;
-    int to_ = -1, from_ = -1;
+    vrtest::ChildProcess child_;
     std::string path_;
 };
 

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "channel.h"
+#include "log_capture.h"
 #include "modem/modem.h"
 #include "modem_harness.h"
 #include "suart.h"
@@ -453,6 +454,42 @@ TEST_F(Uplink, SimplePipelineDecodesTheLeftChannel) {
     ASSERT_EQ(ringbuf_suart_delchr(&state().recv_ring, out.data(), 6), 6);
     EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.end()), bytes);
     vrtest::modem_teardown();
+}
+
+TEST(SymbolDecoding, LongAndShortSymbolsToBytes) {
+    const std::pair<const char *, int> rows[] = {
+        {"LLLLLLLL", 0xAA}, {"SSSSSSSS", 0x00}, {"LSSSSSSS", 0xFF}, {"SLSSSSSS", 0x7F},
+        {"LLSSSSSS", 0x80}, {"SSSSSSSL", 0x01}, {"LSSSSSSL", 0xFE}, {"LSSSXSSS", 0xF0},
+    };
+    for (auto [symbols, byte] : rows) EXPECT_EQ(ringbuf_suart_number(symbols, 8), byte) << symbols;
+}
+
+TEST(SymbolDecoding, ReaderSkipsNoiseBeforeTheStartSymbol) {
+    ringbuf ring{};
+    ASSERT_EQ(ringbuf_create(&ring, 64), 0);
+    // Noise, then start symbol 'L' and the 8 symbols of 0xFF, then the
+    // start symbol and symbols of 0xAA.
+    const std::string symbols = "SSxLLSSSSSSSLLLLLLLLL";
+    ringbuf_insert(&ring, symbols.data(), static_cast<uint32_t>(symbols.size()));
+    uint8_t out[2] = {};
+    EXPECT_EQ(ringbuf_suart_delchr(&ring, out, 2), 2);
+    EXPECT_EQ(out[0], 0xFF);
+    EXPECT_EQ(out[1], 0xAA);
+    ringbuf_destroy(&ring);
+}
+
+TEST(SymbolDecoding, ByteTimeoutFailsManyButSkipsOne) {
+    ringbuf ring{};
+    ASSERT_EQ(ringbuf_create(&ring, 64), 0);
+    vrtest::LogCapture log;
+    uint8_t out[2] = {};
+    // Only an incomplete byte: a two-byte read fails after 400 ms.
+    ringbuf_insert(&ring, "LSS", 3);
+    EXPECT_EQ(ringbuf_suart_delchr(&ring, out, 2), -1);
+    EXPECT_TRUE(log.contains("!!!! err inter byte timeout !!!!!!!!!!!  "));
+    // A one-byte read skips the missing byte and reports none.
+    EXPECT_EQ(ringbuf_suart_delchr(&ring, out, 1), -1);
+    ringbuf_destroy(&ring);
 }
 
 }  // namespace

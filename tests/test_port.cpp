@@ -10,6 +10,7 @@
 #include "pcd.h"
 #include "picc.h"
 #include "raw_pty.h"
+#include "suart.h"
 #include "tessil.h"
 #include "uart.h"
 #include "virt_com.h"

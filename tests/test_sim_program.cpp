@@ -1,20 +1,15 @@
 // The vantel-rfid-sim program: path on standard output, the control
 // channel on standard input, options, and how it ends.
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <poll.h>
 #include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
 
+#include "child_process.h"
 #include "dumpfile.h"
 #include "host_link.h"
-
-extern char** environ;
 
 using namespace std::chrono_literals;
 using vrsim::Bytes;
@@ -24,86 +19,9 @@ namespace {
 const std::string kProgram = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid-sim";
 
 // One run of the program with pipes on its standard input and output.
-class SimProcess {
+class SimProcess : public vrtest::ChildProcess {
 public:
-    ~SimProcess() {
-        if (pid_ > 0) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-    }
-
-    bool start(const std::vector<std::string>& args) {
-        int in[2], out[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0) return false;
-        posix_spawn_file_actions_t fa;
-        posix_spawn_file_actions_init(&fa);
-        posix_spawn_file_actions_adddup2(&fa, in[0], STDIN_FILENO);
-        posix_spawn_file_actions_adddup2(&fa, out[1], STDOUT_FILENO);
-        std::vector<std::string> all{kProgram};
-        all.insert(all.end(), args.begin(), args.end());
-        std::vector<char*> argv;
-        for (auto& a : all) argv.push_back(a.data());
-        argv.push_back(nullptr);
-        const int rc = ::posix_spawn(&pid_, kProgram.c_str(), &fa, nullptr, argv.data(), environ);
-        posix_spawn_file_actions_destroy(&fa);
-        ::close(in[0]);
-        ::close(out[1]);
-        to_.reset(in[1]);
-        from_.reset(out[0]);
-        if (rc != 0) pid_ = -1;
-        return rc == 0;
-    }
-
-    std::optional<std::string> line(std::chrono::milliseconds timeout = 3s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        for (;;) {
-            if (const auto nl = buf_.find('\n'); nl != std::string::npos) {
-                std::string l = buf_.substr(0, nl);
-                buf_.erase(0, nl + 1);
-                return l;
-            }
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-                deadline - std::chrono::steady_clock::now());
-            pollfd p{from_.get(), POLLIN, 0};
-            if (left.count() <= 0 || ::poll(&p, 1, static_cast<int>(left.count())) <= 0) return std::nullopt;
-            char chunk[256];
-            const ssize_t n = ::read(from_.get(), chunk, sizeof chunk);
-            if (n <= 0) return std::nullopt;
-            buf_.append(chunk, static_cast<size_t>(n));
-        }
-    }
-
-    std::optional<std::string> ask(const std::string& command) {
-        const std::string l = command + "\n";
-        if (::write(to_.get(), l.data(), l.size()) != static_cast<ssize_t>(l.size())) return std::nullopt;
-        return line();
-    }
-
-    void close_input() { to_.reset(); }
-    void signal(int sig) { ::kill(pid_, sig); }
-
-    // The exit status, or -1 when the program is still running after the
-    // time-out.
-    int wait(std::chrono::milliseconds timeout = 5s) {
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        int status = 0;
-        while (::waitpid(pid_, &status, WNOHANG) == 0) {
-            if (std::chrono::steady_clock::now() > deadline) return -1;
-            // The child's end shows as end-of-file on its output pipe.
-            pollfd p{from_.get(), POLLIN, 0};
-            ::poll(&p, 1, 20);
-            char sink[256];
-            if (p.revents & POLLIN) (void)!::read(from_.get(), sink, sizeof sink);
-        }
-        pid_ = -1;
-        return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-
-private:
-    pid_t pid_ = -1;
-    vrsim::UniqueFd to_, from_;
-    std::string buf_;
+    bool start(const std::vector<std::string>& args) { return ChildProcess::start(kProgram, args); }
 };
 
 }  // namespace

@@ -7,26 +7,13 @@
 #include <vector>
 
 #include "../cli/cmd_tlv.cpp"
+#include "command_capture.h"
 
 namespace {
 
-struct Outcome {
-    int status;
-    std::string out, err;
-};
+using vrtest::Outcome;
 
-Outcome run_tlv(std::initializer_list<const char *> args) {
-    std::vector<std::string> storage{"tlv"};
-    storage.insert(storage.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &s : storage) argv.push_back(s.data());
-    testing::internal::CaptureStdout();
-    testing::internal::CaptureStderr();
-    const int status = cli_cmd_tlv(static_cast<int>(argv.size()), argv.data());
-    std::string out = testing::internal::GetCapturedStdout();
-    std::string err = testing::internal::GetCapturedStderr();
-    return {status, out, err};
-}
+Outcome run_tlv(std::initializer_list<const char *> args) { return vrtest::run_command(cli_cmd_tlv, "tlv", args); }
 
 std::string line(int indent, unsigned tag, int length) {
     char head[32];

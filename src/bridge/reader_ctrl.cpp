@@ -18,6 +18,7 @@
 #include "core/errors.h"
 #include "log.h"
 #include "picc.h"
+#include "port/bluetooth_host.h"
 #include "virt_com.h"
 
 using vr::bridge::BoundCard;
@@ -275,7 +276,7 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_RFIDReader_picc_1ctrl_1ex1(JNIEnv *e
     if (!env || !reader || !data) return vr::kEArg;
     BoundCard bound(env, reader, BoundCard::kCardOrNone, lock_for(code));
     if (bound.error()) return bound.error();
-    vr::bridge::keep_bluetooth_reader(env, reader);
+    vr::port::keep_bluetooth_host(env, reader);
     // The bytes, terminated so that the text codes can read them as text.
     ByteArg d(env, data, ByteArg::kIn);
     if (!d.usable()) return vr::kENoMem;

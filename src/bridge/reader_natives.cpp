@@ -18,7 +18,7 @@
 #include "jobj.h"
 #include "log.h"
 #include "picc.h"
-#include "tessil.h"
+#include "port/bluetooth_host.h"
 
 using vr::bridge::BoundCard;
 using vr::bridge::ByteArg;
@@ -193,7 +193,7 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_RFIDReader_picc_1open(JNIEnv *env, j
     const jint usb_fd = env->GetStaticIntField(f->cls, f->usb_fd);
     Local<jstring> path_text(env, static_cast<jstring>(env->GetStaticObjectField(f->cls, f->uart_device_name)));
     vr::bridge::UtfChars path(env, path_text.get());
-    vr::bridge::keep_bluetooth_reader(env, reader);
+    vr::port::keep_bluetooth_host(env, reader);
 
     errno = 0;
     picc *card = open_card(type_text.get(), has_com ? com : nullptr, mode & 0xFF, usb_fd, path.get());
@@ -207,11 +207,10 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_RFIDReader_system_1init(JNIEnv *env,
     if (!env || !reader) return vr::kEArg;
     const vr::bridge::ReaderFields *f = vr::bridge::reader_fields(env);
     if (!f) return vr::kEHostLookup;
-    if (vr::jni::held_ref(&tessil.s_com.audio_manager.object)) return 0;
+    if (vr::jni::audio_manager()) return 0;
     Local<jobject> manager(env, env->GetStaticObjectField(f->cls, f->audio_manager));
     if (!manager) return vr::kEHostLookup;
-    vr::jni::keep_global_ref(env, &tessil.s_com.audio_manager.object, manager.get());
-    return 0;
+    return vr::jni::keep_audio_manager(env, manager.get()) ? 0 : vr::kEHostLookup;
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_RFIDReader_picc_1close(JNIEnv *env, jobject reader) {

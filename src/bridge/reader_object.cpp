@@ -6,10 +6,8 @@
 #include <new>
 
 #include "bridge/jni_support.h"
+#include "card/open_cards.h"
 #include "core/jvm.h"
-#include "core/lock.h"
-#include "log.h"
-#include "tessil.h"
 
 namespace vr::bridge {
 
@@ -89,8 +87,7 @@ picc *find_open_card(const unsigned char *uid, int uid_len, const char *type, co
     key.uid_len = static_cast<int8_t>(uid_len);
     key.picc_type = const_cast<char *>(type);
     key.vendor = const_cast<char *>(vendor);
-    vr::MutexHold hold(&tessil.api_lock);
-    return piccs_list_find(&tessil.piccs, &key);
+    return vr::card::find_open_card(key);
 }
 
 picc *reader_card(JNIEnv *env, const ReaderFields &f, jobject reader) {
@@ -114,11 +111,6 @@ int set_buffer(JNIEnv *env, const ReaderFields &f, jobject reader, const void *b
     if (!array) return -1;
     env->SetObjectField(reader, f.buffer, array.get());
     return 0;
-}
-
-void keep_bluetooth_reader(JNIEnv *env, jobject reader) {
-    if (!vr::jni::keep_global_ref(env, &tessil.s_com.android_bluetooth.rfidreader_obj, reader))
-        log_print(1, "tessil.s_com.android_bluetooth.rfidreader_obj err");
 }
 
 RecordsLock::RecordsLock(Mode mode) {

@@ -33,10 +33,6 @@ picc *reader_card(JNIEnv *env, const ReaderFields &f, jobject reader);
 // Writes the reader object's buffer field (n = 0: an empty array): 0, or -1.
 int set_buffer(JNIEnv *env, const ReaderFields &f, jobject reader, const void *bytes, int n);
 
-// Keeps the reader object as the host object of the Bluetooth link unless
-// one is kept already.
-void keep_bluetooth_reader(JNIEnv *env, jobject reader);
-
 // Natives run on any thread. Card records are freed only by opening,
 // closing and reconnecting; those natives hold this lock exclusively, all
 // others share it, so no native uses a record that another one frees.

@@ -1,10 +1,12 @@
-// Reading the fields of a card record.
+// Reading the fields of a card record, and the card framework's view of
+// the last error.
 #include <cerrno>
 #include <cstdint>
 #include <cstring>
 
 #include "core/errors.h"
 #include "picc.h"
+#include "sys.h"
 
 namespace {
 
@@ -50,3 +52,4 @@ VR_API const char *picc_vendor(picc *record) { return record ? record->vendor : 
 VR_API const char *picc_protocol(picc *record) { return record ? record->protocol_name : absent_record_text(); }
 VR_API int picc_name2protocol(picc *record) { return record ? record->picc_proto : vr::kENotSelected; }
 VR_API int picc_error(void) { return errno; }
+VR_API const char *picc_strerror(int code) { return sys_strerror_ch(code); }

@@ -1,28 +1,26 @@
 // The control dispatcher: one numbered entry for everything the host may
 // ask of the reader, the link, the modem or a card driver that has no card
-// operation of its own.
+// operation of its own. Each code is one row of the control table, which
+// reads the code's arguments and hands them to the layer that owns the
+// work; the card framework's own codes (exclusive use, the codes a card
+// driver answers, the APDU forms) are here too.
 #include <pthread.h>
 #include <strings.h>
 
-#include <cerrno>
+#include <array>
 #include <cstdarg>
 #include <cstdint>
-#include <cstdlib>
-#include <cstring>
-#include <memory>
-#include <string>
 
-#include "audio.h"
 #include "card/ir_convert.h"
 #include "core/errors.h"
 #include "core/lock.h"
-#include "crypto.h"
-#include "modem/modem.h"
-#include "suart_signal.h"
+#include "link/link.h"
+#include "link/raw_command.h"
 #include "log.h"
-#include "pboc.h"
+#include "modem/control.h"
 #include "pcd.h"
 #include "picc.h"
+#include "port/port.h"
 #include "tessil.h"
 #include "virt_com.h"
 
@@ -35,9 +33,6 @@ constexpr uint16_t kCidApdu = 0x0303;
 constexpr uint16_t kCidBatch = 0x0305;
 constexpr uint16_t kSamCommand = 0x0404;
 
-// Work buffers hold a whole reader command or reply: the largest reply
-// (4097 bytes) plus the two header bytes, so no reply can overrun them.
-constexpr int kWorkSize = 2 + VIRT_COM_RSP_MAX + 1;
 constexpr int kMaxCode = 80;
 
 // Reads the control arguments in order, each one machine word.
@@ -60,136 +55,34 @@ private:
     va_list list_;
 };
 
-struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
-};
-using Work = std::unique_ptr<unsigned char, FreeDeleter>;
+intptr_t word_of(void *p) { return reinterpret_cast<intptr_t>(p); }
 
-Work new_work() { return Work(static_cast<unsigned char *>(std::calloc(1, kWorkSize))); }
-
-// Worker result to control result: the result when it is 0 or more, else
-// the current error code.
-int result_or_code(int rc) {
-    if (rc >= 0) return rc;
-    const int code = errno;
-    return code < 0 ? code : rc;
-}
+// ---- the card framework's own codes
 
 // The card-type header of APDU commands: CID cards use their own.
 bool is_cid_card(const picc *record) {
     return record->picc_type && strncasecmp(record->picc_type, "CID CARD", 8) == 0;
 }
 
-void put_header(unsigned char *work, uint16_t code) {
-    work[0] = static_cast<unsigned char>(code & 0xFF);
-    work[1] = static_cast<unsigned char>(code >> 8);
-}
-
-// Encodes bytes as hexadecimal into the caller's text; false when the text
-// cannot be made.
-bool write_hex(const unsigned char *bytes, int n, char *out) {
-    std::unique_ptr<char, FreeDeleter> text(pboc_data2str(bytes, n));
-    if (!text || !out) return false;
-    std::memcpy(out, text.get(), static_cast<std::size_t>(n) * 2 + 1);
-    return true;
-}
-
-// Runs the raw pass-through on a work buffer holding len command bytes;
-// the reply's length, or -1.
-int run_raw(unsigned char *work, int len) {
-    int n = len;
-    if (audio_raw_cmd(work, &n) != 0) return -1;
-    return n;
-}
-
-// Code 34: a big-endian length, then the command; the reply replaces it.
-int raw_length_prefixed(unsigned char *buffer) {
-    if (!buffer) return vr::kEArg;
-    int n = buffer[0] << 8 | buffer[1];
-    if (audio_raw_cmd(buffer + 2, &n) != 0) {
-        log_print(1, "picc_ctrl_ex err");
-        return -1;
+// Codes 40, 41, 53, 54: an APDU (or a batch) to the record's card, behind
+// the command code of its card type. The record is checked before any
+// argument is read.
+int apdu(picc *record, int code, Args &args) {
+    if (!record) return vr::kENotSelected;
+    auto *in = args.ptr<unsigned char>();
+    auto *out = args.ptr<unsigned char>();
+    auto *length = args.ptr<int>();
+    const bool cid = is_cid_card(record);
+    switch (code) {
+    case PICC_CTRL_APDU_HEX:
+        return vr::link::hex_command(reinterpret_cast<char *>(in), reinterpret_cast<char *>(out), length,
+                                     cid ? kCidApdu : kCpuApdu, vr::kEGeneral);
+    case PICC_CTRL_APDU_BYTES: return vr::link::byte_command(in, out, length, cid ? kCidApdu : kCpuApdu);
+    case PICC_CTRL_APDU_BATCH_HEX:
+        return vr::link::batch_hex(cid ? kCidBatch : kCpuBatch, reinterpret_cast<char *>(in),
+                                   reinterpret_cast<char *>(out), length);
+    default: return vr::link::byte_command(in, out, length, cid ? kCidBatch : kCpuBatch);
     }
-    buffer[0] = static_cast<unsigned char>(n >> 8);
-    buffer[1] = static_cast<unsigned char>(n & 0xFF);
-    return 0;
-}
-
-// Codes 38, 40, 75: hexadecimal command (after an optional two-byte header)
-// in, hexadecimal reply out. `encode_failure` is the code reported when the
-// reply cannot be written as text.
-int hex_command(const char *text, char *out, int *length, int header, int encode_failure) {
-    if (!text || !out || !length) return vr::kEArg;
-    Work work = new_work();
-    if (!work) return vr::kENoMem;
-    const int at = header >= 0 ? 2 : 0;
-    if (header >= 0) put_header(work.get(), static_cast<uint16_t>(header));
-    if (pboc_str2data(text, work.get() + at, kWorkSize - at - 1) != 0) return vr::kEGeneral;
-    const int n = run_raw(work.get(), static_cast<int>(std::strlen(text) / 2) + at);
-    if (n < 0) return result_or_code(-1);
-    if (!write_hex(work.get(), n, out)) return encode_failure;
-    *length = 2 * n;
-    return 0;
-}
-
-// Codes 39, 41, 76: the same on bytes; *length is the input length on entry
-// and the reply length on exit.
-int byte_command(const unsigned char *in, unsigned char *out, int *length, int header) {
-    if (!in || !out || !length) return vr::kEArg;
-    const int at = header >= 0 ? 2 : 0;
-    if (*length < 0 || *length > kWorkSize - at - 1) return vr::kEArg;
-    Work work = new_work();
-    if (!work) return vr::kENoMem;
-    if (header >= 0) put_header(work.get(), static_cast<uint16_t>(header));
-    std::memcpy(work.get() + at, in, static_cast<std::size_t>(*length));
-    const int n = run_raw(work.get(), *length + at);
-    if (n < 0) return result_or_code(-1);
-    std::memcpy(out, work.get(), static_cast<std::size_t>(n));
-    *length = n;
-    return 0;
-}
-
-// Code 53: comma-separated hexadecimal APDUs sent as one batch of
-// length-prefixed items; the answers come back the same way and are
-// returned as comma-separated hexadecimal texts.
-int apdu_batch_hex(const picc *record, const char *text, char *out, int *length) {
-    if (!text || !out || !length) return vr::kEArg;
-    Work work = new_work();
-    std::unique_ptr<char, FreeDeleter> copy(strdup(text));
-    if (!work || !copy) return vr::kENoMem;
-    unsigned char *w = work.get();
-    put_header(w, is_cid_card(record) ? kCidBatch : kCpuBatch);
-    int at = 2;
-    char *save = nullptr;
-    for (char *item = strtok_r(copy.get(), ",", &save); item; item = strtok_r(nullptr, ",", &save)) {
-        const int bytes = static_cast<int>(std::strlen(item) / 2);
-        if (at + 2 + bytes > kWorkSize - 1) return vr::kEGeneral;
-        w[at] = static_cast<unsigned char>(bytes >> 8);
-        w[at + 1] = static_cast<unsigned char>(bytes & 0xFF);
-        if (pboc_str2data(item, w + at + 2, kWorkSize - at - 3) != 0) return vr::kEGeneral;
-        at += 2 + bytes;
-    }
-    const int n = run_raw(w, at);
-    if (n < 0) return result_or_code(-1);
-    std::string joined;
-    for (int i = 0; i + 2 <= n;) {
-        const int len = w[i] << 8 | w[i + 1];
-        if (i + 2 + len > n) return vr::kEGeneral;
-        std::unique_ptr<char, FreeDeleter> hex(pboc_data2str(w + i + 2, len));
-        if (!hex) return vr::kEGeneral;
-        joined += hex.get();
-        joined += ',';
-        i += 2 + len;
-    }
-    if (!joined.empty()) joined.pop_back();
-    std::memcpy(out, joined.c_str(), joined.size() + 1);
-    *length = static_cast<int>(joined.size() + 1);
-    return 0;
-}
-
-// Code 54: the batch body in bytes behind the header.
-int apdu_batch_bytes(const picc *record, const unsigned char *in, unsigned char *out, int *length) {
-    return byte_command(in, out, length, is_cid_card(record) ? kCidBatch : kCpuBatch);
 }
 
 // Codes 43 and 44: an advisory lock that one thread may hold.
@@ -217,18 +110,12 @@ int release_exclusive_use() {
     return 0;
 }
 
-bool usb_link() {
-    const char *type = tessil.s_com.com_type;
-    return type && (strncasecmp(type, "usb", 3) == 0 || strncasecmp(type, "ch340g", 6) == 0 ||
-                    strncasecmp(type, "ch9326", 6) == 0 || strncasecmp(type, "pdiusbd12", 9) == 0);
-}
-
 // Driver-specific codes go to the record's own control operation.
 int driver_ctrl(picc *record, int code, intptr_t a = 0, intptr_t b = 0, intptr_t c = 0, intptr_t d = 0,
                 intptr_t e = 0, intptr_t f = 0) {
     if (!record) return vr::kENotSelected;
     if (!record->ctrl) return vr::kENoCmd;
-    return result_or_code(record->ctrl(record, code, a, b, c, d, e, f));
+    return vr::result_or_code(record->ctrl(record, code, a, b, c, d, e, f));
 }
 
 // Identity-card codes: the record and every buffer and length argument
@@ -237,249 +124,223 @@ int identity_ctrl(picc *record, bool complete, int code, intptr_t a, intptr_t b,
                   intptr_t d = 0, intptr_t e = 0, intptr_t f = 0) {
     if (!record || !complete) return vr::kEArg;
     if (!record->ctrl) return vr::kENoCmd;
-    return record->ctrl(record, code, a, b, c, d, e, f) == 0 ? 0 : result_or_code(-1);
+    return record->ctrl(record, code, a, b, c, d, e, f) == 0 ? 0 : vr::result_or_code(-1);
 }
 
-intptr_t word_of(void *p) { return reinterpret_cast<intptr_t>(p); }
+// Codes 69, 71 and 79: a buffer and its length.
+int identity_buffer(picc *record, Args &args, int code, bool second_pair) {
+    auto *buffer = args.ptr<void>();
+    auto *length = args.ptr<void>();
+    const bool complete = buffer && length;
+    if (second_pair) return identity_ctrl(record, complete, code, 0, 0, word_of(buffer), word_of(length));
+    return identity_ctrl(record, complete, code, word_of(buffer), word_of(length));
+}
 
-int apdu(picc *record, int code, Args &args) {
-    if (!record) return vr::kENotSelected;
-    auto *in = args.ptr<unsigned char>();
-    auto *out = args.ptr<unsigned char>();
+// Codes 73 and 74: four or six words, none of them empty.
+int identity_words(picc *record, Args &args, int code, int count) {
+    intptr_t w[6] = {};
+    bool complete = true;
+    for (int i = 0; i < count; ++i) {
+        w[i] = word_of(args.ptr<void>());
+        complete = complete && w[i] != 0;
+    }
+    return identity_ctrl(record, complete, code, w[0], w[1], w[2], w[3], w[4], w[5]);
+}
+
+// Code 70: a file of the CID card by name.
+int cid_file(picc *record, Args &args) {
+    auto *name = args.ptr<char>();
+    auto *out = args.ptr<char>();
     auto *length = args.ptr<int>();
-    const uint16_t header = is_cid_card(record) ? kCidApdu : kCpuApdu;
-    switch (code) {
-    case PICC_CTRL_APDU_HEX:
-        return hex_command(reinterpret_cast<char *>(in), reinterpret_cast<char *>(out), length, header,
-                           vr::kEGeneral);
-    case PICC_CTRL_APDU_BYTES: return byte_command(in, out, length, header);
-    case PICC_CTRL_APDU_BATCH_HEX:
-        return apdu_batch_hex(record, reinterpret_cast<char *>(in), reinterpret_cast<char *>(out), length);
-    default: return apdu_batch_bytes(record, in, out, length);
-    }
+    log_print(2, "GET_CID_INFO %s:%x, %x, %x", "picc_ctrl_va", name ? name[0] : 0, name && name[0] ? name[1] : 0,
+              length ? *length : 0);
+    return driver_ctrl(record, PICC_CTRL_CID_FILE, word_of(name), word_of(out), word_of(length));
 }
 
-int identity(picc *record, int code, Args &args) {
-    switch (code) {
-    case PICC_CTRL_ID_READ: {
-        auto *buffer = args.ptr<void>();
-        auto *length = args.ptr<void>();
-        return identity_ctrl(record, buffer && length, PICC_CTRL_ID_EXCHANGE, word_of(buffer), word_of(length));
-    }
-    case PICC_CTRL_ID_WRITE: {
-        auto *buffer = args.ptr<void>();
-        auto *length = args.ptr<void>();
-        return identity_ctrl(record, buffer && length, PICC_CTRL_ID_EXCHANGE, 0, 0, word_of(buffer),
-                             word_of(length));
-    }
-    case PICC_CTRL_ID_FILE: {
-        for (int i = 0; i < 4; ++i) args.word();
-        auto *buffer = args.ptr<void>();
-        auto *length = args.ptr<void>();
-        return identity_ctrl(record, buffer && length, code, 0, 0, 0, 0, word_of(buffer), word_of(length));
-    }
-    case PICC_CTRL_ID_FINGERPRINT: {
-        auto *buffer = args.ptr<void>();
-        auto *length = args.ptr<void>();
-        return identity_ctrl(record, buffer && length, code, word_of(buffer), word_of(length));
-    }
-    case PICC_CTRL_ID_EXCHANGE:
-    case PICC_CTRL_ID_EXCHANGE6: {
-        const int count = code == PICC_CTRL_ID_EXCHANGE ? 4 : 6;
-        intptr_t w[6] = {};
-        bool complete = true;
-        for (int i = 0; i < count; ++i) {
-            w[i] = word_of(args.ptr<void>());
-            complete = complete && w[i] != 0;
-        }
-        return identity_ctrl(record, complete, code, w[0], w[1], w[2], w[3], w[4], w[5]);
-    }
-    default: return vr::kENoCmd;
-    }
+// Code 46: the reader's model text into the caller's word.
+int hard_model(unsigned char **word) {
+    if (!word) return vr::kEArg;
+    *word = pcd_hard_model();
+    return *word ? 0 : vr::result_or_code(-1);
 }
 
-int clamped(int rc) { return rc < -1 ? -1 : rc; }
+// ---- the control table
 
-// Code 27: link encryption off (0), or on (1) with 8 random bytes from the
-// reader as the session key.
-int link_encryption(int value) {
-    if (value == 0) {
-        tessil.s_com.enc_on = 0;
-        return 0;
-    }
-    if (value != 1) return -1;
-    unsigned char key[8];
-    const int rc = do_pcd_get_rand(key, sizeof key);
-    if (rc == 0) {
-        std::memcpy(tessil.s_com.enc_key, key, sizeof key);
-        tessil.s_com.enc_on = 1;
-    }
-    return clamped(result_or_code(rc));
-}
+using vr::result_or_code;
 
-// Code 23: the audio modem's settings by sub-code; the result never goes
-// below -1.
-int audio_settings(int sub_code, int value) {
-    switch (sub_code) {
-    case 1: return vr::modem::set_uplink_alg(value);
-    case 2: return vr::modem::set_suart_debug(value);
-    case 3: return vr::modem::uplink_alg();
-    case 4: return vr::modem::suart_debug();
-    case 5: return vr::modem::up_short_width();
-    case 6: {
-        const int mid = vr::modem::level_mid();
-        return mid < 0 ? -mid : mid;
-    }
-    case 7:
-        com_alg_test1(value);
-        return 0;
-    case 8:
-        tessil.s_com.timeout = value;
-        return 0;
-    case 9: return tessil.s_com.timeout;
-    // The channel test (0) needs the modem device, not part of this build.
-    case 0: return vr::fail(vr::kENoCmd);
-    default: return 0;
-    }
-}
+// One control code: reads the code's arguments (in order, one word each)
+// and runs it; the result is the control result.
+struct Control {
+    int code;
+    int (*run)(picc *record, Args &args);
+};
 
-// Code 48: the uplink algorithm and the uplink carrier frequency.
-int uplink_info(int *words) {
-    if (!words) return vr::kEArg;
-    words[0] = vr::modem::uplink_alg();
-    words[1] = signal_width2freq(vr::modem::up_short_width());
-    return 0;
-}
+// The control codes in ascending order. Codes without a row answer -22: the
+// audio link's handshake and channel tests (19-22, 24) and the bank-card
+// purchase (50, 51) are not part of this build.
+constexpr Control kControls[] = {
+    {PICC_CTRL_ANTENNA_OPEN, [](picc *, Args &) { return result_or_code(pcd_antenna_open()); }},
+    {PICC_CTRL_ANTENNA_CLOSE, [](picc *, Args &) { return result_or_code(pcd_antenna_close()); }},
+    {PICC_CTRL_SET_BAUD, [](picc *, Args &a) { return result_or_code(pcd_set_baud(a.byte())); }},
+    {PICC_CTRL_SET_PROTOCOL, [](picc *, Args &a) { return result_or_code(pcd_set_protocol(a.byte())); }},
+    {PICC_CTRL_SET_BUZZER,
+     [](picc *, Args &a) {
+         const int first = a.byte();
+         return result_or_code(pcd_set_buzzer(first, a.byte()));
+     }},
+    {PICC_CTRL_SET_LED,
+     [](picc *, Args &a) {
+         const int first = a.byte();
+         return result_or_code(pcd_set_led(first, a.byte()));
+     }},
+    {PICC_CTRL_SET_LEDR,
+     [](picc *, Args &a) {
+         const int first = a.byte();
+         return result_or_code(pcd_set_ledr(first, a.byte()));
+     }},
+    {PICC_CTRL_SET_MID, [](picc *, Args &a) { return result_or_code(pcd_set_mid(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_GET_MID, [](picc *, Args &a) { return result_or_code(pcd_get_mid(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_SET_MSN, [](picc *, Args &a) { return result_or_code(pcd_set_msn(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_GET_MSN, [](picc *, Args &a) { return result_or_code(pcd_get_msn(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_SET_BRIGHTNESS, [](picc *, Args &a) { return result_or_code(pcd_set_brightness(a.byte())); }},
+    {PICC_CTRL_SET_DATE, [](picc *, Args &a) { return result_or_code(pcd_set_date(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_SET_LCD_TEXT, [](picc *, Args &a) { return result_or_code(pcd_set_lcdstr(a.ptr<char>())); }},
+    {PICC_CTRL_ULC_START_PAGE,
+     [](picc *record, Args &a) { return driver_ctrl(record, PICC_CTRL_ULC_START_PAGE, a.byte()); }},
+    {PICC_CTRL_DOWNLOAD_KEY,
+     [](picc *, Args &a) {
+         const int index = a.byte();
+         const int type = a.byte();
+         auto *key = a.ptr<unsigned char>();
+         return result_or_code(pcd_download_passwd(index, type, key, a.byte()));
+     }},
+    {PICC_CTRL_AUDIO_SETTINGS,
+     [](picc *, Args &a) {
+         const int sub_code = a.word();
+         return vr::clamped(vr::modem::control_settings(sub_code, a.word()));
+     }},
+    {PICC_CTRL_PORT_STATUS, [](picc *, Args &) { return virt_com_status(); }},
+    {PICC_CTRL_LINK_ENCRYPTION, [](picc *, Args &a) { return vr::link::set_encryption(a.word()); }},
+    {PICC_CTRL_BANK_INFO,
+     [](picc *record, Args &a) {
+         const int item = a.byte();
+         return driver_ctrl(record, PICC_CTRL_BANK_INFO, item, word_of(a.ptr<void>()));
+     }},
+    {PICC_CTRL_CONNECT,
+     [](picc *, Args &a) { return result_or_code(picc_connect(a.ptr<char>(), 0, 1, a.list())); }},
+    {PICC_CTRL_CLOSE_PORT, [](picc *, Args &) { return result_or_code(virt_com_close()); }},
+    {PICC_CTRL_RAW, [](picc *, Args &a) { return vr::link::raw_length_prefixed(a.ptr<unsigned char>()); }},
+    {PICC_CTRL_RAW_HEX,
+     [](picc *, Args &a) {
+         auto *in = a.ptr<char>();
+         auto *out = a.ptr<char>();
+         return vr::link::hex_command(in, out, a.ptr<int>(), vr::link::kNoHeader, vr::kENoMem);
+     }},
+    {PICC_CTRL_RAW_BYTES,
+     [](picc *, Args &a) {
+         auto *in = a.ptr<unsigned char>();
+         auto *out = a.ptr<unsigned char>();
+         return vr::link::byte_command(in, out, a.ptr<int>(), vr::link::kNoHeader);
+     }},
+    {PICC_CTRL_APDU_HEX, [](picc *record, Args &a) { return apdu(record, PICC_CTRL_APDU_HEX, a); }},
+    {PICC_CTRL_APDU_BYTES, [](picc *record, Args &a) { return apdu(record, PICC_CTRL_APDU_BYTES, a); }},
+    {PICC_CTRL_BATTERY, [](picc *, Args &a) { return result_or_code(pcd_get_power(a.ptr<void>())); }},
+    {PICC_CTRL_TAKE_EXCLUSIVE, [](picc *, Args &) { return take_exclusive_use(); }},
+    {PICC_CTRL_RELEASE_EXCLUSIVE, [](picc *, Args &) { return release_exclusive_use(); }},
+    {PICC_CTRL_GET_OTP_SN, [](picc *, Args &a) { return result_or_code(pcd_get_otp_sn(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_HARD_MODEL, [](picc *, Args &a) { return hard_model(a.ptr<unsigned char *>()); }},
+    {PICC_CTRL_ULTRA_CONNECT,
+     [](picc *, Args &a) { return result_or_code(picc_ultra_connect(a.ptr<char>(), 0, 1, a.list())); }},
+    {PICC_CTRL_UPLINK_INFO, [](picc *, Args &a) { return vr::modem::control_uplink_info(a.ptr<int>()); }},
+    {PICC_CTRL_APDU_BATCH_HEX, [](picc *record, Args &a) { return apdu(record, PICC_CTRL_APDU_BATCH_HEX, a); }},
+    {PICC_CTRL_APDU_BATCH_BYTES,
+     [](picc *record, Args &a) { return apdu(record, PICC_CTRL_APDU_BATCH_BYTES, a); }},
+    {PICC_CTRL_IR_CONVERT,
+     [](picc *, Args &a) {
+         auto *samples = a.ptr<uint8_t>();
+         auto *out = a.ptr<uint8_t>();
+         return result_or_code(vr::ir_convert_waveform(samples, out, a.ptr<int>()));
+     }},
+    {PICC_CTRL_FIRMWARE_VERSION,
+     [](picc *, Args &a) { return result_or_code(pcd_get_firmware_version(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_SET_ULC_KEY, [](picc *, Args &a) { return result_or_code(pcd_set_ulc_key(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_SET_DATAENC_KEY,
+     [](picc *, Args &a) { return result_or_code(pcd_set_dataenc_key(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_GET_JACK, [](picc *, Args &a) { return result_or_code(pcd_get_jack(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_SET_VALIDCARD,
+     [](picc *, Args &a) { return result_or_code(pcd_set_validcard(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_GET_VALIDCARD,
+     [](picc *, Args &a) { return result_or_code(pcd_get_validcard(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_USB_VENDOR, [](picc *, Args &) { return vr::port::usb_vendor_id(); }},
+    {PICC_CTRL_USB_PRODUCT, [](picc *, Args &) { return vr::port::usb_product_id(); }},
+    {PICC_CTRL_ID_READ,
+     [](picc *record, Args &a) { return identity_buffer(record, a, PICC_CTRL_ID_EXCHANGE, false); }},
+    {PICC_CTRL_CID_FILE, [](picc *record, Args &a) { return cid_file(record, a); }},
+    {PICC_CTRL_ID_WRITE,
+     [](picc *record, Args &a) { return identity_buffer(record, a, PICC_CTRL_ID_EXCHANGE, true); }},
+    {PICC_CTRL_ID_FILE,
+     [](picc *record, Args &a) {
+         for (int i = 0; i < 4; ++i) a.word();  // four words the driver does not use
+         auto *buffer = a.ptr<void>();
+         auto *length = a.ptr<void>();
+         return identity_ctrl(record, buffer && length, PICC_CTRL_ID_FILE, 0, 0, 0, 0, word_of(buffer),
+                              word_of(length));
+     }},
+    {PICC_CTRL_ID_EXCHANGE, [](picc *record, Args &a) { return identity_words(record, a, PICC_CTRL_ID_EXCHANGE, 4); }},
+    {PICC_CTRL_ID_EXCHANGE6,
+     [](picc *record, Args &a) { return identity_words(record, a, PICC_CTRL_ID_EXCHANGE6, 6); }},
+    {PICC_CTRL_SAM_HEX,
+     [](picc *, Args &a) {
+         auto *in = a.ptr<char>();
+         auto *out = a.ptr<char>();
+         return vr::link::hex_command(in, out, a.ptr<int>(), kSamCommand, vr::kEGeneral);
+     }},
+    {PICC_CTRL_SAM_BYTES,
+     [](picc *, Args &a) {
+         auto *in = a.ptr<unsigned char>();
+         auto *out = a.ptr<unsigned char>();
+         return vr::link::byte_command(in, out, a.ptr<int>(), kSamCommand);
+     }},
+    {PICC_CTRL_SAM_RESET, [](picc *, Args &a) { return result_or_code(pcd_etc_sam_reset(a.ptr<unsigned char>())); }},
+    {PICC_CTRL_ID_FINGERPRINT,
+     [](picc *record, Args &a) { return identity_buffer(record, a, PICC_CTRL_ID_FINGERPRINT, false); }},
+    {PICC_CTRL_SET_BUZZER_EX,
+     [](picc *, Args &a) {
+         const int first = a.byte();
+         const int second = a.byte();
+         const int value = static_cast<uint16_t>(a.word());
+         return result_or_code(pcd_set_buzzer_ex(first, second, value, a.byte()));
+     }},
+};
 
-int dispatch(picc *record, int code, Args &args) {
-    switch (code) {
-    case PICC_CTRL_ANTENNA_OPEN: return result_or_code(pcd_antenna_open());
-    case PICC_CTRL_ANTENNA_CLOSE: return result_or_code(pcd_antenna_close());
-    case PICC_CTRL_SET_BAUD: return result_or_code(pcd_set_baud(args.byte()));
-    case PICC_CTRL_SET_PROTOCOL: return result_or_code(pcd_set_protocol(args.byte()));
-    case PICC_CTRL_SET_BUZZER: {
-        const int a = args.byte();
-        return result_or_code(pcd_set_buzzer(a, args.byte()));
+constexpr bool ascending_within_range() {
+    int last = -1;
+    for (const Control &c : kControls) {
+        if (c.code <= last || c.code > kMaxCode || !c.run) return false;
+        last = c.code;
     }
-    case PICC_CTRL_SET_LED: {
-        const int a = args.byte();
-        return result_or_code(pcd_set_led(a, args.byte()));
-    }
-    case PICC_CTRL_SET_LEDR: {
-        const int a = args.byte();
-        return result_or_code(pcd_set_ledr(a, args.byte()));
-    }
-    case PICC_CTRL_SET_MID: return result_or_code(pcd_set_mid(args.ptr<unsigned char>()));
-    case PICC_CTRL_GET_MID: return result_or_code(pcd_get_mid(args.ptr<unsigned char>()));
-    case PICC_CTRL_SET_MSN: return result_or_code(pcd_set_msn(args.ptr<unsigned char>()));
-    case PICC_CTRL_GET_MSN: return result_or_code(pcd_get_msn(args.ptr<unsigned char>()));
-    case PICC_CTRL_SET_BRIGHTNESS: return result_or_code(pcd_set_brightness(args.byte()));
-    case PICC_CTRL_SET_DATE: return result_or_code(pcd_set_date(args.ptr<unsigned char>()));
-    case PICC_CTRL_SET_LCD_TEXT: return result_or_code(pcd_set_lcdstr(args.ptr<char>()));
-    case PICC_CTRL_ULC_START_PAGE: return driver_ctrl(record, code, args.byte());
-    case PICC_CTRL_DOWNLOAD_KEY: {
-        const int index = args.byte();
-        const int type = args.byte();
-        auto *key = args.ptr<unsigned char>();
-        return result_or_code(pcd_download_passwd(index, type, key, args.byte()));
-    }
-    case PICC_CTRL_AUDIO_SETTINGS: {
-        const int sub_code = args.word();
-        return clamped(audio_settings(sub_code, args.word()));
-    }
-    case PICC_CTRL_UPLINK_INFO: return uplink_info(args.ptr<int>());
-    case PICC_CTRL_PORT_STATUS: return virt_com_status();
-    case PICC_CTRL_LINK_ENCRYPTION: return link_encryption(args.word());
-    case PICC_CTRL_BANK_INFO: {
-        const int item = args.byte();
-        return driver_ctrl(record, code, item, word_of(args.ptr<void>()));
-    }
-    case PICC_CTRL_CONNECT: return result_or_code(picc_connect(args.ptr<char>(), 0, 1, args.list()));
-    case PICC_CTRL_CLOSE_PORT: return result_or_code(virt_com_close());
-    case PICC_CTRL_RAW: return raw_length_prefixed(args.ptr<unsigned char>());
-    case PICC_CTRL_RAW_HEX: {
-        auto *in = args.ptr<char>();
-        auto *out = args.ptr<char>();
-        return hex_command(in, out, args.ptr<int>(), -1, vr::kENoMem);
-    }
-    case PICC_CTRL_RAW_BYTES: {
-        auto *in = args.ptr<unsigned char>();
-        auto *out = args.ptr<unsigned char>();
-        return byte_command(in, out, args.ptr<int>(), -1);
-    }
-    case PICC_CTRL_APDU_HEX:
-    case PICC_CTRL_APDU_BYTES:
-    case PICC_CTRL_APDU_BATCH_HEX:
-    case PICC_CTRL_APDU_BATCH_BYTES: return apdu(record, code, args);
-    case PICC_CTRL_SAM_HEX: {
-        auto *in = args.ptr<char>();
-        auto *out = args.ptr<char>();
-        return hex_command(in, out, args.ptr<int>(), kSamCommand, vr::kEGeneral);
-    }
-    case PICC_CTRL_SAM_BYTES: {
-        auto *in = args.ptr<unsigned char>();
-        auto *out = args.ptr<unsigned char>();
-        return byte_command(in, out, args.ptr<int>(), kSamCommand);
-    }
-    case PICC_CTRL_BATTERY: return result_or_code(pcd_get_power(args.ptr<void>()));
-    case PICC_CTRL_TAKE_EXCLUSIVE: return take_exclusive_use();
-    case PICC_CTRL_RELEASE_EXCLUSIVE: return release_exclusive_use();
-    case PICC_CTRL_GET_OTP_SN: return result_or_code(pcd_get_otp_sn(args.ptr<unsigned char>()));
-    case PICC_CTRL_HARD_MODEL: {
-        auto **word = args.ptr<unsigned char *>();
-        if (!word) return vr::kEArg;
-        *word = pcd_hard_model();
-        return *word ? 0 : result_or_code(-1);
-    }
-    case PICC_CTRL_ULTRA_CONNECT: return result_or_code(picc_ultra_connect(args.ptr<char>(), 0, 1, args.list()));
-    case PICC_CTRL_FIRMWARE_VERSION: return result_or_code(pcd_get_firmware_version(args.ptr<unsigned char>()));
-    case PICC_CTRL_SET_ULC_KEY: return result_or_code(pcd_set_ulc_key(args.ptr<unsigned char>()));
-    case PICC_CTRL_SET_DATAENC_KEY: return result_or_code(pcd_set_dataenc_key(args.ptr<unsigned char>()));
-    case PICC_CTRL_GET_JACK: return result_or_code(pcd_get_jack(args.ptr<unsigned char>()));
-    case PICC_CTRL_SET_VALIDCARD: return result_or_code(pcd_set_validcard(args.ptr<unsigned char>()));
-    case PICC_CTRL_GET_VALIDCARD: return result_or_code(pcd_get_validcard(args.ptr<unsigned char>()));
-    case PICC_CTRL_USB_VENDOR: return usb_link() ? tessil.s_com.attrib.usb.vendor_id : vr::kENoCmd;
-    case PICC_CTRL_USB_PRODUCT: return usb_link() ? tessil.s_com.attrib.usb.product_id : vr::kENoCmd;
-    case PICC_CTRL_CID_FILE: {
-        auto *name = args.ptr<char>();
-        auto *out = args.ptr<char>();
-        auto *length = args.ptr<int>();
-        log_print(2, "GET_CID_INFO %s:%x, %x, %x", "picc_ctrl_va", name ? name[0] : 0,
-                  name && name[0] ? name[1] : 0, length ? *length : 0);
-        return driver_ctrl(record, code, word_of(name), word_of(out), word_of(length));
-    }
-    case PICC_CTRL_ID_READ:
-    case PICC_CTRL_ID_WRITE:
-    case PICC_CTRL_ID_FILE:
-    case PICC_CTRL_ID_EXCHANGE:
-    case PICC_CTRL_ID_EXCHANGE6:
-    case PICC_CTRL_ID_FINGERPRINT: return identity(record, code, args);
-    case PICC_CTRL_SAM_RESET: return result_or_code(pcd_etc_sam_reset(args.ptr<unsigned char>()));
-    case PICC_CTRL_IR_CONVERT: {
-        auto *samples = args.ptr<uint8_t>();
-        auto *out = args.ptr<uint8_t>();
-        return result_or_code(vr::ir_convert_waveform(samples, out, args.ptr<int>()));
-    }
-    case PICC_CTRL_SET_BUZZER_EX: {
-        const int a = args.byte();
-        const int b = args.byte();
-        const int value = static_cast<uint16_t>(args.word());
-        return result_or_code(pcd_set_buzzer_ex(a, b, value, args.byte()));
-    }
-    // The audio modem's handshake and channel tests (19-22, 24), the bank
-    // card purchase (50, 51) are not part of this build; like every code outside the table they are refused.
-    default: return vr::kENoCmd;
-    }
+    return true;
 }
+static_assert(ascending_within_range(), "control rows: one per code, ascending, 0..80, each with its handler");
+
+// The handler of each code, or null, indexed by code.
+constexpr std::array<int (*)(picc *, Args &), kMaxCode + 1> index_controls() {
+    std::array<int (*)(picc *, Args &), kMaxCode + 1> by_code{};
+    for (const Control &c : kControls) by_code[static_cast<std::size_t>(c.code)] = c.run;
+    return by_code;
+}
+constexpr auto kByCode = index_controls();
 
 }  // namespace
 
 VR_API int picc_ctrl_va(picc *record, int code, va_list arguments) {
-    if (check_api_version(static_cast<int>(tessil.family & 0xFF)) != 0) picc_regapi(VR_FAMILY_FIRST);
+    if (!vr::link::family_registered()) picc_regapi(VR_FAMILY_FIRST);
     vr::MutexHold hold(&tessil.api_lock);
     if (code > kMaxCode || code < 0) return vr::kENoCmd;
+    const auto run = kByCode[static_cast<std::size_t>(code)];
+    if (!run) return vr::kENoCmd;
     Args args(arguments);
-    return dispatch(record, code, args);
+    return run(record, args);
 }
 
 VR_API int picc_ctrl(picc *record, int code, ...) {

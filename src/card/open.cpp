@@ -1,6 +1,6 @@
-// Reaching a card: connecting the link, creating and selecting the card
-// record, identifying a type A card by ATQA and SAK, searching for the
-// card again, re-selecting it before an operation, and closing it.
+// Reaching a card: creating and selecting the card record, identifying a
+// type A card by ATQA and SAK, searching for the card again, re-selecting
+// it before an operation, and closing it.
 #include <strings.h>
 
 #include <cerrno>
@@ -8,10 +8,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "card/registry.h"
 #include "core/errors.h"
 #include "core/lock.h"
 #include "link/reader_command.h"
+#include "link/link.h"
 #include "log.h"
 #include "pcd.h"
 #include "picc.h"
@@ -80,23 +80,6 @@ const char *identify_type_a(uint16_t atqa, uint8_t sak) {
     return nullptr;
 }
 
-const char *next_text(va_list *extra) { return extra ? va_arg(*extra, const char *) : nullptr; }
-// USB links take the descriptor of the device the host opened.
-int next_descriptor(va_list *extra) { return extra ? va_arg(*extra, int) : -1; }
-
-// The audio link needs the modem's handshake, which this build lacks.
-int connect_sound() {
-    log_print(1, "com: %d, %d", 0, 0);
-    return vr::fail(vr::kEOpen);
-}
-
-int finish_connect(int rc) {
-    if (rc != 0) return vr::fail(vr::kEOpen);
-    vr::mark_connection();
-    errno = 0;
-    return 0;
-}
-
 // Opens a record of type "iso14443A_card": the reader names the card in
 // the field and the matching driver takes over the record.
 picc *open_identified_type_a(picc *record) {
@@ -150,43 +133,6 @@ bool reset_antenna() {
 
 }  // namespace
 
-VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra) {
-    if (!com) return vr::kEArg;
-    tessil.connect_mode = static_cast<uint8_t>(mode);
-    if (virt_com_status() == VIRT_COM_OPEN) return finish_connect(0);
-    int rc;
-    if (has_prefix(com, "uart")) {
-        rc = virt_com_open(com, dev, nullptr, next_text(extra));
-    } else if (has_prefix(com, "usb") || has_prefix(com, "ch9326") || has_prefix(com, "pdiusbd12")) {
-        const int fd = next_descriptor(extra);
-        rc = virt_com_open(com, dev, fd, fd, extra);
-    } else if (has_prefix(com, "sound")) {
-        return connect_sound();
-    } else {
-        rc = virt_com_open(com, dev);
-    }
-    return finish_connect(rc);
-}
-
-VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra) {
-    if (!com) return vr::kEArg;
-    tessil.connect_mode = static_cast<uint8_t>(mode);
-    if (virt_com_status() == VIRT_COM_OPEN) return finish_connect(0);
-    int rc;
-    if (has_prefix(com, "uart")) {
-        const char *path = next_text(extra);
-        rc = virt_com_open(com, dev, path, path);
-    } else if (has_prefix(com, "usb")) {
-        const int fd = next_descriptor(extra);
-        rc = virt_com_open(com, dev, fd, fd);
-    } else if (has_prefix(com, "sound")) {
-        return connect_sound();
-    } else {
-        rc = virt_com_open(com, dev);
-    }
-    return finish_connect(rc);
-}
-
 VR_API int pcd_search_type_A(picc *record, int) {
     if (!record) return vr::fail(vr::kENotSelected);
     if (pcd_set_picc_protocol('A') != 0) return -1;
@@ -221,7 +167,7 @@ VR_API int pcd_search_type_A(picc *record, int) {
 
 VR_API picc *picc_open(const char *type, const char *com, int dev, int mode_arg, ...) {
     const auto mode = static_cast<uint8_t>(mode_arg);
-    if (check_api_version(static_cast<int>(tessil.family & 0xFF)) != 0) picc_regapi(VR_FAMILY_FIRST);
+    if (!vr::link::family_registered()) picc_regapi(VR_FAMILY_FIRST);
     if (!type || !com) {
         errno = vr::kEArg;
         return nullptr;

@@ -57,4 +57,16 @@ inline int fail(int code) {
     return -1;
 }
 
+// A worker's result as the control dispatch reports it: the result when it
+// is 0 or more, else the calling thread's error code (the result itself
+// when errno holds no code).
+inline int result_or_code(int rc) {
+    if (rc >= 0) return rc;
+    const int code = errno;
+    return code < 0 ? code : rc;
+}
+
+// Results below -1 become -1 (the control codes whose results are clamped).
+inline int clamped(int rc) { return rc < -1 ? -1 : rc; }
+
 }  // namespace vr

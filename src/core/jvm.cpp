@@ -62,4 +62,10 @@ bool keep_global_ref(JNIEnv *env, void **holder, jobject object) {
 
 jobject held_ref(void *const *holder) { return static_cast<jobject>(slot(holder).load(std::memory_order_acquire)); }
 
+bool keep_audio_manager(JNIEnv *env, jobject manager) {
+    return keep_global_ref(env, &tessil.s_com.audio_manager.object, manager);
+}
+
+jobject audio_manager() { return held_ref(&tessil.s_com.audio_manager.object); }
+
 }  // namespace vr::jni

@@ -49,4 +49,10 @@ bool keep_global_ref(JNIEnv *env, void **holder, jobject object);
 // What the holder holds, or null.
 jobject held_ref(void *const *holder);
 
+// The host's audio manager (s_com.audio_manager), kept once by the host
+// classes' system_init for the audio bridge: true when one is kept.
+bool keep_audio_manager(JNIEnv *env, jobject manager);
+// The kept audio manager (a global reference), or null.
+jobject audio_manager();
+
 }  // namespace vr::jni

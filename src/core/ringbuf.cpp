@@ -1,4 +1,4 @@
-// Locked byte ring and the modem's long/short symbol decoder.
+// Locked byte ring.
 #include "ringbuf.h"
 
 #include <algorithm>
@@ -6,8 +6,6 @@
 #include <cstring>
 
 #include "core/lock.h"
-#include "log.h"
-#include "sys.h"
 
 namespace {
 
@@ -106,54 +104,4 @@ VR_API int ringbuf_rear(ringbuf *ring) {
     vr::MutexHold hold(&ring->lock);
     if (ring->count == 0) return -1;
     return static_cast<signed char>(ring->buffer[ring->tail]);
-}
-
-VR_API int ringbuf_suart_number(const char *symbols, int n) {
-    if (!symbols || n <= 0) return 0;
-    int bit = symbols[0] == 'L' ? 1 : 0;
-    int byte = bit << 7;
-    for (int i = 1; i < n && i < 8; ++i) {
-        if (symbols[i] == 'L')
-            bit ^= 1;
-        else if (symbols[i] != 'S')
-            bit = 0;
-        byte |= bit << (7 - i);
-    }
-    return byte;
-}
-
-VR_API int ringbuf_suart_delchr(ringbuf *ring, uint8_t *out, int n) {
-    if (!usable(ring) || !out || n <= 0) return -1;
-    constexpr uint32_t kByteTimeoutMs = 400;
-    constexpr unsigned kPollUs = 20000;
-    int produced = 0;
-    for (int i = 0; i < n; ++i) {
-        const uint32_t start = getTickCount();
-        bool done = false;
-        while (!done && getTickCount() - start < kByteTimeoutMs) {
-            if (ringbuf_empty(ring) == 0) {
-                sys_delay_nus(kPollUs);
-                continue;
-            }
-            if (ringbuf_front(ring) != 'L') {
-                uint8_t drop;
-                ringbuf_delete(ring, &drop, 1);
-                continue;
-            }
-            if (ringbuf_len(ring) > 8) {
-                char symbols[9];
-                ringbuf_delete(ring, symbols, 1);  // the start symbol
-                ringbuf_delete(ring, symbols, 8);
-                out[produced++] = static_cast<uint8_t>(ringbuf_suart_number(symbols, 8));
-                done = true;
-            } else {
-                sys_delay_nus(kPollUs);
-            }
-        }
-        if (!done && n > 1) {
-            log_print(1, "!!!! err inter byte timeout !!!!!!!!!!!  ");
-            return -1;
-        }
-    }
-    return produced > 0 ? produced : -1;
 }

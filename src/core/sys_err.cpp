@@ -5,7 +5,6 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "picc.h"
 #include "sys.h"
 
 namespace {
@@ -145,8 +144,6 @@ VR_API const char *sys_strerror_ch(int code) {
     const Message *m = find(code);
     return m ? m->zh : kGeneralZh;
 }
-
-VR_API const char *picc_strerror(int code) { return sys_strerror_ch(code); }
 
 VR_API int return_code(int status) {
     const int s = static_cast<signed char>(status);

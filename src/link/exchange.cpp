@@ -1,7 +1,7 @@
 // The command exchange: one request, one reply, with the link's recovery
 // rules (stale replies skipped, a corrupted reply asked for again, one
 // resend, the port closed after a long run of failures), plus the port
-// state functions, the link check (ping) and the repeat request.
+// check, the link check (ping) and the repeat request.
 #include <array>
 #include <atomic>
 #include <cerrno>
@@ -9,9 +9,9 @@
 
 #include "core/errors.h"
 #include "crypto.h"
-#include "core/lock.h"
 #include "link/link.h"
 #include "log.h"
+#include "port/port.h"
 #include "suart.h"
 #include "sys.h"
 #include "tessil.h"
@@ -42,7 +42,7 @@ void count_link_failure() {
 
 void reset_link_failures() { g_link_failures = 0; }
 
-int port_protocol() { return tessil.s_com.protocol; }
+int port_protocol() { return virt_com_get_protocl(); }
 
 // Replies the reader still owes: frames sent by the exchange whose reply
 // was never read (a reply that came too late made the exchange resend, or
@@ -82,7 +82,7 @@ bool is_ping_reply(const uint8_t *reply, int len) {
 bool ping_past_owed_replies() {
     if (virt_com_writemsg(kPingBody.data(), kPingBody.size(), 3) < 0) return false;
     std::array<uint8_t, VIRT_COM_RSP_MAX> frame;
-    const int wait = tessil.s_com.timeout > 0 ? tessil.s_com.timeout : 1;
+    const int wait = vr::port::timeout_ms() > 0 ? vr::port::timeout_ms() : 1;
     int frames_left = g_replies_owed.load() + 1;
     // The reader's time-out reports come on top of the replies; the cap keeps
     // a reader that sends nothing else from holding the command forever.
@@ -118,7 +118,7 @@ bool drop_late_replies_before_ping() {
 // its command's resend closely and a lost one never comes.
 void drop_late_replies_by_waiting() {
     std::array<uint8_t, VIRT_COM_RSP_MAX> late;
-    const int wait = tessil.s_com.timeout / 2 > 0 ? tessil.s_com.timeout / 2 : 1;
+    const int wait = vr::port::timeout_ms() / 2 > 0 ? vr::port::timeout_ms() / 2 : 1;
     while (g_replies_owed.load() > 0) {
         const int rc = virt_com_readmsg(late.data(), port_protocol(), wait);
         if (!frame_arrived(rc)) break;
@@ -142,8 +142,7 @@ bool drop_late_replies() {
 int prepare_raw_request() {
     if (check_port(nullptr) != 0) return -1;
     wait_while_calibrating();
-    if (!tessil.s_com.ops.flush) return vr::fail(vr::kEGeneral);
-    int rc = tessil.s_com.ops.flush(3);
+    const int rc = vr::port::device_flush(3);
     if (rc != 0) {
         errno = vr::kEGeneral;
         return rc < 0 ? rc : -1;
@@ -205,8 +204,7 @@ int build_body(const virt_com_req &req, uint8_t *body) {
 // A reply that belongs to an earlier exchange: a reader time-out report or
 // the late answer to a ping.
 bool is_stale(const uint8_t *reply, int len) {
-    const char *dev = tessil.s_com.dev_name;
-    if (dev && std::strstr(dev, "dc_usb")) return false;
+    if (vr::port::device_name_contains("dc_usb")) return false;
     if (len >= 1 && reply[0] == kStatusTimeout) {
         log_print(1, "resp 90 timeout warning!!!!");
         return true;
@@ -318,17 +316,6 @@ void wait_while_calibrating() {
 
 }  // namespace vr::link
 
-VR_API int virt_com_status(void) {
-    vr::MutexHold hold(&tessil.status_lock);
-    return tessil.s_com.status;
-}
-
-VR_API int virt_com_setstat(int value) {
-    vr::MutexHold hold(&tessil.status_lock);
-    tessil.s_com.status = static_cast<int8_t>(value);
-    return 0;
-}
-
 VR_API int virt_com_chkstat(void) {
     if (virt_com_status() == VIRT_COM_CLOSED) return vr::fail(vr::kEOpen);
     wait_while_calibrating();
@@ -379,7 +366,7 @@ VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int time
         }
         note_sent();
 
-        const int wait = timeout ? timeout : tessil.s_com.timeout;
+        const int wait = timeout ? timeout : vr::port::timeout_ms();
         int rc = -1;
         for (int i = 0; i < kMaxReads; ++i) {
             rc = virt_com_readmsg(reply->data, port_protocol(), wait);

@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "link/link.h"
 #include "log.h"
+#include "port/port.h"
 #include "suart.h"
 #include "sys.h"
 #include "tessil.h"
@@ -22,14 +23,11 @@ constexpr unsigned kRetryPauseUs = 10000;
 // Protocol 1 doubles every 0xAA at worst: 2n + 7 bytes.
 constexpr int kMaxFrame = 2 * kMaxBody + 7;
 
-int read_bytes(uint8_t *buf, int n) { return tessil.s_com.ops.read ? tessil.s_com.ops.read(buf, n) : -1; }
+int read_bytes(uint8_t *buf, int n) { return vr::port::device_read(buf, n); }
 
 bool read_byte(uint8_t *b) { return read_bytes(b, 1) == 1; }
 
-int write_bytes(const uint8_t *buf, int n) {
-    if (!tessil.s_com.ops.write) return -1;
-    return tessil.s_com.ops.write(buf, n);
-}
+int write_bytes(const uint8_t *buf, int n) { return vr::port::device_write(buf, n); }
 
 uint8_t xor_of(const uint8_t *b, int from, int to_inclusive) {
     uint8_t x = 0;
@@ -101,7 +99,7 @@ bool read_ack() {
 bool within_budget(int *count) {
     sys_delay_nus(kRetryPauseUs);
     ++*count;
-    return *count <= tessil.s_com.timeout / 10000;
+    return *count <= vr::port::timeout_ms() / 10000;
 }
 
 int read_p1(uint8_t *out) {

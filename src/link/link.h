@@ -47,4 +47,18 @@ void reset_exchange_state();
 // been removed meanwhile.
 void wait_while_calibrating();
 
+// Whether a reader family is registered (check_api_version's answer); the
+// family registration chose (VR_FAMILY_FIRST or VR_FAMILY_SECOND) is
+// stored by store_family.
+bool family_registered();
+void store_family(int family);
+
+// Link encryption off, as every port open leaves it.
+void encryption_off();
+// Link encryption as control code 27 sets it: 0 off (0); 1 on with 8
+// random bytes from the reader as the session key (the random-bytes
+// command's result, its error code when it fails, never below -1; a failure
+// leaves the state alone); any other value -1.
+int set_encryption(int value);
+
 }  // namespace vr::link

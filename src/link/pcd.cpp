@@ -3,6 +3,7 @@
 #include <cerrno>
 
 #include "core/errors.h"
+#include "link/link.h"
 #include "pcd.h"
 #include "tessil.h"
 
@@ -105,6 +106,19 @@ void fill_second_family(pcd_ops &t) {
 }
 
 }  // namespace
+
+namespace vr::link {
+
+bool family_registered() { return check_api_version(static_cast<int>(tessil.family & 0xFF)) == 0; }
+
+void store_family(int family) { tessil.family = static_cast<uint32_t>(family); }
+
+}  // namespace vr::link
+
+VR_API int check_api_version(int value) {
+    (void)value;  // callers pass the low byte of the family; it is not used
+    return tessil.family == VR_FAMILY_SECOND || tessil.family == VR_FAMILY_FIRST ? 0 : -1;
+}
 
 VR_API int misc_init(int family) {
     if (family == VR_FAMILY_SECOND)

@@ -6,6 +6,7 @@
 
 #include "core/errors.h"
 #include "modem/modem.h"
+#include "port/port.h"
 
 namespace vr::modem {
 
@@ -63,15 +64,11 @@ using vr::modem::store;
 VR_API int suart_init_android(int mode) {
     (void)mode;
     suart_state &s = state();
-    s_com_t &com = tessil.s_com;
 
-    char *name = strdup("android audio");
-    std::free(com.dev_name);
-    com.dev_name = name;
     // The device operations come with the modem device; until then every
     // slot is empty so the port reports them as unsupported instead of
     // calling the operations of a previous link.
-    com.ops = vr_dev_ops{};
+    vr::port::install_device("android audio", vr_dev_ops{});
 
     store(s.uplink_alg, int32_t{2});
     store(s.suart_debug, int32_t{1});

@@ -6,17 +6,19 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdlib>
-#include <cstring>
 
 #include "core/errors.h"
 #include "core/jvm.h"
 #include "core/signals.h"
 #include "log.h"
+#include "port/bluetooth_host.h"
+#include "port/port.h"
 #include "sys.h"
 #include "tessil.h"
 
 namespace {
+
+extern const vr_dev_ops kBluetoothOps;
 
 constexpr int kArraySize = BLUETOOTH_HOST_ARRAY_SIZE;
 constexpr unsigned kPollPauseUs = 10000;
@@ -119,6 +121,11 @@ int read_once(JNIEnv *env, uint8_t *out, int want, jint *last) {
 }
 
 }  // namespace
+
+void vr::port::keep_bluetooth_host(JNIEnv *env, jobject reader) {
+    if (!vr::jni::keep_global_ref(env, &bridge().rfidreader_obj, reader))
+        log_print(1, "tessil.s_com.android_bluetooth.rfidreader_obj err");
+}
 
 VR_API JNIEnv *android_local_jnienv_bluetooth(void) { return vr::jni::current_env(); }
 
@@ -225,19 +232,22 @@ VR_API int bluetooth_ioctl(int command, void *argument) { return bluetooth_ioctl
 VR_API int bluetooth_init_android(int mode, va_list list) {
     (void)mode;
     (void)list;
-    s_com_t &com = tessil.s_com;
-    std::free(com.dev_name);
-    com.dev_name = strdup("bluetooth device");
-    com.ops = vr_dev_ops{
-        .open = bluetooth_open,
-        .close = bluetooth_close,
-        .flush = bluetooth_flush,
-        .drain = bluetooth_drain,
-        .ioctl = bluetooth_ioctl,
-        .read = bluetooth_read,
-        .write = bluetooth_write,
-    };
+    vr::port::install_device("bluetooth device", kBluetoothOps);
     // A failure here shows at open, which then refuses.
     android_bluetooth_init(android_local_jnienv_bluetooth());
     return 0;
 }
+
+namespace {
+
+constexpr vr_dev_ops kBluetoothOps = {
+    .open = bluetooth_open,
+    .close = bluetooth_close,
+    .flush = bluetooth_flush,
+    .drain = bluetooth_drain,
+    .ioctl = bluetooth_ioctl,
+    .read = bluetooth_read,
+    .write = bluetooth_write,
+};
+
+}  // namespace

@@ -15,6 +15,7 @@
 
 #include "core/errors.h"
 #include "log.h"
+#include "port/port.h"
 #include "sys.h"
 #include "tessil.h"
 
@@ -23,6 +24,9 @@ static_assert(CLOCAL == 0x800 && CBAUD == 0x100F && CSIZE == 0x30 && PARENB == 0
               "terminal control-word bits as the driver expects them");
 
 namespace {
+
+// The driver's operation table, at the end of this file.
+extern const vr_dev_ops kUartOps;
 
 uart_attrib &attrib() { return tessil.s_com.attrib.uart; }
 
@@ -164,18 +168,7 @@ VR_API int uart_init_android(int mode, va_list list) {
     const char *path = va_arg(args, const char *);
     va_end(args);
 
-    s_com_t &com = tessil.s_com;
-    std::free(com.dev_name);
-    com.dev_name = path ? strdup(path) : nullptr;
-    com.ops = vr_dev_ops{
-        .open = uart_open,
-        .close = uart_close,
-        .flush = uart_flush,
-        .drain = uart_drain,
-        .ioctl = uart_ioctl,
-        .read = uart_read,
-        .write = uart_write,
-    };
+    vr::port::install_device(path, kUartOps);
     uart_attrib &a = attrib();
     a.baud = 115200;
     a.databits = 8;
@@ -362,3 +355,17 @@ VR_API int uart_drain(void) { return uart_drain_android(); }
 VR_API int uart_read(uint8_t *buffer, int length) { return uart_read_android(buffer, length); }
 VR_API int uart_write(const uint8_t *buffer, int length) { return uart_write_android(buffer, length); }
 VR_API int uart_ioctl(int command, void *argument) { return uart_ioctl_android(command, argument); }
+
+namespace {
+
+constexpr vr_dev_ops kUartOps = {
+    .open = uart_open,
+    .close = uart_close,
+    .flush = uart_flush,
+    .drain = uart_drain,
+    .ioctl = uart_ioctl,
+    .read = uart_read,
+    .write = uart_write,
+};
+
+}  // namespace

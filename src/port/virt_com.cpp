@@ -1,33 +1,30 @@
 // The virtual port: chooses the link driver by the communication type name,
-// owns the port's texts and state, and sends the start-up settings some
-// links need right after they open.
+// owns the port's texts, state and settings, and opens and closes the
+// device. Reader traffic (the port check's ping, the start-up settings) is
+// the business of the layers above.
 #include "virt_com.h"
-
-#include <strings.h>
 
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
 #include <cstring>
 
-#include "card/registry.h"
 #include "core/errors.h"
+#include "core/lock.h"
 #include "log.h"
-#include "pcd.h"
-#include "picc.h"
+#include "port/link_drivers.h"
+#include "port/port.h"
 #include "suart.h"
 #include "tessil.h"
 
 namespace {
 
 constexpr int kDefaultTimeoutMs = 3000;
-constexpr int kBluetoothTimeoutMs = 300;
+constexpr char kConnectMark[] = "vantel-rfid link connected and ready";
+static_assert(sizeof kConnectMark == VR_CONNECT_MARK_SIZE, "the marker is 36 characters");
 
-bool has_prefix(const char *name, const char *prefix) {
-    return strncasecmp(name, prefix, std::strlen(prefix)) == 0;
-}
-
-bool contains(const char *text, const char *part) { return text && std::strstr(text, part); }
+// The driver of the open port's communication type, or null.
+const vr::port::LinkDriver *port_driver() { return vr::port::find_link_driver(tessil.s_com.com_type); }
 
 void free_port_texts() {
     s_com_t &com = tessil.s_com;
@@ -37,82 +34,17 @@ void free_port_texts() {
     com.version = nullptr;
 }
 
-// Sends the three link settings an adapter with a packet-size limit needs;
-// false (after logging which one failed) at the first refusal.
-bool configure_adapter() {
-    if (pcd_set_package_max_size(31) != 0) {
-        log_print(1, "%s: fail to configure uart package size\n", "virt_com_open");
-        return false;
-    }
-    if (pcd_set_uart_mode(0) != 0) {
-        log_print(1, "%s: fail to configure uart mode\n", "virt_com_open");
-        return false;
-    }
-    if (pcd_set_uart_intern_delay(3) < 0) {
-        log_print(1, "%s: fail to configure uart internal dely\n", "virt_com_open");
-        return false;
-    }
-    return true;
-}
-
-// The "sound" link needs a ready playback stream before anything is sent;
-// other links have no such stream and must not be refused for its lack.
-bool playback_missing() {
-    const char *type = tessil.s_com.com_type;
-    return type && has_prefix(type, "sound") && suart_get_trackstat() == 0;
-}
-
 }  // namespace
 
-VR_API int virt_com_init(const char *type, int mode, va_list list) {
-    s_com_t &com = tessil.s_com;
-    if (virt_com_status() == VIRT_COM_OPEN) return 0;
-    if (!type) return -1;
-    com.timeout = kDefaultTimeoutMs;
+namespace vr::port {
 
-    com_init_fn init = nullptr;
-    const com_init_table &t = tessil.com_init_tab;
-    if (has_prefix(type, "uart")) {
-        init = t.uart;
-    } else if (has_prefix(type, "usb")) {
-        init = t.usbhid;
-    } else if (has_prefix(type, "ch340g")) {
-        init = t.ch340g;
-    } else if (has_prefix(type, "ch9326")) {
-        init = t.ch9326;
-    } else if (has_prefix(type, "pdiusbd12")) {
-        init = t.pdiusbd12;
-    } else if (has_prefix(type, "bluetooth")) {
-        com.timeout = kBluetoothTimeoutMs;
-        init = t.bluetooth;
-    } else if (has_prefix(type, "sound")) {
-        // The modem's configuration counts as the driver's init.
-        suart_init(mode);
-        return 0;
-    } else {
-        return -1;
-    }
-    // A driver the registered family does not offer cannot be chosen.
-    if (!init) return -1;
-    return init(mode, list);
-}
-
-VR_API int virt_com_open(const char *type, int mode, ...) {
+int open_device(const char *type, int mode, va_list list) {
     s_com_t &com = tessil.s_com;
-    const int state = virt_com_status();
-    if (state == VIRT_COM_OPEN || state == VIRT_COM_CHECK) return 0;
-    if (!type) return vr::fail(vr::kEOpen);
-    if (std::strstr(type, "pdiusbd12")) picc_regapi(VR_FAMILY_SECOND);
     if (!com.com_type) com.com_type = strdup(type);
     if (!com.version) com.version = strdup("1.0.0");
     virt_com_setstat(VIRT_COM_CLOSED);
-    com.enc_on = 0;
 
-    va_list list;
-    va_start(list, mode);
-    int rc = virt_com_init(type, mode, list);
-    va_end(list);
-    if (rc != 0 || !com.ops.open) {
+    if (virt_com_init(type, mode, list) != 0 || !com.ops.open) {
         free_port_texts();
         return vr::fail(vr::kEOpen);
     }
@@ -122,19 +54,99 @@ VR_API int virt_com_open(const char *type, int mode, ...) {
         return vr::fail(vr::kEOpen);
     }
     virt_com_setstat(VIRT_COM_OPEN);
-
-    const char *dev = com.dev_name;
-    if (!dev) return 0;
-    if (contains(dev, "ch340g") || contains(dev, "ch9326")) {
-        if (!configure_adapter()) {
-            virt_com_close();
-            return vr::fail(vr::kEOpen);
-        }
-    }
-    if (contains(dev, "COM") || contains(dev, "/dev/tty")) {
-        if (pcd_set_uart_mode(1) != 0) log_print(1, "%s: fail to configure uart mode\n", "virt_com_open");
-    }
     return 0;
+}
+
+void forget() {
+    tessil.s_com.fd = 0;
+    // The port's texts are released here too: nothing else refers to them
+    // once the port state is reset, and zeroing alone would lose them.
+    free_port_texts();
+    virt_com_setstat(VIRT_COM_CLOSED);
+}
+
+void close_device_if_open() {
+    if (virt_com_status() == VIRT_COM_OPEN && tessil.s_com.ops.close) tessil.s_com.ops.close();
+}
+
+bool connection_marked() {
+    return std::memcmp(tessil.connect_mark, kConnectMark, sizeof kConnectMark) == 0;
+}
+
+void mark_connection() { std::memcpy(tessil.connect_mark, kConnectMark, sizeof kConnectMark); }
+
+void clear_connection_mark() { std::memset(tessil.connect_mark, 0, sizeof tessil.connect_mark); }
+
+int device_read(uint8_t *buffer, int length) {
+    const vr_dev_ops &ops = tessil.s_com.ops;
+    return ops.read ? ops.read(buffer, length) : vr::fail(vr::kENoCmd);
+}
+
+int device_write(const uint8_t *buffer, int length) {
+    const vr_dev_ops &ops = tessil.s_com.ops;
+    return ops.write ? ops.write(buffer, length) : vr::fail(vr::kENoCmd);
+}
+
+int device_flush(int kind) {
+    const vr_dev_ops &ops = tessil.s_com.ops;
+    return ops.flush ? ops.flush(kind) : vr::fail(vr::kENoCmd);
+}
+
+int device_drain() {
+    const vr_dev_ops &ops = tessil.s_com.ops;
+    return ops.drain ? ops.drain() : vr::fail(vr::kENoCmd);
+}
+
+int device_ioctl(int command, void *argument) {
+    const vr_dev_ops &ops = tessil.s_com.ops;
+    return ops.ioctl ? ops.ioctl(command, argument) : vr::fail(vr::kENoCmd);
+}
+
+int usb_vendor_id() {
+    const LinkDriver *driver = port_driver();
+    return driver && driver->usb ? tessil.s_com.attrib.usb.vendor_id : vr::kENoCmd;
+}
+
+int usb_product_id() {
+    const LinkDriver *driver = port_driver();
+    return driver && driver->usb ? tessil.s_com.attrib.usb.product_id : vr::kENoCmd;
+}
+
+bool playback_missing() {
+    const LinkDriver *driver = port_driver();
+    return driver && driver->link == Link::sound && suart_get_trackstat() == 0;
+}
+
+int timeout_ms() { return tessil.s_com.timeout; }
+
+void set_timeout_ms(int ms) { tessil.s_com.timeout = ms; }
+
+bool device_name_contains(const char *part) {
+    const char *name = tessil.s_com.dev_name;
+    return name && std::strstr(name, part);
+}
+
+void install_device(const char *name, const vr_dev_ops &ops) {
+    s_com_t &com = tessil.s_com;
+    std::free(com.dev_name);
+    com.dev_name = name ? strdup(name) : nullptr;
+    com.ops = ops;
+}
+
+}  // namespace vr::port
+
+VR_API int virt_com_init(const char *type, int mode, va_list list) {
+    s_com_t &com = tessil.s_com;
+    if (virt_com_status() == VIRT_COM_OPEN) return 0;
+    if (!type) return -1;
+    com.timeout = kDefaultTimeoutMs;
+    const vr::port::LinkDriver *driver = vr::port::find_link_driver(type);
+    if (!driver) return -1;
+    com.timeout = driver->timeout_ms;
+    // A driver the registered family does not offer cannot be chosen.
+    const com_init_fn init = driver->slot ? tessil.com_init_tab.*driver->slot : driver->init;
+    if (!init) return -1;
+    return init(mode, list);
 }
 
 VR_API int virt_com_close(void) {
@@ -146,44 +158,24 @@ VR_API int virt_com_close(void) {
     }
     virt_com_setstat(VIRT_COM_CLOSED);
     free_port_texts();
-    vr::clear_connection_mark();
+    vr::port::clear_connection_mark();
     return 0;
 }
 
-VR_API int virt_com_flush(int kind) {
-    if (virt_com_chkstat() != 0) return -1;
-    if (!tessil.s_com.ops.flush) return vr::fail(vr::kENoCmd);
-    return tessil.s_com.ops.flush(kind);
+VR_API int virt_com_status(void) {
+    vr::MutexHold hold(&tessil.status_lock);
+    return tessil.s_com.status;
 }
 
-VR_API int virt_com_drain(void) {
-    if (virt_com_chkstat() != 0) return -1;
-    if (!tessil.s_com.ops.drain) return vr::fail(vr::kENoCmd);
-    return tessil.s_com.ops.drain();
+VR_API int virt_com_setstat(int value) {
+    vr::MutexHold hold(&tessil.status_lock);
+    tessil.s_com.status = static_cast<int8_t>(value);
+    return 0;
 }
 
-VR_API int virt_com_ioctl(int command, void *argument) {
-    if (virt_com_chkstat() != 0) return -1;
-    if (!tessil.s_com.ops.ioctl) return vr::fail(vr::kENoCmd);
-    return tessil.s_com.ops.ioctl(command, argument);
+VR_API int virt_com_set_protocl(int protocol) {
+    tessil.s_com.protocol = static_cast<int8_t>(protocol);
+    return 0;
 }
 
-VR_API int virt_com_read(uint8_t *buffer, int length) {
-    if (virt_com_chkstat() != 0) return -1;
-    if (!tessil.s_com.ops.read) return vr::fail(vr::kENoCmd);
-    int n = tessil.s_com.ops.read(buffer, length);
-    if (n >= 1) {
-        log_print(3, "%s:<--", "virt_com_read");
-        format_display(buffer, length, 1);
-    }
-    return n;
-}
-
-VR_API int virt_com_write(const uint8_t *buffer, int length) {
-    log_print(3, "%s:-->", "virt_com_write");
-    format_display(buffer, length, 1);
-    if (virt_com_chkstat() != 0) return -1;
-    if (playback_missing()) return vr::fail(vr::kEPlayback);
-    if (!tessil.s_com.ops.write) return vr::fail(vr::kENoCmd);
-    return tessil.s_com.ops.write(buffer, length);
-}
+VR_API int virt_com_get_protocl(void) { return tessil.s_com.protocol; }

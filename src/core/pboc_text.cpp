@@ -2,7 +2,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "pboc.h"
+#include "pboc_text.h"
 
 namespace {
 

@@ -1,15 +1,18 @@
 // Noise tolerance of the audio modem, per uplink algorithm and carrier
 // width: the lowest signal-to-noise ratio (1 dB steps down from 30 dB) at
 // which 10,000 random bytes come through without a single error, on a
-// plain line with white noise and on a headset path. SNR is the power of
-// the signal over the power of the white Gaussian noise where the noise is
-// added; the signal is at -12 dBFS so that the noise is not clipped. A measurement, not a
-// check: disabled by default; run with
-//   build/bin/test_modem_snr --gtest_also_run_disabled_tests
-#include <gtest/gtest.h>
+// plain line with white noise and on a headset path (low-pass at twice the
+// carrier, DC +600, inverted, +250 ppm). SNR is the power of the signal
+// over the power of the white Gaussian noise where the noise is added; the
+// signal is at -12 dBFS so that the noise is not clipped. Counter
+// "snr_db": the lowest passing SNR (31 when even 30 dB fails); "Hz": the
+// carrier. A measurement of the modem, not of time: each case runs once.
+// Arguments: uplink algorithm, carrier width, headset path (0 or 1); a
+// filter narrows the run, e.g.
+// --benchmark_filter='alg:2/w:4/'.
+#include <benchmark/benchmark.h>
 
 #include <algorithm>
-#include <cstdio>
 
 #include "channel.h"
 #include "modem_harness.h"
@@ -52,27 +55,21 @@ int lowest_snr(int alg, int w, bool headset) {
     return best;
 }
 
-void table(bool headset) {
-    std::printf("\n%s: lowest SNR (dB) for %d bytes without error\n",
-                headset ? "headset path (-12 dBFS, low-pass 2f, DC +600, inverted, +250 ppm)"
-                        : "white noise only (-12 dBFS)",
-                kBytes);
-    std::printf("  w   Hz    alg0  alg1  alg2\n");
-    for (int w = 2; w <= 22; ++w) {
-        std::printf("%3d %5d", w, signal_width2freq(w));
-        for (int alg = 0; alg <= 2; ++alg) {
-            const int snr = lowest_snr(alg, w, headset);
-            if (snr > kTopDb)
-                std::printf("   >%2d", kTopDb);
-            else
-                std::printf("  %4d", snr);
-        }
-        std::printf("\n");
-        std::fflush(stdout);
-    }
+void BM_LowestSnr(benchmark::State &state) {
+    const int alg = static_cast<int>(state.range(0));
+    const int w = static_cast<int>(state.range(1));
+    const bool headset = state.range(2) != 0;
+    int snr = 0;
+    for (auto _ : state) snr = lowest_snr(alg, w, headset);
+    state.counters["snr_db"] = snr;
+    state.counters["Hz"] = signal_width2freq(w);
 }
-
-TEST(ModemSnr, DISABLED_WhiteNoiseTable) { table(false); }
-TEST(ModemSnr, DISABLED_HeadsetPathTable) { table(true); }
+BENCHMARK(BM_LowestSnr)
+    ->ArgNames({"alg", "w", "headset"})
+    ->ArgsProduct({{0, 1, 2}, benchmark::CreateDenseRange(2, 22, 1), {0, 1}})
+    ->Iterations(1)
+    ->Unit(benchmark::kMillisecond);
 
 }  // namespace
+
+BENCHMARK_MAIN();

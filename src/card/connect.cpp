@@ -1,0 +1,137 @@
+// Connecting the reader: the port opened over the named link, with what the
+// layers above the port add to an open (the second family registered for
+// its own adapter, encryption off, the start-up settings some links need),
+// and the card framework's connect calls that mark the connection live.
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+#include "core/errors.h"
+#include "link/link.h"
+#include "log.h"
+#include "pcd.h"
+#include "picc.h"
+#include "port/link_drivers.h"
+#include "port/port.h"
+#include "tessil.h"
+#include "virt_com.h"
+
+namespace {
+
+using vr::port::Link;
+using vr::port::LinkDriver;
+
+// Sends the three link settings an adapter with a packet-size limit needs;
+// false (after logging which one failed) at the first refusal.
+bool configure_adapter() {
+    if (pcd_set_package_max_size(31) != 0) {
+        log_print(1, "%s: fail to configure uart package size\n", "virt_com_open");
+        return false;
+    }
+    if (pcd_set_uart_mode(0) != 0) {
+        log_print(1, "%s: fail to configure uart mode\n", "virt_com_open");
+        return false;
+    }
+    if (pcd_set_uart_intern_delay(3) < 0) {
+        log_print(1, "%s: fail to configure uart internal dely\n", "virt_com_open");
+        return false;
+    }
+    return true;
+}
+
+// The start-up settings after the device opened: an adapter with a packet
+// limit must take its three (else the open fails), a serial line is asked
+// for its mode and may refuse.
+int send_startup_settings() {
+    if (vr::port::device_name_contains("ch340g") || vr::port::device_name_contains("ch9326")) {
+        if (!configure_adapter()) {
+            virt_com_close();
+            return vr::fail(vr::kEOpen);
+        }
+    }
+    if (vr::port::device_name_contains("COM") || vr::port::device_name_contains("/dev/tty")) {
+        if (pcd_set_uart_mode(1) != 0) log_print(1, "%s: fail to configure uart mode\n", "virt_com_open");
+    }
+    return 0;
+}
+
+const char *next_text(va_list *extra) { return extra ? va_arg(*extra, const char *) : nullptr; }
+// USB links take the descriptor of the device the host opened.
+int next_descriptor(va_list *extra) { return extra ? va_arg(*extra, int) : -1; }
+
+// The audio link needs the modem's handshake, which this build lacks.
+int connect_sound() {
+    log_print(1, "com: %d, %d", 0, 0);
+    return vr::fail(vr::kEOpen);
+}
+
+int finish_connect(int rc) {
+    if (rc != 0) return vr::fail(vr::kEOpen);
+    vr::port::mark_connection();
+    errno = 0;
+    return 0;
+}
+
+// What both connect calls share: the mode is recorded, an open port counts
+// as connected, and a name no driver serves goes to the port as it is
+// (which refuses it); otherwise open_link opens the named link as its
+// driver takes its arguments.
+template <typename OpenLink>
+int connect(const char *com, int dev, int mode, OpenLink open_link) {
+    if (!com) return vr::kEArg;
+    tessil.connect_mode = static_cast<uint8_t>(mode);
+    if (virt_com_status() == VIRT_COM_OPEN) return finish_connect(0);
+    const LinkDriver *driver = vr::port::find_link_driver(com);
+    if (!driver) return finish_connect(virt_com_open(com, dev));
+    return open_link(driver->link);
+}
+
+}  // namespace
+
+VR_API int virt_com_open(const char *type, int mode, ...) {
+    const int state = virt_com_status();
+    if (state == VIRT_COM_OPEN || state == VIRT_COM_CHECK) return 0;
+    if (!type) return vr::fail(vr::kEOpen);
+    if (vr::port::names_second_family_adapter(type)) picc_regapi(VR_FAMILY_SECOND);
+    vr::link::encryption_off();
+
+    va_list list;
+    va_start(list, mode);
+    const int rc = vr::port::open_device(type, mode, list);
+    va_end(list);
+    if (rc != 0) return rc;
+    return send_startup_settings();
+}
+
+VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra) {
+    return connect(com, dev, mode, [&](Link link) {
+        switch (link) {
+        case Link::uart: return finish_connect(virt_com_open(com, dev, nullptr, next_text(extra)));
+        case Link::usbhid:
+        case Link::ch9326:
+        case Link::pdiusbd12: {
+            const int fd = next_descriptor(extra);
+            return finish_connect(virt_com_open(com, dev, fd, fd, extra));
+        }
+        case Link::sound: return connect_sound();
+        default: return finish_connect(virt_com_open(com, dev));
+        }
+    });
+}
+
+VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra) {
+    return connect(com, dev, mode, [&](Link link) {
+        switch (link) {
+        case Link::uart: {
+            const char *path = next_text(extra);
+            return finish_connect(virt_com_open(com, dev, path, path));
+        }
+        case Link::usbhid: {
+            const int fd = next_descriptor(extra);
+            return finish_connect(virt_com_open(com, dev, fd, fd));
+        }
+        case Link::sound: return connect_sound();
+        default: return finish_connect(virt_com_open(com, dev));
+        }
+    });
+}

@@ -1,0 +1,36 @@
+// The card drivers of this build, for the card-type registry. A new card
+// driver adds its row here; its own source file ends in its constexpr
+// operation table and the initialiser that copies it into a record.
+#include <algorithm>
+
+#include "card/registry.h"
+#include "mifare.h"
+
+namespace {
+
+constexpr vr::CardDriver kCardDrivers[] = {
+    // First family: registering it empties every entry, then installs these.
+    {"mifare_s50", VR_FAMILY_FIRST, m1s50_init},
+    {"mifare_s70", VR_FAMILY_FIRST, m1s70_init},
+
+    // Second family: its firmware serves these types with its own drivers,
+    // which replace the entries (none in this build); the other entries keep
+    // the first family's drivers when that family was registered before.
+    {"mifare_ul", VR_FAMILY_SECOND, nullptr},
+    {"mifare_ulc", VR_FAMILY_SECOND, nullptr},
+    {"mifare_s50", VR_FAMILY_SECOND, nullptr},
+    {"mifare_s70", VR_FAMILY_SECOND, nullptr},
+    {"id_card", VR_FAMILY_SECOND, nullptr},
+    {"id_sam", VR_FAMILY_SECOND, nullptr},
+};
+
+static_assert(std::ranges::all_of(kCardDrivers,
+                                  [](const vr::CardDriver &d) {
+                                      return vr::is_card_keyword(d.keyword) &&
+                                             (d.family == VR_FAMILY_FIRST || d.family == VR_FAMILY_SECOND);
+                                  }),
+              "every card driver names a known card-type keyword and a reader family");
+
+}  // namespace
+
+std::span<const vr::CardDriver> vr::card_drivers() { return kCardDrivers; }
