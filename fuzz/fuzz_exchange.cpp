@@ -54,7 +54,10 @@ void vrfuzz::fuzz_one(Input &in) {
             vrfuzz::check(rc < 0, "failure is negative");
             if (rc == -1) vrfuzz::check(errno <= 0, "errno holds a library code");
         }
-        if (virt_com_status() != VIRT_COM_OPEN || vrfuzz::device_unread() == 0) break;
+        // A port left to be checked is where the second command's check
+        // pings past what the first left unread.
+        const int state = virt_com_status();
+        if ((state != VIRT_COM_OPEN && state != VIRT_COM_CHECK) || vrfuzz::device_unread() == 0) break;
     }
     tessil.s_com.dev_name = nullptr;
 }

@@ -15,6 +15,8 @@ enum { MIFARE_KEY_A = 0x60, MIFARE_KEY_B = 0x61 };
 VR_API int m1s50_init(picc *record);
 VR_API int m1s70_init(picc *record);
 
+/* Request, wake-up and select send nothing and return 0: the reader
+ * activates a 1K card inside each of its card commands. */
 VR_API int m1s50_req(void);
 VR_API int m1s50_wupa(void);
 VR_API int m1s50_sel(picc *record, int unused);
@@ -22,6 +24,10 @@ VR_API int m1s50_anticoll(picc *record, int unused);
 VR_API int m1s50_query(picc *halt, picc *record);
 VR_API int m1s50_halt(picc *record);
 VR_API int m1s50_getuid(picc *record);
+/* Stricter than the reader requires: the 1K block operations refuse a
+ * block number beyond the card (64 and above) with -1, errno -24, before
+ * any traffic. chpw (both sizes) refuses to change key A alone when the
+ * trailer hides key B (see picc_chpw). */
 VR_API int m1s50_read(unsigned char *out, uint8_t block);
 VR_API int m1s50_write(const unsigned char *in, uint8_t block);
 VR_API int m1s50_auth(const unsigned char *key, uint8_t key_type, uint8_t block);

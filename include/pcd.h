@@ -16,7 +16,9 @@ VR_API int check_api_version(int value);
 /* Public reader functions. Each fails with errno -61 before any family is
  * registered and with -22 when the registered family lacks the operation;
  * a failure of the exchange returns -1 with errno set. Integer arguments
- * are sent as bytes. */
+ * are sent as bytes. After a command whose reply did not come, the next
+ * one is preceded by the reader's echo and may fail with -81 without being
+ * sent (virt_com_command in virt_com.h). */
 VR_API int pcd_set_picc_protocol(int protocol);
 VR_API int pcd_antenna_open(void);
 VR_API int pcd_antenna_close(void);

@@ -180,7 +180,11 @@ enum {
  * open-card list), or null with errno set. The type "iso14443A_card" lets
  * the reader identify the type A card in the field. The search mode is an
  * 8-bit value; it is passed as int because a variadic function's last named
- * argument must not be of a type that promotes. */
+ * argument must not be of a type that promotes.
+ * Stricter than the reader protocol: in mode PICC_SEARCH_IDLE_ONLY a 1K
+ * card type ("mifare_s50", "mifare_s20"), whose wake-up sends nothing,
+ * asks the reader for the 1K activation (0x0108 'A', 0x0212 0x52) before
+ * reporting a halted card (-51); an empty field is -30. */
 VR_API picc *picc_open(const char *type, const char *com, int dev, int mode, ...);
 /* Opens the link alone: 0, -1 with errno -10, or -24 for a null name.
  * extra points to the remaining arguments (for "uart": the device path;
@@ -188,10 +192,16 @@ VR_API picc *picc_open(const char *type, const char *com, int dev, int mode, ...
 VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra);
 VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra);
 /* Asks the reader for the type A card in the field (ATQA, UID, SAK) and
- * names its type in record->picc_type (a heap text). 0 or -1. */
+ * names its type in record->picc_type (a heap text). 0 or -1.
+ * Stricter than the reader protocol: the reply's count byte must be its
+ * length less one (7 for 8 bytes, 10 for 11, 13 for 14), not merely one of
+ * the three counts; any other reply is -1 with errno -16. */
 VR_API int pcd_search_type_A(picc *record, int unused);
 /* 0 when a card answers, -1 otherwise (all open records are then freed);
- * -47 for a null record. */
+ * -47 for a null record. The driver's halt (when a card is active) or
+ * wake-up tells whether a card answers; for a 1K record, whose halt and
+ * wake-up send nothing, the search asks the reader for the 1K activation
+ * (0x0108 'A', 0x0212 0x52) instead, so an empty field is reported as one. */
 VR_API int picc_search(picc *record);
 /* 0 when the record is (or becomes) the selected card; -37 otherwise. */
 VR_API int picc_sel(picc *record);
@@ -227,6 +237,11 @@ VR_API int picc_writedata_enc(picc *record, uint16_t address, uint16_t length,
                               const unsigned char *buffer);
 /* A null key authenticates with the key stored in the reader. */
 VR_API int picc_auth(picc *record, const unsigned char *key, uint8_t key_type, uint8_t block);
+/* Key type 0x60 changes key A (keys[0..5]), 0x61 and 0x62 both keys
+ * (keys[0..11]). Stricter than the card requires: changing key A alone is
+ * refused with -24, after reading the trailer and before writing it, when
+ * the sector's access bits hide key B (the trailer reads key B back as
+ * zeros, and writing it back would replace key B). */
 VR_API int picc_chpw(picc *record, const unsigned char *keys, uint8_t key_type, uint8_t block);
 VR_API int picc_chaccess(picc *record, const unsigned char *description, uint8_t block);
 VR_API int picc_rdval(picc *record, unsigned char *value, uint8_t block);

@@ -52,7 +52,7 @@ typedef struct uart_attrib {
     uint8_t rx[256];
     uint16_t rx_start;
     uint16_t rx_end;
-    uint8_t rx_trickle;  /* the last read found only a few bytes waiting */
+    uint8_t rx_trickle;  /* the last read took all the device had: more is on the wire */
 } uart_attrib;
 
 /* USB driver attributes. */

@@ -51,8 +51,17 @@ VR_API int virt_com_write(const uint8_t *buffer, int length);
 /* Port state, read and written under the state lock. */
 VR_API int virt_com_status(void);
 VR_API int virt_com_setstat(int value);
-/* 0 when the port may be used, else -1 with errno (-10, -80, -81). */
+/* 0 when the port may be used, else -1 with errno (-10, -80, -81). A port
+ * to be checked (VIRT_COM_CHECK) is checked with the reader's echo: every
+ * frame that comes before the echo's answer is dropped as a late reply;
+ * each echo waits for its answer as a read of 1000 ms would; two echoes
+ * without an answer fail with -81, each counting as a link failure (-10
+ * when that count closes the port). */
 VR_API int virt_com_chkstat(void);
+/* One echo (command 0x0F02, data 11 22 33), its answer read at 1000 ms:
+ * 0 or -1. The echo and the repeat request (the reader's previous reply
+ * again: its length, or a negative value) leave the port to be checked
+ * when their answer does not come, as a command does. */
 VR_API int virt_com_ping(void);
 VR_API int virt_com_get_pre_response(uint8_t *reply);
 
@@ -68,7 +77,17 @@ VR_API int virt_com_readmsg(uint8_t *out, int protocol, int timeout);
 
 /* One reader command: 0 on success, or -1 with errno set; a second-family
  * reader status is returned as its negative code. timeout in ms, 0 for the
- * port default. */
+ * port default.
+ * Stricter than the reader protocol: a late reply is never taken for a
+ * later command's. A command that ends with a reply still owed (one that
+ * did not come in time may still arrive) leaves the port to be checked
+ * (VIRT_COM_CHECK); the next command's port check then sends the reader's
+ * echo and drops every frame before its answer, waiting for each echo no
+ * longer than the smaller of 1000 ms and that command's own time-out. Two
+ * unanswered echoes fail the command with -81 before it is sent; each
+ * counts as a link failure, so the eleventh consecutive failure still
+ * closes the port (-10). Protocol 2 readers send no reply frames, so
+ * nothing is owed there. */
 VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply,
                             int timeout);
 

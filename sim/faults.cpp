@@ -23,6 +23,7 @@ constexpr std::pair<std::string_view, Fault::Kind> kKindNames[] = {
     {"lateping", Fault::Kind::lateping},
     {"status", Fault::Kind::status},
     {"hangup", Fault::Kind::hangup},
+    {"garbage", Fault::Kind::garbage},
     {"enc_ragged", Fault::Kind::enc_ragged},
     {"enc_overlong", Fault::Kind::enc_overlong},
 };
@@ -49,6 +50,10 @@ std::optional<FaultOrder> parse_fault_order(std::string_view text, std::string* 
         const auto ms = argument(600000);
         if (!ms) return fail(error, "delay needs milliseconds (0..600000)");
         order.fault.delay_ms = static_cast<unsigned>(*ms);
+    } else if (order.fault.kind == Fault::Kind::stale90 && i < words.size() && parse_unsigned(words[i])) {
+        const auto n = argument(1000);
+        if (!n || *n == 0) return fail(error, "stale90 takes a count (1..1000)");
+        order.fault.reports = static_cast<unsigned>(*n);
     } else if (order.fault.kind == Fault::Kind::status) {
         const auto s = argument(0xFF);
         if (!s) return fail(error, "status needs a byte (0..0xFF)");
@@ -76,6 +81,7 @@ std::string describe(const Fault& f) {
     if (named == std::end(kKindNames)) return "?";
     std::string s(named->first);
     if (f.kind == Fault::Kind::delay) s += " " + std::to_string(f.delay_ms);
+    if (f.kind == Fault::Kind::stale90 && f.reports != 1) s += " " + std::to_string(f.reports);
     if (f.kind == Fault::Kind::status) {
         static const char digits[] = "0123456789abcdef";
         s += " 0x";

@@ -16,10 +16,12 @@ struct Fault {
         delay,     // send the reply after delay_ms
         crc,       // spoil the reply's checksum once; a repeat request
                    // (0x0216) then gets the correct frame
-        stale90,   // send a reply with status 0x90 first
+        stale90,   // send `reports` replies with status 0x90 first
         lateping,  // send a late ping answer (status 0, 11 22 33) first
         status,    // answer `status` instead of running the command
         hangup,    // close the link instead of answering
+        garbage,   // send line noise instead of the reply (the command
+                   // still runs): bytes that start no frame in any protocol
         // Spoil an enciphered reply (head 0x42); other replies go out as
         // they are:
         enc_ragged,    // ciphertext one byte short of its blocks (one byte
@@ -29,14 +31,16 @@ struct Fault {
     Kind kind = Kind::drop;
     unsigned delay_ms = 0;
     uint8_t status = 0;
+    unsigned reports = 1;  // stale90: how many 0x90 replies go first
 
     static Fault drop() { return {Kind::drop}; }
     static Fault delay(unsigned ms) { return {Kind::delay, ms}; }
     static Fault crc() { return {Kind::crc}; }
-    static Fault stale90() { return {Kind::stale90}; }
+    static Fault stale90(unsigned reports = 1) { return {Kind::stale90, 0, 0, reports}; }
     static Fault lateping() { return {Kind::lateping}; }
     static Fault with_status(uint8_t s) { return {Kind::status, 0, s}; }
     static Fault hangup() { return {Kind::hangup}; }
+    static Fault garbage() { return {Kind::garbage}; }
     static Fault enc_ragged() { return {Kind::enc_ragged}; }
     static Fault enc_overlong() { return {Kind::enc_overlong}; }
 
@@ -53,9 +57,9 @@ struct FaultOrder {
     bool operator==(const FaultOrder&) const = default;
 };
 
-// Parses "KIND [ARG] [xN] [every N]": drop, delay MS, crc, stale90,
-// lateping, status BYTE, hangup, enc_ragged, enc_overlong; e.g. "drop x3", "delay 500",
-// "status 0x0d", "crc every 10". Separators: blanks, ':' ',' '=' (so
+// Parses "KIND [ARG] [xN] [every N]": drop, delay MS, crc, stale90 [N],
+// lateping, status BYTE, hangup, garbage, enc_ragged, enc_overlong; e.g.
+// "drop x3", "delay 500", "stale90 10", "status 0x0d", "crc every 10". Separators: blanks, ':' ',' '=' (so
 // "delay:500" works as one command-line word). Numbers in decimal or 0x
 // hexadecimal. Sets *error and returns nothing on a bad order.
 [[nodiscard]] std::optional<FaultOrder> parse_fault_order(std::string_view text,

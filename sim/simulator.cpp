@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <iterator>
 
 namespace vrsim {
 namespace {
@@ -45,6 +46,11 @@ void spoil_enciphered(Bytes& data, Fault::Kind kind) {
         data[1] = static_cast<uint8_t>(claimed & 0xFF);
     }
 }
+
+// What a reader on a disturbed line sends: no byte of it is a frame head of
+// any protocol (0x02, 0x42, 0xAA) or the protocol-2 acknowledgement (0x10).
+constexpr uint8_t kLineNoise[] = {0x5A, 0xA5, 0xF0, 0x0F, 0xC3, 0x3C, 0x99, 0x66,
+                                  0x81, 0x7E, 0xFF, 0x00, 0x24, 0xDB, 0x18, 0xE7};
 
 void drain(int fd) {
     uint8_t buf[64];
@@ -431,7 +437,11 @@ bool Simulator::respond(const Request& request, const Reply& reply, std::optiona
             corrupt_checksum(frame, protocol_);
             break;
         case Fault::Kind::stale90:
-            out.push_back(encode_reply_frame(protocol_, status::timeout, {}, request.cmd));
+            for (unsigned k = 0; k < fault->reports; ++k)
+                out.push_back(encode_reply_frame(protocol_, status::timeout, {}, request.cmd));
+            break;
+        case Fault::Kind::garbage:
+            frame.assign(std::begin(kLineNoise), std::end(kLineNoise));
             break;
         case Fault::Kind::lateping: {
             const uint8_t ping[] = {0x11, 0x22, 0x33};

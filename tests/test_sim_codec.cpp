@@ -325,6 +325,8 @@ TEST(SimFaultOrder, Parses) {
         {"delay:250", {Fault::delay(250), 1, 0}},
         {"crc", {Fault::crc(), 1, 0}},
         {"stale90 x2", {Fault::stale90(), 2, 0}},
+        {"stale90 10 x2", {Fault::stale90(10), 2, 0}},
+        {"garbage every 1", {Fault::garbage(), 1, 1}},
         {"lateping", {Fault::lateping(), 1, 0}},
         {"status 0x0d", {Fault::with_status(0x0D), 1, 0}},
         {"status=145", {Fault::with_status(0x91), 1, 0}},
@@ -338,7 +340,7 @@ TEST(SimFaultOrder, Parses) {
         EXPECT_EQ(*order, c.order);
     }
     for (const char* bad : {"", "explode", "delay", "delay x", "status 0x100", "status", "drop x0",
-                            "drop every 0", "drop extra", "crc every"}) {
+                            "drop every 0", "drop extra", "crc every", "stale90 0"}) {
         SCOPED_TRACE(bad);
         std::string why;
         EXPECT_FALSE(vrsim::parse_fault_order(bad, &why));
@@ -350,7 +352,8 @@ TEST(SimFaultOrder, Parses) {
         {Fault::crc(), "crc"},           {Fault::stale90(), "stale90"},
         {Fault::lateping(), "lateping"}, {Fault::with_status(0x0D), "status 0x0d"},
         {Fault::hangup(), "hangup"},     {Fault::enc_ragged(), "enc_ragged"},
-        {Fault::enc_overlong(), "enc_overlong"},
+        {Fault::enc_overlong(), "enc_overlong"}, {Fault::garbage(), "garbage"},
+        {Fault::stale90(10), "stale90 10"},
     };
     for (const auto& [fault, text] : described) {
         SCOPED_TRACE(text);

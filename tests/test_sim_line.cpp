@@ -307,6 +307,49 @@ TEST_F(SimLine, StaleAndLatePingRepliesComeFirst) {
     }
 }
 
+TEST_F(SimLine, TenStaleReportsGoFirstInOneAnswer) {
+    start();
+    sim->inject(Fault::stale90(10));
+    ASSERT_TRUE(host.write(echo_frame(3, 1)));
+    for (int k = 0; k < 10; ++k) {
+        const auto r = read();
+        ASSERT_TRUE(r) << k;
+        EXPECT_EQ(r->status, 0x90) << k;
+    }
+    const auto r = read();
+    ASSERT_TRUE(r);
+    EXPECT_EQ(r->data, echo_data(1));
+}
+
+// Noise takes the reply's place in every protocol; the command still runs,
+// and nothing in the noise can be read as the start of a frame.
+TEST_F(SimLine, GarbageTakesTheReplysPlace) {
+    for (int p : {3, 6, 1, 2}) {
+        SCOPED_TRACE(p);
+        vrsim::SimOptions o;
+        o.protocol = p;
+        start(o);
+        sim->inject(Fault::garbage());
+        if (p == 2) {
+            ASSERT_TRUE(host.write(Bytes{0x02}));
+            ASSERT_EQ(host.read_bytes(1, 2s), Bytes{0x10}) << "the handshake is answered";
+        }
+        ASSERT_TRUE(host.write(echo_frame(p, 1)));
+        const Bytes noise = host.read_bytes(16, 2s);
+        ASSERT_EQ(noise.size(), 16u);
+        for (uint8_t b : noise) EXPECT_TRUE(b != 0x02 && b != 0x42 && b != 0xAA && b != 0x10) << int(b);
+        EXPECT_TRUE(host.read_bytes(1, 50ms).empty()) << "no reply after the noise";
+        ASSERT_FALSE(sim->requests().empty());
+        EXPECT_EQ(sim->requests().back().data, echo_data(1)) << "the command ran";
+        ASSERT_TRUE(host.write(echo_frame(p, 2)));
+        if (p != 2) {
+            const auto r = read();
+            ASSERT_TRUE(r);
+            EXPECT_EQ(r->data, echo_data(2));
+        }
+    }
+}
+
 TEST_F(SimLine, InjectedStatusReplacesTheCommand) {
     start();
     sim->inject(Fault::with_status(0x0D));

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "card/registry.h"
 #include "core/errors.h"
 #include "core/lock.h"
 #include "link/reader_command.h"
@@ -101,12 +102,34 @@ picc *open_identified_type_a(picc *record) {
     return record;
 }
 
+// Asks the reader for the card of a record whose wake-up and halt send
+// nothing, with its anticollision on a scratch record so the caller's
+// record stays as it is: 0 when a card answers.
+int probe_with_activation(const picc &record) {
+    picc scratch{};
+    return record.anticoll && record.anticoll(&scratch, 0) == 0 ? 0 : -1;
+}
+
+// The driver's wake-up, or the activation where that tells nothing: 0 when
+// a card answered.
+int wake_card(picc &record) {
+    if (vr::wakes_without_traffic(record)) return probe_with_activation(record);
+    return record.wupa();
+}
+
+// Whether the active card is still there: the driver halts it, or, for a
+// record whose halt sends nothing, the activation answers; -1 when not.
+int halt_to_find(picc &record, picc *active) {
+    if (vr::wakes_without_traffic(record)) return probe_with_activation(record);
+    return record.halt(active);
+}
+
 // Finds the card in the field with the driver's own request and selection;
 // false (errno set) when the mode's rules say it is not there.
 bool find_and_select(picc *record, uint8_t mode) {
     if (!record->query || record->query(nullptr, record) != 0) {
         if (mode == PICC_SEARCH_IDLE_ONLY) {
-            const bool halted_card = record->wupa && record->wupa() == 0;
+            const bool halted_card = record->wupa && wake_card(*record) == 0;
             errno = halted_card ? vr::kESearchMode : vr::kENoCard;
             return false;
         }
@@ -211,14 +234,14 @@ VR_API int picc_search(picc *record) {
     vr::MutexHold hold(&tessil.api_lock);
     if (picc *active = piccs_list_active(&tessil.piccs)) {
         if (!record->halt) return vr::kENoCmd;
-        if (record->halt(active) == -1) {
+        if (halt_to_find(*record, active) == -1) {
             piccs_list_delall(&tessil.piccs);
             return -1;
         }
         return 0;
     }
     if (!record->wupa) return vr::kENoCmd;
-    if (record->wupa() == 0 || record->wupa() == 0) return 0;
+    if (wake_card(*record) == 0 || wake_card(*record) == 0) return 0;
     piccs_list_delall(&tessil.piccs);
     return -1;
 }

@@ -68,4 +68,11 @@ struct CardDriver {
 // (src/drivers/card_drivers.cpp).
 std::span<const CardDriver> card_drivers();
 
+// Whether a record's wake-up and halt send nothing because the reader
+// activates its cards inside each of its own commands (MIFARE Classic
+// 1K): they then tell nothing of whether a card is in the field, and a
+// search asks the reader for the card with the record's anticollision
+// instead. Defined with the card drivers.
+bool wakes_without_traffic(const picc &record);
+
 }  // namespace vr

@@ -1,6 +1,6 @@
 // Internal DES / triple-DES engine behind Run1Des, Run3Des and the link
-// cipher. Other parts of the library (and the simulator, which links the
-// static archive) use it directly when they hold binary keys and blocks.
+// cipher. Other parts of the library use it directly when they hold binary
+// keys and blocks.
 //
 // The block function works on 64-bit words; the byte order of blocks in
 // memory is big-endian (the first byte holds bits 1..8 of the block). The

@@ -34,3 +34,5 @@ static_assert(std::ranges::all_of(kCardDrivers,
 }  // namespace
 
 std::span<const vr::CardDriver> vr::card_drivers() { return kCardDrivers; }
+
+bool vr::wakes_without_traffic(const picc &record) { return record.wupa == m1s50_wupa; }

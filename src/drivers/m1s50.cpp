@@ -110,21 +110,13 @@ VR_API int m1s50_writedata(uint16_t address, uint16_t length, const unsigned cha
     return m1s50_writedata_ex(static_cast<uint16_t>(address - 16), length, in, nullptr);
 }
 
+// Request, wake-up and select send nothing: the reader activates a 1K
+// card itself inside each of its card commands, so a card that failed an
+// operation is reached again by the next one (and keeps an authentication
+// that a caller's refused argument never disturbed).
 VR_API int m1s50_req(void) { return 0; }
-
-// The wake-up is the reader's one-shot activation (wake-up, anticollision
-// and select in one command), so that re-selecting a card after a failed
-// operation, and searching for one, really reach the card in the field.
-VR_API int m1s50_wupa(void) {
-    picc probe{};
-    return m1s50_anticoll(&probe, 0);
-}
-// The card was selected by the one-shot activation already; selecting it
-// again sends nothing and marks the record selected.
-VR_API int m1s50_sel(picc *record, int) {
-    if (record) record->card_status = PICC_STATUS_ACTIVE;
-    return 0;
-}
+VR_API int m1s50_wupa(void) { return 0; }
+VR_API int m1s50_sel(picc *, int) { return 0; }
 VR_API int m1s50_halt(picc *) { return 0; }
 
 VR_API int m1s50_anticoll(picc *record, int) {

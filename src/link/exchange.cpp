@@ -1,9 +1,10 @@
 // The command exchange: one request, one reply, with the link's recovery
 // rules (stale replies skipped, a corrupted reply asked for again, one
-// resend, the port closed after a long run of failures), plus the port
-// check, the link check (ping) and the repeat request.
+// resend, the port closed after a long run of failures), plus the link
+// check (ping) and the repeat request. What carries over from one command
+// to the next, and the port check, live in in_step.cpp.
+#include <algorithm>
 #include <array>
-#include <atomic>
 #include <cerrno>
 #include <cstring>
 
@@ -22,142 +23,35 @@ namespace {
 using namespace vr::link;
 
 constexpr int kMaxReads = 10;
-constexpr int kPingTimeoutMs = 1000;
-// The body of an echo request: its code, then the data the reader echoes.
-constexpr std::array<uint8_t, 5> kPingBody = {kCmdPing & 0xFF, kCmdPing >> 8, kPingData[0], kPingData[1],
-                                              kPingData[2]};
-constexpr int kFailuresBeforeClose = 10;  // the eleventh consecutive failure closes
 constexpr unsigned kCalibrationPollUs = 100000;
 constexpr int kCalibrating = 0xAA;
 
-// Consecutive link failures across commands.
-std::atomic<int> g_link_failures{0};
-
-void count_link_failure() {
-    if (g_link_failures.fetch_add(1) > kFailuresBeforeClose - 1) {
-        virt_com_close();
-        g_link_failures = 0;
-    }
-}
-
-void reset_link_failures() { g_link_failures = 0; }
-
 int port_protocol() { return virt_com_get_protocl(); }
 
-// Replies the reader still owes: frames sent by the exchange whose reply
-// was never read (a reply that came too late made the exchange resend, or
-// gave up). Protocol-3 and protocol-6 replies do not name their command, so
-// a late one would be taken for the next command's reply; the next command
-// first gets such replies out of the way.
-std::atomic<int> g_replies_owed{0};
-
-void note_sent() { ++g_replies_owed; }
-
-void note_reply() {
-    int owed = g_replies_owed.load();
-    while (owed > 0 && !g_replies_owed.compare_exchange_weak(owed, owed - 1)) {
-    }
+// Reads one frame for the exchange at the time-out, keeping the count of
+// replies owed.
+int read_reply(uint8_t *body, int timeout_ms) {
+    errno = 0;  // some failed reads leave errno alone
+    const int rc = virt_com_readmsg(body, port_protocol(), timeout_ms);
+    note_read(rc, body);
+    return rc;
 }
 
-// Whether a read ended with a whole frame, whatever its content (a bad
-// checksum, a reader status the framing reports): such a read consumed a
-// reply.
-bool frame_arrived(int rc) {
-    if (rc >= 0 || rc == -2 || rc == vr::kEMsgWrong) return true;
-    const int e = errno;
-    return e == vr::kECrcErr || e == vr::kETimeoutErr || e == vr::kECmdTypeErr || e == vr::kECmdLengthErr;
-}
-
-bool is_ping_reply(const uint8_t *reply, int len) {
-    return len == 4 && reply[0] == 0x00 && reply[1] == kPingData[0] && reply[2] == kPingData[1] &&
-           reply[3] == kPingData[2];
-}
-
-// Protocol 3: a ping marks where the owed replies end. The reader answers
-// in order, so every frame before the ping's answer is a late reply, however
-// late it comes. Reading stops at the ping's answer or after the owed frames
-// plus one (a spoilt answer to the ping). When the line stays quiet for the
-// port's time-out first, the replies still missing (the ping's included)
-// stay owed and the attempt fails.
-bool ping_past_owed_replies() {
-    if (virt_com_writemsg(kPingBody.data(), kPingBody.size(), 3) < 0) return false;
-    std::array<uint8_t, VIRT_COM_RSP_MAX> frame;
-    const int wait = vr::port::timeout_ms() > 0 ? vr::port::timeout_ms() : 1;
-    int frames_left = g_replies_owed.load() + 1;
-    // The reader's time-out reports come on top of the replies; the cap keeps
-    // a reader that sends nothing else from holding the command forever.
-    for (int reads = 0; frames_left > 0 && reads < kMaxReads; ++reads) {
-        const int rc = virt_com_readmsg(frame.data(), 3, wait);
-        if (!frame_arrived(rc)) {
-            g_replies_owed = frames_left;
-            return false;
-        }
-        if (is_ping_reply(frame.data(), rc)) break;
-        if (rc >= 1 && frame[0] == kStatusTimeout) continue;
-        log_print(1, "late reply dropped");
-        --frames_left;
-    }
-    g_replies_owed = 0;
-    return true;
-}
-
-// Like a command, the marker is sent once more when its answer does not
-// come, and each silence counts as a link failure. After two the link is out
-// of step, and the caller fails its command rather than take an old reply
-// for its own.
-bool drop_late_replies_before_ping() {
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        if (ping_past_owed_replies()) return true;
-        count_link_failure();
-    }
-    return false;
-}
-
-// Other protocols have no marker the reader answers in order: wait up to
-// half the port's time-out for each owed reply, since a late reply follows
-// its command's resend closely and a lost one never comes.
-void drop_late_replies_by_waiting() {
-    std::array<uint8_t, VIRT_COM_RSP_MAX> late;
-    const int wait = vr::port::timeout_ms() / 2 > 0 ? vr::port::timeout_ms() / 2 : 1;
-    while (g_replies_owed.load() > 0) {
-        const int rc = virt_com_readmsg(late.data(), port_protocol(), wait);
-        if (!frame_arrived(rc)) break;
-        log_print(1, "late reply dropped");
-        note_reply();
-    }
-}
-
-// Gets replies still owed to earlier commands out of the way; false when
-// the link is out of step and the next command must not be sent.
-bool drop_late_replies() {
-    if (g_replies_owed.load() == 0) return true;
-    if (port_protocol() == 3) return drop_late_replies_before_ping();
-    drop_late_replies_by_waiting();
-    g_replies_owed = 0;
-    return true;
-}
-
-// Ping and repeat request share their preamble: the port must be open and
-// present, calibration must be over, and both directions are flushed.
-int prepare_raw_request() {
-    if (check_port(nullptr) != 0) return -1;
-    wait_while_calibrating();
-    const int rc = vr::port::device_flush(3);
-    if (rc != 0) {
-        errno = vr::kEGeneral;
-        return rc < 0 ? rc : -1;
-    }
-    return 0;
-}
-
-// Sends a ping or repeat request and reads its answer, keeping the count
-// of replies owed: the read's result.
+// Sends a ping or repeat request and reads its answer at the request's own
+// time-out, keeping the count of replies owed: the read's result.
 int send_raw_request(const uint8_t *body, int n, uint8_t *reply) {
     if (virt_com_writemsg(body, n, port_protocol()) < 0) return -1;
     note_sent();
-    const int rc = virt_com_readmsg(reply, port_protocol(), kPingTimeoutMs);
-    if (frame_arrived(rc)) note_reply();
-    return rc;
+    return read_reply(reply, kPingTimeoutMs);
+}
+
+// Asks the reader to send its previous reply again (inside an exchange,
+// which hands the port back itself): the reply's length, or the read's
+// failure.
+int request_previous_reply(uint8_t *reply) {
+    if (prepare_raw_request() != 0) return -1;
+    const uint8_t body[2] = {kCmdRepeat & 0xFF, kCmdRepeat >> 8};
+    return send_raw_request(body, sizeof body, reply);
 }
 
 // Protocol 3 with link encryption: code, the plain length (high, low),
@@ -209,7 +103,7 @@ bool is_stale(const uint8_t *reply, int len) {
         log_print(1, "resp 90 timeout warning!!!!");
         return true;
     }
-    if (is_ping_reply(reply, len)) {
+    if (len >= 0 && is_ping_answer(reply, len)) {
         log_print(1, "retry response delayed warning!!!!");
         return true;
     }
@@ -283,13 +177,13 @@ int check_reply(const virt_com_req &req, virt_com_rsp *rsp) {
 // Asks for a reply again after a corrupted one, at most twice; the reply's
 // length, or the last negative result.
 int recover_corrupted_reply(virt_com_rsp *rsp) {
-    int rc = virt_com_get_pre_response(rsp->data);
+    int rc = request_previous_reply(rsp->data);
     if (rc > 0) {
         log_print(2, "crc resend ok");
         return rc;
     }
     if (rc == -2) {
-        rc = virt_com_get_pre_response(rsp->data);
+        rc = request_previous_reply(rsp->data);
         if (rc > 0) log_print(2, "crc resend ok two");
     }
     return rc;
@@ -304,9 +198,15 @@ bool worth_resending(int code) {
 
 namespace vr::link {
 
-void reset_exchange_state() {
-    g_link_failures = 0;
-    g_replies_owed = 0;
+int prepare_raw_request() {
+    if (check_port(nullptr) != 0) return -1;
+    wait_while_calibrating();
+    const int rc = vr::port::device_flush(3);
+    if (rc != 0) {
+        errno = vr::kEGeneral;
+        return rc < 0 ? rc : -1;
+    }
+    return 0;
 }
 
 void wait_while_calibrating() {
@@ -316,42 +216,35 @@ void wait_while_calibrating() {
 
 }  // namespace vr::link
 
-VR_API int virt_com_chkstat(void) {
-    if (virt_com_status() == VIRT_COM_CLOSED) return vr::fail(vr::kEOpen);
-    wait_while_calibrating();
-    const int state = virt_com_status();
-    if (state == VIRT_COM_REMOVED) return vr::fail(vr::kEDevInval);
-    if (state == VIRT_COM_CHECK) {
-        if (virt_com_ping() != 0 && virt_com_ping() != 0) return vr::fail(vr::kENoAnswer);
-        virt_com_setstat(VIRT_COM_OPEN);
-    }
-    return 0;
-}
-
 VR_API int virt_com_ping(void) {
     const int rc = prepare_raw_request();
     if (rc != 0) return rc;
     std::array<uint8_t, VIRT_COM_RSP_MAX> reply;
-    return send_raw_request(kPingBody.data(), kPingBody.size(), reply.data()) >= 0 ? 0 : -1;
+    const int got = send_raw_request(kPingBody.data(), kPingBody.size(), reply.data());
+    leave_port_checked_if_owed();
+    return got >= 0 ? 0 : -1;
 }
 
 VR_API int virt_com_get_pre_response(uint8_t *reply) {
     if (!reply) return vr::fail(vr::kEArg);
-    if (prepare_raw_request() != 0) return -1;
-    const uint8_t body[2] = {kCmdRepeat & 0xFF, kCmdRepeat >> 8};
-    return send_raw_request(body, sizeof body, reply);
+    const int rc = request_previous_reply(reply);
+    leave_port_checked_if_owed();
+    return rc;
 }
 
-VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
+namespace {
+
+// One exchange as virt_com_command runs it: one send and its reads, and
+// the one resend. The caller hands the port back afterwards.
+int exchange(virt_com_req *request, virt_com_rsp *reply, int timeout) {
+    // The port check before the command waits for a ping's answer no longer
+    // than the command will wait for its own reply.
+    const int wait = timeout > 0 ? timeout : vr::port::timeout_ms();
+    const int check_wait = std::min(kPingTimeoutMs, wait > 0 ? wait : kPingTimeoutMs);
     bool resent = false;
     for (;;) {
-        if (virt_com_chkstat() != 0) return -1;
+        if (check_port_before(check_wait) != 0) return -1;
         if (!request || !reply || timeout < 0) return vr::fail(vr::kEArg);
-        if (!resent && !drop_late_replies()) {
-            log_print(1, "late replies still owed");
-            // The failures may have reached the count that closes the port.
-            return vr::fail(virt_com_status() == VIRT_COM_CLOSED ? vr::kEOpen : vr::kERecv);
-        }
         if (virt_com_flush(3) != 0) {
             log_print(1, "virt_com_command err EGENERA");
             return vr::fail(vr::kEGeneral);
@@ -366,11 +259,9 @@ VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int time
         }
         note_sent();
 
-        const int wait = timeout ? timeout : vr::port::timeout_ms();
         int rc = -1;
         for (int i = 0; i < kMaxReads; ++i) {
-            rc = virt_com_readmsg(reply->data, port_protocol(), wait);
-            if (frame_arrived(rc)) note_reply();
+            rc = read_reply(reply->data, wait);
             if (rc < 0) {
                 errno = vr::kERecv;
                 count_link_failure();
@@ -392,4 +283,12 @@ VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int time
         reply->len = rc;
         return check_reply(*request, reply);
     }
+}
+
+}  // namespace
+
+VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
+    const int rc = exchange(request, reply, timeout);
+    leave_port_checked_if_owed();
+    return rc;
 }

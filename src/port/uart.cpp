@@ -45,7 +45,7 @@ constexpr tcflag_t kSoftwareFlow = IXON | IXOFF;   // 0x1400
 constexpr tcflag_t kSoftwareMask = IXON | IXOFF | IXANY;  // 0x1C00
 constexpr int kReadWaitUs = 100000;
 constexpr int kWriteWaitMs = 1000;
-constexpr int kTrickleBatch = 4;  // bytes worth waiting for on a slow line
+constexpr int kTrickleBatch = 4;  // fewest bytes worth a sleep on a slow line
 
 int read_settings(struct termios *tio) {
     if (tcgetattr(tessil.s_com.fd, tio) != 0) return vr::fail(vr::kERespond);
@@ -79,14 +79,17 @@ void log_settings(const char *path, const struct termios &tio) {
               static_cast<unsigned>(tio.c_oflag), static_cast<unsigned>(tio.c_cflag));
 }
 
-// After a partial read, the rest of the bytes cannot arrive sooner than
-// their wire time at the line's rate: sleeping that long instead of waking
-// for every byte keeps the CPU cost of a read independent of its length.
+// Once a frame is coming in, the bytes still missing cannot arrive sooner
+// than their wire time at the line's rate: one sleep that long (never
+// shorter than a few bytes, never longer than the read's silence limit)
+// replaces a wake-up per byte, so the CPU a read costs does not grow with
+// its length.
 void wait_for_wire(int missing) {
     const uint32_t baud = tessil.s_com.attrib.uart.baud;
-    if (baud == 0 || missing <= 0) return;
-    const uint64_t us = static_cast<uint64_t>(missing) * 10u * 1000000u / baud;
-    sys_delay_nus(static_cast<unsigned>(us < 100000 ? us : 100000));
+    if (baud == 0) return;
+    const int bytes = std::max(missing, kTrickleBatch);
+    const uint64_t us = static_cast<uint64_t>(bytes) * 10u * 1000000u / baud;
+    sys_delay_nus(static_cast<unsigned>(std::min<uint64_t>(us, kReadWaitUs)));
 }
 
 // Hands out up to n read-ahead bytes; the count.
@@ -102,14 +105,19 @@ int take_read_ahead(uint8_t *out, int n) {
 
 // Reads whatever the device holds into the (empty) read-ahead buffer: the
 // count, 0 when nothing came after all, -1 on a read error or hang-up.
+// Bytes that did not fill the buffer are all the device had: the rest of
+// their frame is still on the wire (rx_trickle).
 int refill_read_ahead() {
     uart_attrib &a = attrib();
     ssize_t n = ::read(tessil.s_com.fd, a.rx, sizeof a.rx);
-    if (n < 0 && (errno == EAGAIN || errno == EINTR)) return 0;
+    if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+        a.rx_trickle = 0;
+        return 0;
+    }
     if (n <= 0) return -1;
     a.rx_start = 0;
     a.rx_end = static_cast<uint16_t>(n);
-    a.rx_trickle = n < kTrickleBatch ? 1 : 0;
+    a.rx_trickle = static_cast<std::size_t>(n) < sizeof a.rx ? 1 : 0;
     return static_cast<int>(n);
 }
 
@@ -233,17 +241,15 @@ VR_API int uart_read_android(uint8_t *buffer, int length) {
     if (!buffer || length < 0) return vr::fail(vr::kEArg);
     std::memset(buffer, 0xFF, static_cast<std::size_t>(length));
     int got = take_read_ahead(buffer, length);
-    bool slept = false;
     while (got < length) {
-        // On a slow line the rest of a frame trickles in: let a few bytes
-        // gather before reading instead of waking for each one.
-        if (attrib().rx_trickle && !slept) {
-            wait_for_wire(std::max(length - got, kTrickleBatch));
-            slept = true;
+        // While a frame trickles in, sleep through the wire time of all
+        // that is missing and read once; wait on the descriptor only for
+        // the first byte, or when the line has gone quiet.
+        int n = 0;
+        if (attrib().rx_trickle) {
+            wait_for_wire(length - got);
+            n = refill_read_ahead();
         }
-        // After a wire-time sleep the bytes are usually there already;
-        // wait on the descriptor only when they are not.
-        int n = slept ? refill_read_ahead() : 0;
         if (n == 0) {
             if (uart_io_wait(kReadWaitUs) != 0) {
                 log_print(2, "uart_io_wait fail");
@@ -251,18 +257,12 @@ VR_API int uart_read_android(uint8_t *buffer, int length) {
             }
             n = refill_read_ahead();
         }
-        slept = false;
-        if (n == 0) continue;
         // A readable descriptor that yields no byte has hung up.
         if (n < 0) {
             log_print(1, "uart read fail");
             return vr::fail(vr::kERecv);
         }
         got += take_read_ahead(buffer + got, length - got);
-        if (got < length && !attrib().rx_trickle) {
-            wait_for_wire(length - got);
-            slept = true;
-        }
     }
     errno = 0;
     log_print(3, "<--");

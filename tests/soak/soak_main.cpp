@@ -33,12 +33,12 @@ using vrsim::Block;
 using vrsim::Fault;
 
 constexpr int kTimeoutMs = 100;
-// The longest an operation may take: two pings of 2 s when the port is
-// checked, two pings marking the end of replies still owed, each with up to
-// ten reads of a head search of twice the time-out, then two sends, each with
-// as many reads and two repeat requests of 2 s.
+// The longest an operation may take: when the port is left to be checked,
+// two pings, each reading past up to ten frames with a head search of twice
+// the time-out; then two sends, each with as many reads and two repeat
+// requests of 2 s.
 constexpr int kReadsMs = 10 * 2 * kTimeoutMs;
-constexpr auto kLongestOperation = std::chrono::milliseconds(2 * 2000 + 2 * kReadsMs + 2 * (kReadsMs + 2 * 2000));
+constexpr auto kLongestOperation = std::chrono::milliseconds(2 * kReadsMs + 2 * (kReadsMs + 2 * 2000));
 
 const unsigned char kKey[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 // Data blocks the soak works on: sectors 1..4, trailers excluded.
@@ -118,7 +118,8 @@ private:
     // The line was hung up: the reader comes back on a new pty behind the
     // same path, and the application opens the card again.
     bool recover() {
-        if (sim_->connected() && virt_com_status() == VIRT_COM_OPEN) return true;
+        const int state = virt_com_status();
+        if (sim_->connected() && (state == VIRT_COM_OPEN || state == VIRT_COM_CHECK)) return true;
         ++stats_.reconnects;
         if (!sim_->connected() && !sim_->reconnect()) return false;
         virt_com_close();
@@ -134,6 +135,7 @@ private:
             {"delay_past_marker", Fault::delay(900)},
             {"crc", Fault::crc()},         {"stale90", Fault::stale90()},     {"lateping", Fault::lateping()},
             {"status_read", Fault::with_status(0x17)}, {"hangup", Fault::hangup()},
+            {"garbage", Fault::garbage()}, {"ten_reports", Fault::stale90(10)},
         };
         std::uniform_int_distribution<std::size_t> pick(0, std::size(kinds) - 1);
         const auto &[name, fault] = kinds[pick(rng_)];

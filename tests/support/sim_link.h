@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "link/link.h"
 #include "picc.h"
 #include "sim_harness.h"
 #include "tessil.h"
@@ -31,6 +32,8 @@ protected:
         o.baud = baud;
         sim = vrsim::start_simulator(o);
         ASSERT_TRUE(sim) << "simulator did not start";
+        // Every test starts with a link in step, as a fresh process has it.
+        vr::link::reset_exchange_state();
         // The serial driver comes with the first family's registration; a
         // second-family reader on a serial line is registered over it.
         picc_regapi(VR_FAMILY_FIRST);
