@@ -104,8 +104,10 @@ public final class PtyBluetooth implements BluetoothUart {
     public synchronized int flush() {
         int r = act(flushMode);
         try {
+            // A terminal cannot seek: what waits is read and dropped.
+            byte[] drop = new byte[256];
             while (in != null && in.available() > 0) {
-                in.skip(in.available());
+                in.read(drop, 0, Math.min(drop.length, in.available()));
             }
         } catch (IOException e) {
             return -1;
