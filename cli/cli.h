@@ -18,7 +18,14 @@ struct Options {
     // Lines for the simulator's control channel, sent once it is up, each
     // answered before the command runs (--sim-control, e.g. to place a card).
     std::vector<std::string> sim_control;
+    // A USB reader (--usb TYPE): the link type, and the descriptor of a
+    // device opened for the tool (--usb-fd N; -1: found by its ids).
+    std::string usb;
+    int usb_fd = -1;
 };
+
+// The USB link types --usb takes.
+bool usb_type_known(const std::string &type);
 
 // Parses hexadecimal text (either case, optional spaces or colons).
 std::optional<std::vector<uint8_t>> parse_hex(const std::string &text);
@@ -43,5 +50,7 @@ int cmd_raw(const Options &opt, int argc, char **argv);
 int cmd_card(const Options &opt, int argc, char **argv);
 // Opens the reader itself except for `mifare convert`, which needs none.
 int cmd_mifare(const Options &opt, int argc, char **argv);
+// `usb list`: needs no reader open.
+int cmd_usb(const Options &opt, int argc, char **argv);
 
 }  // namespace cli

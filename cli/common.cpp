@@ -151,7 +151,44 @@ int report_error(const char *what, int code) {
     return 1;
 }
 
+namespace {
+
+constexpr const char *kUsbTypes[] = {"usbhid", "ch340g", "ch9326", "pdiusbd12"};
+
+// A reader on USB: found by its ids, or the device behind --usb-fd. The
+// PDIUSBD12 attachment registers the second family itself.
+bool open_usb_reader(const Options &opt) {
+    if (opt.sim || !opt.device.empty()) {
+        std::fprintf(stderr, "--usb goes without --device and --sim\n");
+        return false;
+    }
+    picc_regapi(0xAA);
+    if (opt.family == 2) picc_regapi(0x55);
+    if (virt_com_open(opt.usb.c_str(), 0, opt.usb_fd, opt.usb_fd, nullptr) != 0) {
+        report_error("open", errno);
+        if (opt.usb_fd < 0)
+            std::fprintf(stderr, "no %s device could be opened: `vantel-rfid usb list` shows the devices "
+                                 "attached and whether you may open them\n",
+                         opt.usb.c_str());
+        return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+bool usb_type_known(const std::string &type) {
+    for (const char *t : kUsbTypes)
+        if (type == t) return true;
+    return false;
+}
+
 bool open_reader(const Options &opt) {
+    if (!opt.usb.empty()) return open_usb_reader(opt);
+    if (opt.usb_fd >= 0) {
+        std::fprintf(stderr, "--usb-fd needs --usb TYPE\n");
+        return false;
+    }
     std::string path = opt.device;
     if (opt.sim) {
         path = start_simulator(opt);

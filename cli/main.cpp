@@ -1,4 +1,7 @@
 // vantel-rfid: command-line tool over the library's public C API.
+#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -26,11 +29,24 @@ constexpr Command kCommands[] = {
      "tlv HEX             print BER-TLV data as an element tree"},
     {"ir", [](const cli::Options &, int argc, char **argv) { return cli_cmd_ir(argc, argv); }, false,
      "ir convert FILE [OUT] | ir decompress FILE|HEX"},
+    {"usb", cli::cmd_usb, false, "usb list            attached USB readers and reader attachments"},
 };
+
+// A descriptor number: decimal digits only.
+bool descriptor(const char *text, int *fd) {
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text, &end, 10);
+    if (!*text || *end || errno || v < 0 || v > INT_MAX || !std::isdigit(static_cast<unsigned char>(*text)))
+        return false;
+    *fd = static_cast<int>(v);
+    return true;
+}
 
 void usage() {
     std::fprintf(stderr,
-                 "usage: vantel-rfid [--device PATH | --sim [--sim-arg ARG]... [--sim-control LINE]...]\n"
+                 "usage: vantel-rfid [--device PATH | --sim [--sim-arg ARG]... [--sim-control LINE]...\n"
+                 "                    | --usb usbhid|ch340g|ch9326|pdiusbd12 [--usb-fd N]]\n"
                  "                   [--family 1|2] COMMAND ...\n");
     for (const Command &c : kCommands) std::fprintf(stderr, "  %s\n", c.help);
 }
@@ -50,6 +66,10 @@ int main(int argc, char **argv) {
             opt.sim_args.push_back(argv[++i]);
         } else if (a == "--sim-control" && i + 1 < argc) {
             opt.sim_control.push_back(argv[++i]);
+        } else if (a == "--usb" && i + 1 < argc && cli::usb_type_known(argv[i + 1])) {
+            opt.usb = argv[++i];
+        } else if (a == "--usb-fd" && i + 1 < argc && descriptor(argv[i + 1], &opt.usb_fd)) {
+            ++i;
         } else if (a == "--family" && i + 1 < argc) {
             opt.family = std::atoi(argv[++i]);
         } else if (a == "--help" || a == "-h") {

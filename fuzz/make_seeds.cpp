@@ -15,6 +15,7 @@
 #include "ir.h"
 #include "modem_harness.h"
 #include "ringbuf.h"
+#include "usb_device.h"
 #include "wire.h"
 
 namespace fs = std::filesystem;
@@ -345,6 +346,30 @@ void modem_seeds() {
     write("symbols", "one_byte", cat({{0x10, 0, 1}, text("SSSLSLSLSLSS")}));
 }
 
+// For each USB attachment: a request frame to cut into reports, then
+// reports as the reader sends them, a short reply in one report and a long
+// one in several (the count of bytes sent in front of each).
+void usb_seeds() {
+    for (int config = 0; config < 4; ++config) {
+        const auto kind = static_cast<vrsim::UsbKind>(config);
+        const int protocol = kind == vrsim::UsbKind::pdiusbd12 ? 6 : 3;
+        const bool packets = kind == vrsim::UsbKind::ch9326;
+        const std::string name = vrsim::usb_identity(kind).name;
+        vrsim::UsbReports reports(kind);
+        const Bytes request = vrsim::encode_host_frame(protocol, vrsim::request_body(protocol, 0x0F02, Bytes(100, 7)));
+        Bytes input{static_cast<uint8_t>(config | (packets ? 4 : 0)), static_cast<uint8_t>(request.size()), 0};
+        input.insert(input.end(), request.begin(), request.end());
+        for (const Bytes &data : {Bytes{0x01}, Bytes(120, 0x5A)}) {
+            for (const Bytes &r : reports.to_host(reply(protocol, 0, data))) {
+                input.push_back(static_cast<uint8_t>(r.size() + (packets ? 1 : 0)));
+                if (packets) input.push_back(static_cast<uint8_t>(r.size()));
+                input.insert(input.end(), r.begin(), r.end());
+            }
+        }
+        write("usb_reports", name, input);
+    }
+}
+
 }  // namespace
 
 // Texts from cards and readers on their way into Java: well-formed UTF-8 of
@@ -374,5 +399,6 @@ int main(int argc, char **argv) {
     ir_seeds();
     modem_seeds();
     java_text_seeds();
+    usb_seeds();
     return 0;
 }

@@ -174,9 +174,10 @@ enum {
 /* Connects over the named link ("uart", "usbhid", "ch340g", "ch9326",
  * "pdiusbd12", "bluetooth", "sound") unless the port is open, creates a
  * record of the card type and selects the card. For "uart" the first extra
- * argument is the serial device's path (a text); for "usbhid", "ch9326"
- * and "pdiusbd12" it is the descriptor (an int) of the USB device the host
- * opened. Returns the record (owned by the
+ * argument is the serial device's path; for the USB links ("usbhid",
+ * "ch340g", "ch9326", "pdiusbd12") it is the descriptor (an int) of the
+ * USB device the host opened, or -1 to take the first attached device with
+ * the attachment's ids. Returns the record (owned by the
  * open-card list), or null with errno set. The type "iso14443A_card" lets
  * the reader identify the type A card in the field. The search mode is an
  * 8-bit value; it is passed as int because a variadic function's last named
@@ -188,7 +189,7 @@ enum {
 VR_API picc *picc_open(const char *type, const char *com, int dev, int mode, ...);
 /* Opens the link alone: 0, -1 with errno -10, or -24 for a null name.
  * extra points to the remaining arguments (for "uart": the device path;
- * for the USB links: the device's descriptor, an int). */
+ * for the USB links: the descriptor, an int). */
 VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra);
 VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra);
 /* Asks the reader for the type A card in the field (ATQA, UID, SAK) and

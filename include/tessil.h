@@ -6,6 +6,7 @@
 #include <stdarg.h>
 #include <stdint.h>
 #include <termios.h>
+#include "ringbuf.h"
 #include "suart_state.h"
 #include "vr_api.h"
 
@@ -55,13 +56,29 @@ typedef struct uart_attrib {
     uint8_t rx_trickle;  /* the last read took all the device had: more is on the wire */
 } uart_attrib;
 
-/* USB driver attributes. */
+/* USB driver attributes, shared by the four USB links (usbhid.h). The
+ * libusb objects are kept as opaque pointers; all of them are empty while
+ * the port is closed. */
 typedef struct usb_attrib {
-    uint32_t max_packet_size;
-    uint16_t vendor_id;
+    void *context;           /* libusb context of the open device */
+    void *device;            /* libusb device reference */
+    void *handle;            /* libusb device handle */
+    uint16_t vendor_id;      /* the attachment's ids, set by its init */
     uint16_t product_id;
-    int32_t fd;
-    uint8_t reserved[64];
+    uint16_t configuration;  /* configuration selected at open: 1 */
+    uint8_t bus;             /* bus number and address, set at open */
+    uint8_t address;
+    uint8_t max_packet_size[2]; /* out and in report sizes, set at open */
+    int32_t fd;              /* descriptor handed in by the host, or -1 */
+    uint8_t kernel_driver_detached; /* interface 0 was taken from a kernel
+                                       driver, which close gives it back */
+    char *manufacturer;      /* the device's strings (at most 255 bytes) */
+    char *product;
+    char *serial;
+    uint8_t out_report[512];
+    uint8_t in_report[512];
+    ringbuf rx;              /* bytes from the device not yet handed out */
+    ringbuf tx;              /* reports waiting to be sent */
 } usb_attrib;
 
 /* Bluetooth bridge state: the Java VM, the host object that carries the

@@ -4,7 +4,8 @@
 set -eu
 
 PKGS="cmake g++ make ninja-build pkg-config libgtest-dev libgmock-dev \
-libbenchmark-dev libssl-dev libusb-1.0-0-dev clang libclang-rt-14-dev \
+libbenchmark-dev libssl-dev libusb-1.0-0-dev umockdev libumockdev-dev \
+clang libclang-rt-14-dev \
 openjdk-17-jdk-headless junit5 python3"
 
 missing=""

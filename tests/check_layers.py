@@ -42,6 +42,7 @@ PUBLIC_HEADERS = {
     "crypto.h": "crypto",
     "uart.h": "port",
     "bluetooth.h": "port",
+    "usbhid.h": "port",
     "virt_com.h": "port",
     "suart.h": "modem",
     "suart_signal.h": "modem",

@@ -13,6 +13,7 @@
 #include "suart.h"
 #include "tessil.h"
 #include "uart.h"
+#include "usbhid.h"
 #include "virt_com.h"
 
 namespace {
@@ -66,16 +67,28 @@ TEST_F(PortTest, UnknownTypesAndMissingDevicesFailToOpen) {
 }
 
 TEST_F(PortTest, DriverChoiceAndDefaultTimeouts) {
-    // Drivers the first family offers in this build: the serial and the
-    // Bluetooth links; the others are chosen by name but not present, so
-    // their init fails.
+    // The Bluetooth link is carried by the Java host object.
     EXPECT_EQ(init_type("bluetooth"), 0);
     EXPECT_EQ(tessil.s_com.timeout, 300);
     EXPECT_EQ(tessil.s_com.ops.read, bluetooth_read);
-    EXPECT_EQ(init_type("usbhid"), -1);
-    EXPECT_EQ(tessil.s_com.timeout, 3000);
     EXPECT_EQ(init_type("Uart_whatever", nullptr, pty.path().c_str()), 0);
     EXPECT_EQ(tessil.s_com.ops.read, uart_read);
+    // The USB names share one driver and name their device; "usb" alone
+    // is the HID reader. The init takes the descriptor (-1: none).
+    const struct {
+        const char *type, *device;
+    } usb[] = {{"usbhid", "usb hid device"},
+               {"USB", "usb hid device"},
+               {"ch340g", "usb adapter ch340g"},
+               {"ch9326", "usb hid adapter ch9326"},
+               {"pdiusbd12", "usb hid adapter pdiusbd12"}};
+    for (const auto &u : usb) {
+        EXPECT_EQ(init_type(u.type, 7), 0) << u.type;
+        EXPECT_EQ(tessil.s_com.timeout, 3000);
+        EXPECT_STREQ(tessil.s_com.dev_name, u.device);
+        EXPECT_EQ(tessil.s_com.ops.read, usbhid_read);
+        EXPECT_EQ(tessil.s_com.attrib.usb.fd, 7);
+    }
 }
 
 TEST_F(PortTest, OperationsOnAClosedPortFail) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/lock.h"
 #include "link/link.h"
 #include "log.h"
 #include "pcd.h"
@@ -56,8 +57,21 @@ int send_startup_settings() {
 }
 
 const char *next_text(va_list *extra) { return extra ? va_arg(*extra, const char *) : nullptr; }
-// USB links take the descriptor of the device the host opened.
+// The USB links take the descriptor (an int) of a device the host opened,
+// -1 for none: the driver then looks the device up by its ids.
 int next_descriptor(va_list *extra) { return extra ? va_arg(*extra, int) : -1; }
+
+// The keep-alive of a USB link asks the reader for its machine id. A card
+// call or an exchange under way is traffic of its own: the keep-alive then
+// waits for the next silence rather than for the link.
+vr::port::KeepAliveResult keep_alive_exchange() {
+    if (pthread_mutex_trylock(&tessil.api_lock) != 0) return vr::port::KeepAliveResult::busy;
+    vr::MutexHold api(&tessil.api_lock, vr::MutexHold::kAdopt);
+    vr::link::ExchangeTry exchange;
+    if (!exchange.held()) return vr::port::KeepAliveResult::busy;
+    unsigned char machine_id = 0;
+    return pcd_get_mid(&machine_id) == 0 ? vr::port::KeepAliveResult::sent : vr::port::KeepAliveResult::failed;
+}
 
 // The audio link needs the modem's handshake, which this build lacks.
 int connect_sound() {
@@ -70,6 +84,13 @@ int finish_connect(int rc) {
     vr::port::mark_connection();
     errno = 0;
     return 0;
+}
+
+// Every USB link hands its driver the descriptor, then the rest of the
+// arguments.
+int open_usb(const char *com, int dev, va_list *extra) {
+    const int fd = next_descriptor(extra);
+    return finish_connect(virt_com_open(com, dev, fd, fd, extra));
 }
 
 // What both connect calls share: the mode is recorded, an open port counts
@@ -94,6 +115,7 @@ VR_API int virt_com_open(const char *type, int mode, ...) {
     if (!type) return vr::fail(vr::kEOpen);
     if (vr::port::names_second_family_adapter(type)) picc_regapi(VR_FAMILY_SECOND);
     vr::link::encryption_off();
+    vr::port::set_keep_alive_action(keep_alive_exchange);
 
     va_list list;
     va_start(list, mode);
@@ -108,11 +130,9 @@ VR_API int picc_connect(const char *com, int dev, int mode, va_list *extra) {
         switch (link) {
         case Link::uart: return finish_connect(virt_com_open(com, dev, nullptr, next_text(extra)));
         case Link::usbhid:
+        case Link::ch340g:
         case Link::ch9326:
-        case Link::pdiusbd12: {
-            const int fd = next_descriptor(extra);
-            return finish_connect(virt_com_open(com, dev, fd, fd, extra));
-        }
+        case Link::pdiusbd12: return open_usb(com, dev, extra);
         case Link::sound: return connect_sound();
         default: return finish_connect(virt_com_open(com, dev));
         }
@@ -123,13 +143,13 @@ VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra
     return connect(com, dev, mode, [&](Link link) {
         switch (link) {
         case Link::uart: {
-            const char *path = next_text(extra);
-            return finish_connect(virt_com_open(com, dev, path, path));
+            const char *first = next_text(extra);
+            return finish_connect(virt_com_open(com, dev, first, first));
         }
-        case Link::usbhid: {
-            const int fd = next_descriptor(extra);
-            return finish_connect(virt_com_open(com, dev, fd, fd));
-        }
+        case Link::usbhid:
+        case Link::ch340g:
+        case Link::ch9326:
+        case Link::pdiusbd12: return open_usb(com, dev, extra);
         case Link::sound: return connect_sound();
         default: return finish_connect(virt_com_open(com, dev));
         }

@@ -9,6 +9,9 @@ namespace vr {
 class MutexHold {
 public:
     explicit MutexHold(pthread_mutex_t *m) : m_(m) { pthread_mutex_lock(m_); }
+    // Takes over a mutex the caller already holds.
+    enum Adopt { kAdopt };
+    MutexHold(pthread_mutex_t *m, Adopt) : m_(m) {}
     ~MutexHold() {
         if (m_) pthread_mutex_unlock(m_);
     }

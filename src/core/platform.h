@@ -16,4 +16,9 @@ int log_write(std::string_view line);
 using LogSink = std::function<void(std::string_view line)>;
 void set_log_sink(LogSink sink, bool also_platform = false);
 
+// Whether a process may walk the system's USB devices itself. Android
+// keeps the walk from applications: they are granted single devices, whose
+// descriptors the host application hands in.
+bool usb_device_walk_allowed();
+
 }  // namespace vr::platform

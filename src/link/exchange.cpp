@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "core/lock.h"
 #include "crypto.h"
 #include "link/link.h"
 #include "log.h"
@@ -25,6 +26,9 @@ using namespace vr::link;
 constexpr int kMaxReads = 10;
 constexpr unsigned kCalibrationPollUs = 100000;
 constexpr int kCalibrating = 0xAA;
+
+// Held by each exchange (ExchangeTry in link.h).
+pthread_mutex_t g_exchange_lock = PTHREAD_RECURSIVE_MUTEX_INITIALIZER_NP;
 
 int port_protocol() { return virt_com_get_protocl(); }
 
@@ -198,6 +202,12 @@ bool worth_resending(int code) {
 
 namespace vr::link {
 
+ExchangeTry::ExchangeTry() : held_(pthread_mutex_trylock(&g_exchange_lock) == 0) {}
+
+ExchangeTry::~ExchangeTry() {
+    if (held_) pthread_mutex_unlock(&g_exchange_lock);
+}
+
 int prepare_raw_request() {
     if (check_port(nullptr) != 0) return -1;
     wait_while_calibrating();
@@ -217,6 +227,7 @@ void wait_while_calibrating() {
 }  // namespace vr::link
 
 VR_API int virt_com_ping(void) {
+    vr::MutexHold hold(&g_exchange_lock);
     const int rc = prepare_raw_request();
     if (rc != 0) return rc;
     std::array<uint8_t, VIRT_COM_RSP_MAX> reply;
@@ -227,6 +238,7 @@ VR_API int virt_com_ping(void) {
 
 VR_API int virt_com_get_pre_response(uint8_t *reply) {
     if (!reply) return vr::fail(vr::kEArg);
+    vr::MutexHold hold(&g_exchange_lock);
     const int rc = request_previous_reply(reply);
     leave_port_checked_if_owed();
     return rc;
@@ -288,6 +300,7 @@ int exchange(virt_com_req *request, virt_com_rsp *reply, int timeout) {
 }  // namespace
 
 VR_API int virt_com_command(virt_com_req *request, virt_com_rsp *reply, int timeout) {
+    vr::MutexHold hold(&g_exchange_lock);
     const int rc = exchange(request, reply, timeout);
     leave_port_checked_if_owed();
     return rc;

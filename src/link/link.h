@@ -79,6 +79,23 @@ bool is_ping_answer(const uint8_t *body, int len);
 // one process for many independent runs.
 void reset_exchange_state();
 
+// One reader exchange at a time: virt_com_command, the ping and the repeat
+// request hold the exchange lock (recursive) for their whole run, the port
+// check and resends included.
+// ExchangeTry takes it only when no exchange is under way, for a keep-alive
+// that must never wait for the link nor run inside another exchange.
+class ExchangeTry {
+public:
+    ExchangeTry();
+    ~ExchangeTry();
+    ExchangeTry(const ExchangeTry &) = delete;
+    ExchangeTry &operator=(const ExchangeTry &) = delete;
+    bool held() const { return held_; }
+
+private:
+    bool held_;
+};
+
 // ---- the exchange's own requests (exchange.cpp)
 
 // Before a ping or a repeat request: the port open and present,

@@ -10,6 +10,7 @@
 #include "bluetooth.h"
 #include "suart.h"
 #include "uart.h"
+#include "usbhid.h"
 
 namespace {
 
@@ -32,10 +33,10 @@ int sound_init(int mode, va_list) {
 // time-out, USB device.
 constexpr LinkDriver kLinkDrivers[] = {
     {"uart", Link::uart, uart_init, &com_init_table::uart, kFirstFamily, kDefaultTimeoutMs, false},
-    {"usb", Link::usbhid, nullptr, &com_init_table::usbhid, kFirstFamily, kDefaultTimeoutMs, true},
-    {"ch340g", Link::ch340g, nullptr, &com_init_table::ch340g, kFirstFamily, kDefaultTimeoutMs, true},
-    {"ch9326", Link::ch9326, nullptr, &com_init_table::ch9326, kFirstFamily, kDefaultTimeoutMs, true},
-    {"pdiusbd12", Link::pdiusbd12, nullptr, &com_init_table::pdiusbd12, kFirstFamily | kSecondFamily,
+    {"usb", Link::usbhid, usbhid_init, &com_init_table::usbhid, kFirstFamily, kDefaultTimeoutMs, true},
+    {"ch340g", Link::ch340g, ch340g_init, &com_init_table::ch340g, kFirstFamily, kDefaultTimeoutMs, true},
+    {"ch9326", Link::ch9326, ch9326_init, &com_init_table::ch9326, kFirstFamily, kDefaultTimeoutMs, true},
+    {"pdiusbd12", Link::pdiusbd12, pdiusbd12_init, &com_init_table::pdiusbd12, kFirstFamily | kSecondFamily,
      kDefaultTimeoutMs, true},
     {"bluetooth", Link::bluetooth, bluetooth_init, &com_init_table::bluetooth, kFirstFamily, kBluetoothTimeoutMs,
      false},

@@ -48,6 +48,19 @@ bool playback_missing();
 int usb_vendor_id();
 int usb_product_id();
 
+// ---- the keep-alive of links that need one (USB): one harmless reader
+// command after a silence, sent by the layers that send reader commands,
+// which install it here. The action runs on the link's timer thread.
+enum class KeepAliveResult {
+    sent,
+    failed,
+    busy,  // the link was in use: nothing sent
+};
+using KeepAliveAction = KeepAliveResult (*)();
+void set_keep_alive_action(KeepAliveAction action);
+// Runs the installed action; busy while none is installed.
+KeepAliveResult run_keep_alive_action();
+
 // ---- the port's settings
 // Default reply time-out in milliseconds (3000; 300 on Bluetooth).
 int timeout_ms();

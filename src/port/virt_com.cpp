@@ -4,6 +4,7 @@
 // the business of the layers above.
 #include "virt_com.h"
 
+#include <atomic>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdlib>
@@ -22,6 +23,9 @@ namespace {
 constexpr int kDefaultTimeoutMs = 3000;
 constexpr char kConnectMark[] = "vantel-rfid link connected and ready";
 static_assert(sizeof kConnectMark == VR_CONNECT_MARK_SIZE, "the marker is 36 characters");
+
+// What a link's keep-alive sends (set_keep_alive_action).
+std::atomic<vr::port::KeepAliveAction> g_keep_alive_action{nullptr};
 
 // The driver of the open port's communication type, or null.
 const vr::port::LinkDriver *port_driver() { return vr::port::find_link_driver(tessil.s_com.com_type); }
@@ -115,6 +119,13 @@ int usb_product_id() {
 bool playback_missing() {
     const LinkDriver *driver = port_driver();
     return driver && driver->link == Link::sound && suart_get_trackstat() == 0;
+}
+
+void set_keep_alive_action(KeepAliveAction action) { g_keep_alive_action = action; }
+
+KeepAliveResult run_keep_alive_action() {
+    const KeepAliveAction action = g_keep_alive_action;
+    return action ? action() : KeepAliveResult::busy;
 }
 
 int timeout_ms() { return tessil.s_com.timeout; }
