@@ -6,6 +6,8 @@
 //   card dump                                    its memory, one block a line
 //   card load FILE                               a MIFARE Classic card from a
 //                                                dump file (.mfd/.bin, .eml, .json)
+//   card save FILE                               the MIFARE Classic card in the
+//                                                field to a dump file
 //
 // UID and the values in hexadecimal (colons allowed between bytes: 11:22:33:44);
 // ATQA as its 16-bit value (0344 is sent 44 03).
@@ -41,6 +43,14 @@ ControlReply load(Simulator& sim, const Control::Args& args) {
     return ok(std::move(text));
 }
 
+ControlReply save(Simulator& sim, const Control::Args& args) {
+    const auto card = sim.field().card();
+    if (!card) return error("no card in the field");
+    const std::string path = join_words(args, 2);
+    if (const std::string why = save_card_file(*card, path); !why.empty()) return error(why);
+    return ok("ok saved " + path);
+}
+
 ControlReply dump(Simulator& sim) {
     const auto card = sim.field().card();
     if (!card) return error("no card in the field");
@@ -61,11 +71,11 @@ ControlReply card_command(Simulator& sim, const Control::Args& args) {
         if (args.size() < 3) return error("usage: card place TYPE [UID] [atqa=HEX] [sak=HEX]");
         return place(sim, args);
     }
-    if (what == "load") {
-        if (args.size() < 3) return error("usage: card load FILE");
-        return load(sim, args);
+    if (what == "load" || what == "save") {
+        if (args.size() < 3) return error("usage: card " + std::string(what) + " FILE");
+        return what == "load" ? load(sim, args) : save(sim, args);
     }
-    if (args.size() != 2) return error("usage: card place TYPE [UID] | remove | show | dump | load FILE");
+    if (args.size() != 2) return error("usage: card place TYPE [UID] | remove | show | dump | load FILE | save FILE");
     if (what == "remove") {
         if (!sim.field().remove()) return error("no card in the field");
         return ok("ok");
@@ -75,7 +85,7 @@ ControlReply card_command(Simulator& sim, const Control::Args& args) {
         return ok(card ? "ok " + describe_card(*card) : "ok empty");
     }
     if (what == "dump") return dump(sim);
-    return error("usage: card place TYPE [UID] | remove | show | dump | load FILE");
+    return error("usage: card place TYPE [UID] | remove | show | dump | load FILE | save FILE");
 }
 
 }  // namespace
@@ -83,7 +93,7 @@ ControlReply card_command(Simulator& sim, const Control::Args& args) {
 void install_card_control(Control& control) {
     control.add("card",
                 "card place TYPE [UID] [atqa=HEX] [sak=HEX] (TYPE: " + Card::kind_names() +
-                    ") | card remove | card show | card dump | card load FILE (.mfd .bin .eml .json)",
+                    ") | card remove | card show | card dump | card load FILE | card save FILE (.mfd .bin .eml .json)",
                 card_command);
 }
 
