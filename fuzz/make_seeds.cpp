@@ -524,6 +524,18 @@ void usb_seeds() {
 
 }  // namespace
 
+// Texts from cards and readers on their way into Java: well-formed UTF-8 of
+// each sequence length, and the malformed kinds (a stray continuation, an
+// overlong form, an encoded surrogate, a code point past U+10FFFF, a cut
+// sequence).
+void java_text_seeds() {
+    write("java_text", "ascii", text("VR1356-S vantel-sim 1.0.0"));
+    write("java_text", "chinese", text("\xe8\xaf\xbb\xe5\x8d\xa1\xe5\xa4\xb1\xe8\xb4\xa5"));
+    write("java_text", "four_bytes", text("card \xf0\x9f\x98\x80"));
+    write("java_text", "malformed",
+          Bytes{0x61, 0x80, 0xC0, 0xAF, 0xED, 0xA0, 0x80, 0xF4, 0x90, 0x80, 0x80, 0xE4, 0xB8});
+}
+
 int main(int argc, char **argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: fuzz_seeds <corpus directory>\n");
@@ -539,6 +551,7 @@ int main(int argc, char **argv) {
     ir_seeds();
     modem_seeds();
     iso_card_seeds();
+    java_text_seeds();
     dumpfile_seeds();
     usb_seeds();
     return 0;

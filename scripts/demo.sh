@@ -1,9 +1,10 @@
 #!/bin/sh
 # The main job against the simulated reader: starts the simulator on a
 # pseudo-terminal, then drives it with the command-line tool: the reader's
-# own commands, then cards placed in its field: MIFARE Classic, Ultralight
-# C, an ISO 14443-4 CPU card and the PRC identity card; last, a card read
-# over the simulated audio line.
+# own commands, then a MIFARE Classic card placed in its field, which the
+# Java example program reads, then an Ultralight C, an ISO 14443-4 CPU card
+# and the PRC identity card; last, a card read over the simulated audio
+# line.
 set -eu
 BUILD=${1:-build}
 BIN="$BUILD/bin"
@@ -59,6 +60,17 @@ run mifare read 4 --key $KEY
 run mifare dump "$WORK/card.json" --key $KEY
 run mifare convert "$WORK/card.json" "$WORK/card.mfd"
 
+# The same card from Java: examples/java/ReadCard.java through the host
+# classes (build/java/vantel-rfid.jar) and the library's natives.
+echo
+echo "\$ java ReadCard $WORK/reader 4"
+status=0
+java -Djava.library.path="$BUILD/lib" \
+     -cp "$BUILD/java/vantel-rfid.jar:$BUILD/java/vantel-rfid-examples.jar" \
+     ReadCard "$WORK/reader" 4 2> "$WORK/java.err" || status=$?
+grep -v 'JNI_LIBLOG' "$WORK/java.err" >&2 || true
+[ $status -eq 0 ] || exit $status
+
 echo
 echo "simulator: $(control card place mifare_ulc)  (card place mifare_ulc)"
 run card
@@ -73,6 +85,7 @@ echo
 echo "simulator: $(control card place id_card)  (card place id_card)"
 run card
 run idcard read --photo "$WORK/photo.bin" --fingerprint "$WORK/finger.bin"
+
 # The same reader over the audio link: the tool runs a simulated reader on
 # the library's virtual line (the headset jack's samples, modulated and
 # demodulated both ways) and reads a card through it.

@@ -20,9 +20,10 @@ set -eu
 BUILD_PKGS="cmake g++ make ninja-build pkg-config libusb-1.0-0-dev libpulse-dev"
 DEMO_PKGS=""
 # tshark: the link-trace test decodes traces with the Wireshark dissector;
-# umockdev: the USB tests emulate their devices.
+# umockdev: the USB tests emulate their devices; OpenJDK and JUnit 5:
+# the Java host classes and their tests.
 # pulseaudio: the audio tests run a private sound server.
-TEST_PKGS="pulseaudio pulseaudio-utils libgtest-dev libgmock-dev libssl-dev python3 tshark umockdev libumockdev-dev openjdk-17-jdk-headless"
+TEST_PKGS="pulseaudio pulseaudio-utils libgtest-dev libgmock-dev libssl-dev python3 tshark umockdev libumockdev-dev openjdk-17-jdk-headless junit5"
 FUZZ_PKGS="clang libclang-rt-14-dev"
 BENCH_PKGS="libbenchmark-dev libssl-dev"
 

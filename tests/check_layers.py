@@ -43,6 +43,7 @@ PUBLIC_HEADERS = {
     "pboc_text.h": "core",
     "crypto.h": "crypto",
     "uart.h": "port",
+    "bluetooth.h": "port",
     "usbhid.h": "port",
     "virt_com.h": "port",
     "suart.h": "modem",
@@ -57,6 +58,7 @@ PUBLIC_HEADERS = {
     "identity.h": "drivers",
     "pboc.h": "drivers",
     "tlv.h": "emv",
+    "jobj.h": "bridge",
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)

@@ -341,7 +341,9 @@ VR_API int virt_com_writemsg(const uint8_t *body, int n, int protocol) {
     case 3: size = build_p3(body, n, frame.data()); break;
     default: size = build_p6(body, n, frame.data()); break;
     }
-    if (write_bytes(frame.data(), size) != size) return vr::fail(vr::kESend);
+    // Drivers report a failed write by a negative result; a successful one
+    // may report the count (serial) or 0 (Bluetooth).
+    if (write_bytes(frame.data(), size) < 0) return vr::fail(vr::kESend);
     trace_frame(vr::trace::Direction::to_reader, protocol, frame.data(), static_cast<std::size_t>(size));
     return n;
 }
