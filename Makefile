@@ -1,5 +1,5 @@
 # vantel-rfid: top-level commands. `make demo` and `make test` work on a
-# fresh machine: scripts/setup.sh installs what is missing first.
+# fresh machine: scripts/setup.sh installs what the target needs first.
 BUILD      ?= build
 BUILD_ASAN ?= build-asan
 BUILD_TSAN ?= build-tsan
@@ -11,13 +11,19 @@ FUZZ_TEST_TIME ?= 5
 JOBS       ?= $(shell nproc)
 CMAKE_GEN  := $(shell command -v ninja >/dev/null 2>&1 && echo "-G Ninja")
 
-.PHONY: all setup build build-asan build-tsan build-fuzz demo test test-normal \
+# What `make demo` builds: only what scripts/demo.sh runs.
+DEMO_TARGETS ?= vantel-rfid vantel-rfid-sim
+
+.PHONY: all setup setup-demo build build-asan build-tsan build-fuzz demo test test-normal \
         test-asan test-tsan test-fuzz fuzz bench soak clean
 
 all: build
 
 setup:
-	@sh scripts/setup.sh
+	@sh scripts/setup.sh all
+
+setup-demo:
+	@sh scripts/setup.sh demo
 
 $(BUILD)/CMakeCache.txt: | setup
 	cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -36,9 +42,13 @@ $(BUILD_TSAN)/CMakeCache.txt: | setup
 $(BUILD_FUZZ)/CMakeCache.txt: | setup
 	cmake -S . -B $(BUILD_FUZZ) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	      -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DVR_FUZZ=ON \
-	      -DVR_BUILD_TESTS=OFF -DVR_BUILD_BENCH=OFF -DVR_LOG_LEVEL=3
+	      -DVR_BUILD_TESTS=OFF -DVR_BUILD_BENCH=OFF -DVR_DEFAULT_LOG_LEVEL=3
 
+# A build directory that `make demo` configured without the tests gets them
+# back here.
 build: setup $(BUILD)/CMakeCache.txt
+	@if grep -q '^VR_BUILD_TESTS:BOOL=OFF' $(BUILD)/CMakeCache.txt; then \
+	  cmake -S . -B $(BUILD) -DVR_BUILD_TESTS=ON -DVR_BUILD_BENCH=ON; fi
 	cmake --build $(BUILD) -j $(JOBS)
 
 build-asan: setup $(BUILD_ASAN)/CMakeCache.txt
@@ -50,7 +60,13 @@ build-tsan: setup $(BUILD_TSAN)/CMakeCache.txt
 build-fuzz: setup $(BUILD_FUZZ)/CMakeCache.txt
 	cmake --build $(BUILD_FUZZ) -j $(JOBS) --target fuzzers
 
-demo: build
+# The demo needs neither the tests nor the benchmarks (nor their packages):
+# a fresh build directory is configured without them, and only the demo's
+# own targets are built.
+demo: setup-demo
+	@[ -f $(BUILD)/CMakeCache.txt ] || cmake -S . -B $(BUILD) $(CMAKE_GEN) -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	      -DVR_BUILD_TESTS=OFF -DVR_BUILD_BENCH=OFF
+	cmake --build $(BUILD) -j $(JOBS) --target $(DEMO_TARGETS)
 	@sh scripts/demo.sh $(BUILD)
 
 test: test-normal test-asan test-tsan test-fuzz

@@ -9,12 +9,12 @@
 
 #include "card.h"
 #include "cli.h"
+#include "command.h"
 #include "tlv.h"
 
 namespace cli {
 namespace {
 
-constexpr const char *kUsage = "usage: vantel-rfid apdu [--cid] [--batch] HEX [HEX...]\n";
 constexpr int kAnswerMax = 4100;
 
 // Status words the library's dictionary leaves out, in ISO 7816-4's words;
@@ -102,40 +102,61 @@ int as_batch(picc *record, const std::vector<std::vector<uint8_t>> &apdus) {
     return 0;
 }
 
-}  // namespace
-
-int cmd_apdu(const Options &, int argc, char **argv) {
+struct ApduArgs : CommandArgs {
     bool cid = false, batch = false;
     std::vector<std::vector<uint8_t>> apdus;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--cid") {
-            cid = true;
-        } else if (a == "--batch") {
-            batch = true;
-        } else {
-            const auto bytes = parse_hex(a);
-            if (!bytes || bytes->empty()) {
-                std::fprintf(stderr, "apdu: not hexadecimal: %s\n%s", a.c_str(), kUsage);
-                return 2;
-            }
-            apdus.push_back(*bytes);
-        }
+};
+
+template <bool ApduArgs::*Flag>
+std::string set_flag(ApduArgs &args, const char *) {
+    args.*Flag = true;
+    return {};
+}
+
+constexpr Option<ApduArgs> kOptions[] = {
+    {"cid", nullptr, "send to the type B CID card (without it: the CPU card, else a CID card)",
+     set_flag<&ApduArgs::cid>},
+    {"batch", nullptr, "send all APDUs in one reader command", set_flag<&ApduArgs::batch>},
+};
+
+std::string check_apdu(ApduArgs &args) {
+    if (args.operands.empty()) return "no APDU given";
+    for (const std::string &text : args.operands) {
+        const auto bytes = parse_hex(text);
+        if (!bytes || bytes->empty()) return "not hexadecimal: " + text;
+        args.apdus.push_back(*bytes);
     }
-    if (apdus.empty()) {
-        std::fprintf(stderr, "%s", kUsage);
-        return 2;
-    }
-    picc *record = cid ? nullptr : open_card("cpu_card");
+    return {};
+}
+
+int run_apdu(const Options &, ApduArgs &args) {
+    bool cid = args.cid;
+    picc *record = cid ? nullptr : probe_card("cpu_card");
     if (!record) {
         if (!cid) reset_field();
         record = open_card("cid_card");
         cid = record != nullptr;
     }
     if (!record) return report_error("card", errno);
-    const int rc = batch ? as_batch(record, apdus) : one_by_one(record, apdus, cid);
+    const int rc = args.batch ? as_batch(record, args.apdus) : one_by_one(record, args.apdus, cid);
     picc_close(record);
     return rc;
 }
+
+constexpr Command<ApduArgs> kApdu = {
+    "apdu",
+    "APDUs to the ISO 14443-4 CPU card (or the type B CID card)",
+    "[--cid] [--batch] HEX [HEX...]",
+    "Sends each APDU to the CPU card in the field (or, with --cid or when no CPU card answers, to a\n"
+    "type B CID card) and prints the answer with its status word explained.\n",
+    nullptr,
+    kOptions,
+    check_apdu,
+    run_apdu,
+};
+
+}  // namespace
+
+constinit const CommandEntry kApduCommand = entry_for<kApdu>();
 
 }  // namespace cli

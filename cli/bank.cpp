@@ -1,25 +1,26 @@
-// `bank info [--unmask] [-v]`: the bank card's information, masked unless
-// asked, and the payment application it offers.
-// `bank purchase AMOUNT [-v]`: the purchase start; prints the online message
-// for the issuer, then takes `finish ISSUER-ANSWER-HEX` lines from standard
-// input (the end must run in the same session as its start: the card
-// keeps the transaction only while it stays active in the field).
-// `bank finish ISSUER-ANSWER-HEX [-v]`: the purchase end; prints the second
-// cryptogram or the issuer scripts' result.
-// -v logs every APDU with its answer; READ RECORD answers, which hold the
-// card's personal data, show only their length and status word unless
-// --unmask is given.
+// `bank info | purchase AMOUNT | finish ISSUER-ANSWER-HEX`: the bank card.
+// info: the card's information, masked unless --unmask, and the payment
+// application it offers. purchase: the purchase start; prints the online
+// message for the issuer, then takes `finish ISSUER-ANSWER-HEX` lines from
+// standard input (the end must run in the same session as its start: the
+// card keeps the transaction only while it stays active in the field).
+// finish: the purchase end; prints the second cryptogram or the issuer
+// scripts' result. --verbose logs every APDU with its answer; READ RECORD
+// answers, which hold the card's personal data, show only their length and
+// status word unless --unmask is given.
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "card.h"
 #include "cli.h"
 #include "cmd_tlv_ir.h"
+#include "command.h"
 #include "emv.h"
 #include "pboc.h"
 #include "tlv.h"
@@ -28,30 +29,17 @@
 namespace cli {
 namespace {
 
-constexpr const char *kUsage =
-    "usage: vantel-rfid bank info [--unmask] [-v] | bank purchase AMOUNT [-v] | "
-    "bank finish ISSUER-ANSWER-HEX [-v]\n";
 constexpr uint16_t kCmdApdu = 0x0211;
 constexpr uint8_t kInsReadRecord = 0xB2;
 // Hexadecimal text of the purchase codes' largest result.
 constexpr std::size_t kTextSize = 2 * EMV_OUT_SIZE + 1;
 
-struct Flags {
+struct BankArgs : CommandArgs {
     bool unmask = false;
     bool verbose = false;
-    std::vector<std::string> words;  // the action and its argument
+    std::string amount;           // purchase: twelve digits of cents
+    std::vector<uint8_t> issuer;  // finish: the issuer's answer
 };
-
-bool parse_flags(int argc, char **argv, Flags &flags) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--unmask") flags.unmask = true;
-        else if (a == "-v" || a == "--verbose") flags.verbose = true;
-        else if (!a.empty() && a[0] == '-') return false;
-        else flags.words.push_back(a);
-    }
-    return !flags.words.empty();
-}
 
 // ---- the APDU log
 
@@ -120,15 +108,15 @@ void print_application() {
     std::printf("\n");
 }
 
-int info(picc *record, const Flags &flags) {
-    const char *pan = item(record, flags.unmask ? PBOC_ITEM_PAN : PBOC_ITEM_PANMASK);
+int info(picc *record, const BankArgs &args) {
+    const char *pan = item(record, args.unmask ? PBOC_ITEM_PAN : PBOC_ITEM_PANMASK);
     if (!pan && errno) return report_error("bank info", errno);
     print_line("card number:", pan);
     print_line("expiry:", item(record, PBOC_ITEM_VALIDDATE));
-    print_line("holder:", item(record, flags.unmask ? PBOC_ITEM_NAMEASCII : PBOC_ITEM_NAMEASCIIMASK));
+    print_line("holder:", item(record, args.unmask ? PBOC_ITEM_NAMEASCII : PBOC_ITEM_NAMEASCIIMASK));
     print_line("ID type:", item(record, PBOC_ITEM_IDENTYPE));
-    print_line("ID number:", item(record, flags.unmask ? PBOC_ITEM_IDENNUMASCII : PBOC_ITEM_IDENNUMASCIIMASK));
-    if (flags.unmask) print_line("track 2:", item(record, PBOC_ITEM_MSD2));
+    print_line("ID number:", item(record, args.unmask ? PBOC_ITEM_IDENNUMASCII : PBOC_ITEM_IDENNUMASCIIMASK));
+    if (args.unmask) print_line("track 2:", item(record, PBOC_ITEM_MSD2));
     std::printf("%-14s %s\n", "balance:", balance_text(pboc_info_qbocvalue(record)).c_str());
     print_application();
     return 0;
@@ -218,14 +206,9 @@ void print_script_result(const std::vector<uint8_t> &out) {
     else std::printf("not performed\n");
 }
 
-int finish(picc *record, const std::string &issuer_hex) {
-    const auto issuer = parse_hex(issuer_hex);
-    if (!issuer || issuer->empty()) {
-        std::fprintf(stderr, "bank finish: the issuer answer must be hexadecimal\n");
-        return 2;
-    }
+int finish(picc *record, const std::vector<uint8_t> &issuer) {
     std::vector<uint8_t> out;
-    const int rc = purchase_step(record, PICC_CTRL_PURCHASE_END, to_hex(issuer->data(), issuer->size(), ""), out);
+    const int rc = purchase_step(record, PICC_CTRL_PURCHASE_END, to_hex(issuer.data(), issuer.size(), ""), out);
     if (rc != 0) {
         if (rc == -108)
             std::fprintf(stderr, "bank finish: no purchase to end in this session (give `finish HEX` to "
@@ -233,7 +216,7 @@ int finish(picc *record, const std::string &issuer_hex) {
         return report_error("bank finish", rc);
     }
     tlv_object scripts{};
-    if (get_tlv(issuer->data(), static_cast<int>(issuer->size()), 0x72, 1, &scripts) > 0) {
+    if (get_tlv(issuer.data(), static_cast<int>(issuer.size()), 0x72, 1, &scripts) > 0) {
         print_script_result(out);
         return 0;
     }
@@ -242,55 +225,128 @@ int finish(picc *record, const std::string &issuer_hex) {
     return 0;
 }
 
-int purchase(picc *record, const std::string &amount_text) {
-    std::string amount;
-    if (!amount_cents(amount_text, amount)) {
-        std::fprintf(stderr, "bank purchase: AMOUNT is a sum such as 12.34\n");
-        return 2;
-    }
+// An issuer's answer: hexadecimal, not empty.
+std::optional<std::vector<uint8_t>> issuer_answer(const std::string &text) {
+    auto bytes = parse_hex(text);
+    if (bytes && bytes->empty()) bytes.reset();
+    return bytes;
+}
+
+int purchase(picc *record, const BankArgs &args) {
     std::vector<uint8_t> message;
-    const int rc = purchase_step(record, PICC_CTRL_PURCHASE_INIT, transaction_hex(amount), message);
+    const int rc = purchase_step(record, PICC_CTRL_PURCHASE_INIT, transaction_hex(args.amount), message);
     if (rc != 0) return report_error("bank purchase", rc);
     print_online_message(message);
     std::fflush(stdout);
-    // The issuer's answer, when standard input brings one.
+    // The issuer's answer, when standard input brings one. What it holds
+    // can only be checked now, with the purchase open on the card.
     char line[4 * EMV_OUT_SIZE];
     int status = 0;
     while (std::fgets(line, sizeof line, stdin)) {
         std::string l = line;
         while (!l.empty() && (l.back() == '\n' || l.back() == '\r' || l.back() == ' ')) l.pop_back();
         if (l.empty()) continue;
-        if (l.rfind("finish ", 0) != 0) {
+        const auto issuer = l.rfind("finish ", 0) == 0 ? issuer_answer(l.substr(7)) : std::nullopt;
+        if (!issuer) {
             std::fprintf(stderr, "bank purchase: expected `finish ISSUER-ANSWER-HEX`, got \"%s\"\n", l.c_str());
             return 2;
         }
-        status = finish(record, l.substr(7));
+        status = finish(record, *issuer);
         std::fflush(stdout);
     }
     return status;
 }
 
-}  // namespace
+int finish_alone(picc *record, const BankArgs &args) { return finish(record, args.issuer); }
 
-int cmd_bank(const Options &, int argc, char **argv) {
-    Flags flags;
-    if (!parse_flags(argc, argv, flags)) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
-    const std::string &action = flags.words[0];
-    const bool known = (action == "info" && flags.words.size() == 1) ||
-                       ((action == "purchase" || action == "finish") && flags.words.size() == 2);
-    if (!known) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+// ---- the command
+
+std::string no_operands(BankArgs &a) {
+    return a.operands.size() == 1 ? std::string() : a.operands[0] + " takes no operands";
+}
+
+std::string check_purchase(BankArgs &a) {
+    if (a.operands.size() != 2 || !amount_cents(a.operands[1], a.amount))
+        return "purchase AMOUNT: a sum such as 12.34 (at most ten digits before the point, two after)";
+    return {};
+}
+
+std::string check_finish(BankArgs &a) {
+    const auto issuer = a.operands.size() == 2 ? issuer_answer(a.operands[1]) : std::nullopt;
+    if (!issuer) return "finish ISSUER-ANSWER-HEX: the issuer's answer in hexadecimal";
+    a.issuer = *issuer;
+    return {};
+}
+
+struct BankSubcommand {
+    const char *name;
+    const char *operands;
+    const char *summary;
+    std::string (*check)(BankArgs &);
+    int (*run)(picc *record, const BankArgs &);
+};
+
+constexpr BankSubcommand kBankSubcommands[] = {
+    {"info", "", "card number, expiry, holder, ID document, balance, payment application", no_operands, info},
+    {"purchase", "AMOUNT",
+     "start a purchase and print the online message; `finish HEX` lines on standard input end it",
+     check_purchase, purchase},
+    {"finish", "ISSUER-ANSWER-HEX", "end this session's purchase with the issuer's answer", check_finish,
+     finish_alone},
+};
+
+const BankSubcommand *find(const BankArgs &a) {
+    for (const BankSubcommand &s : kBankSubcommands)
+        if (!a.operands.empty() && a.operands[0] == s.name) return &s;
+    return nullptr;
+}
+
+std::string check_bank(BankArgs &a) {
+    const BankSubcommand *sub = find(a);
+    if (!sub) return a.operands.empty() ? "a subcommand is missing" : "unknown subcommand " + a.operands[0];
+    return sub->check(a);
+}
+
+int run_bank(const Options &, BankArgs &a) {
     picc *record = open_card("pboc_card");
     if (!record) return report_error("bank", errno);
-    const ApduLog log(flags.verbose, flags.unmask);
-    if (action == "info") return info(record, flags);
-    if (action == "purchase") return purchase(record, flags.words[1]);
-    return finish(record, flags.words[1]);
+    const ApduLog log(a.verbose, a.unmask);
+    return find(a)->run(record, a);
 }
+
+void list_bank_subcommands(std::FILE *out) {
+    std::fprintf(out, "subcommands:\n");
+    for (const BankSubcommand &s : kBankSubcommands)
+        std::fprintf(out, "  %-30s %s\n", (std::string(s.name) + " " + s.operands).c_str(), s.summary);
+}
+
+template <bool BankArgs::*Flag>
+std::string set_flag(BankArgs &args, const char *) {
+    args.*Flag = true;
+    return {};
+}
+
+constexpr Option<BankArgs> kOptions[] = {
+    {"unmask", nullptr, "card number, holder and ID number whole, also in the APDU log",
+     set_flag<&BankArgs::unmask>},
+    {"verbose", nullptr, "log every APDU to the card with its answer", set_flag<&BankArgs::verbose>},
+};
+
+constexpr Command<BankArgs> kBank = {
+    "bank",
+    "the PBOC bank card: its information, a purchase and its end",
+    "info | purchase AMOUNT | finish ISSUER-ANSWER-HEX",
+    "Reads the bank card's information, or runs a purchase: its start prints the online message for\n"
+    "the issuer, and the issuer's answer (`finish HEX` lines on standard input) ends it in the same\n"
+    "session. The card number, holder and ID number are masked unless --unmask is given.\n",
+    list_bank_subcommands,
+    kOptions,
+    check_bank,
+    run_bank,
+};
+
+}  // namespace
+
+constinit const CommandEntry kBankCommand = entry_for<kBank>();
 
 }  // namespace cli

@@ -1,9 +1,13 @@
-#include <cerrno>
-#include <cstdio>
+#include <fcntl.h>
+#include <grp.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
 
 #include <climits>
 #include <cstring>
@@ -12,14 +16,16 @@
 #include "cli.h"
 #include "picc.h"
 #include "sys.h"
+#include "tessil.h"
+#include "uart.h"
 #include "virt_com.h"
 
 namespace cli {
 namespace {
 
 pid_t g_sim_pid = -1;
-// The simulator ends at the end of its standard input, so the tool holds the
-// write end of that pipe until it closes the reader.
+// The write end of the simulator's control channel; the tool ends the
+// simulator with a signal when it closes the reader.
 int g_sim_control = -1;
 std::string g_reader_path;
 
@@ -52,6 +58,7 @@ void exec_simulator(const Options &opt, int in[2], int out[2]) {
     for (int fd : {in[0], in[1], out[0], out[1]}) close(fd);
     const std::string program = sibling_program("vantel-rfid-sim");
     std::vector<std::string> args{program, "--family", std::to_string(opt.family)};
+    if (opt.sound) args.emplace_back("--audio");
     args.insert(args.end(), opt.sim_args.begin(), opt.sim_args.end());
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
@@ -78,9 +85,11 @@ bool send_sim_control(const Options &opt, int replies) {
     return true;
 }
 
+}  // namespace
+
 // Starts the simulator program, reads the pseudo-terminal path it prints on
 // its first line and sends it the control lines of the options.
-std::string start_simulator(const Options &opt) {
+std::string start_simulator_program(const Options &opt) {
     // A simulator that ends early must not end the tool through SIGPIPE.
     signal(SIGPIPE, SIG_IGN);
     int in[2], out[2];
@@ -100,6 +109,54 @@ std::string start_simulator(const Options &opt) {
     const bool ok = pid > 0 && read_line(out[0], path) && send_sim_control(opt, out[0]);
     close(out[0]);
     return ok ? path : std::string();
+}
+
+namespace {
+
+// What to do about a device the system would not open.
+std::string open_advice(const std::string &path, int error) {
+    switch (error) {
+    case ENOENT: return " (vantel-rfid ports lists the serial ports)";
+    case EBUSY: return " (another program has it open)";
+    case EACCES:
+    case EPERM: {
+        struct stat st {};
+        const group *g = ::stat(path.c_str(), &st) == 0 ? ::getgrgid(st.st_gid) : nullptr;
+        const std::string name = g ? g->gr_name : "dialout";
+        return "; the device belongs to group " + name + ": join it (sudo usermod -aG " + name +
+               " $USER) and log in again";
+    }
+    default: return {};
+    }
+}
+
+// Opens the device as the serial driver will, to say why it cannot be
+// used in the system's words before the library tries it.
+bool device_usable(const std::string &path) {
+    const int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) {
+        const int error = errno;
+        std::fprintf(stderr, "cannot open %s: %s%s\n", path.c_str(), std::strerror(error),
+                     open_advice(path, error).c_str());
+        return false;
+    }
+    const bool terminal = isatty(fd) == 1;
+    ::close(fd);
+    if (!terminal) std::fprintf(stderr, "cannot use %s: not a serial device\n", path.c_str());
+    return terminal;
+}
+
+// --baud and --timeout, once the port is open.
+bool apply_line_settings(const Options &opt) {
+    if (opt.baud) {
+        int baud = opt.baud;
+        if (virt_com_ioctl(UART_SET_BAUD, &baud) != 0) {
+            report_error(("set the line to " + std::to_string(baud) + " baud").c_str(), errno);
+            return false;
+        }
+    }
+    if (opt.timeout_ms) tessil.s_com.timeout = opt.timeout_ms;
+    return true;
 }
 
 }  // namespace
@@ -127,6 +184,15 @@ std::optional<std::vector<uint8_t>> parse_hex(const std::string &text) {
     }
     if (high >= 0) return std::nullopt;
     return out;
+}
+
+std::optional<long> parse_number(const std::string &text, long min, long max) {
+    if (text.empty()) return std::nullopt;
+    char *end = nullptr;
+    errno = 0;
+    const long v = std::strtol(text.c_str(), &end, 0);
+    if (errno != 0 || *end != '\0' || v < min || v > max) return std::nullopt;
+    return v;
 }
 
 std::string to_hex(const uint8_t *bytes, std::size_t n, const char *sep) {
@@ -157,11 +223,8 @@ constexpr const char *kUsbTypes[] = {"usbhid", "ch340g", "ch9326", "pdiusbd12"};
 
 // A reader on USB: found by its ids, or the device behind --usb-fd. The
 // PDIUSBD12 attachment registers the second family itself.
+// main refuses --usb beside --device or --sim, and --usb-fd without --usb.
 bool open_usb_reader(const Options &opt) {
-    if (opt.sim || !opt.device.empty()) {
-        std::fprintf(stderr, "--usb goes without --device and --sim\n");
-        return false;
-    }
     picc_regapi(0xAA);
     if (opt.family == 2) picc_regapi(0x55);
     if (virt_com_open(opt.usb.c_str(), 0, opt.usb_fd, opt.usb_fd, nullptr) != 0) {
@@ -172,6 +235,8 @@ bool open_usb_reader(const Options &opt) {
                          opt.usb.c_str());
         return false;
     }
+    // The line speed is the attachment's own business; the time-out is ours.
+    if (opt.timeout_ms) tessil.s_com.timeout = opt.timeout_ms;
     return true;
 }
 
@@ -184,39 +249,37 @@ bool usb_type_known(const std::string &type) {
 }
 
 bool open_reader(const Options &opt) {
+    if (opt.sound) return open_sound(opt);
     if (!opt.usb.empty()) return open_usb_reader(opt);
-    if (opt.usb_fd >= 0) {
-        std::fprintf(stderr, "--usb-fd needs --usb TYPE\n");
-        return false;
-    }
     std::string path = opt.device;
     if (opt.sim) {
-        path = start_simulator(opt);
+        path = start_simulator_program(opt);
         if (path.empty()) {
             std::fprintf(stderr, "could not start the simulator\n");
             return false;
         }
     }
     if (path.empty()) {
-        std::fprintf(stderr, "no reader: give --device PATH or --sim\n");
+        std::fprintf(stderr, "no reader: give --device PATH (vantel-rfid ports lists the serial ports) or --sim\n");
         return false;
     }
+    if (!opt.sim && !device_usable(path)) return false;
     // The serial driver comes with the first family; a second-family reader
     // on a serial line is registered over it.
     picc_regapi(0xAA);
     if (opt.family == 2) picc_regapi(0x55);
     if (virt_com_open("uart", 0, nullptr, path.c_str()) != 0) {
-        report_error("open", errno);
+        std::fprintf(stderr, "cannot open %s: %s\n", path.c_str(), error_text(errno).c_str());
         return false;
     }
     g_reader_path = path;
-    return true;
+    return apply_line_settings(opt);
 }
 
 const std::string &reader_path() { return g_reader_path; }
 
 void close_reader() {
-    virt_com_close();
+    close_sound();
     if (g_sim_control >= 0) {
         close(g_sim_control);
         g_sim_control = -1;

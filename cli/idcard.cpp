@@ -9,14 +9,13 @@
 
 #include "card.h"
 #include "cli.h"
+#include "command.h"
 #include "id_text.h"
 #include "identity.h"
 #include "json_text.h"
 
 namespace cli {
 namespace {
-
-constexpr const char *kUsage = "usage: vantel-rfid idcard read [--photo FILE] [--fingerprint FILE]\n";
 
 struct Records {
     std::vector<uint8_t> text = std::vector<uint8_t>(SAM_TEXT_MAX);
@@ -58,37 +57,71 @@ bool save(const std::string &path, const std::vector<uint8_t> &bytes, int n, con
     return true;
 }
 
-}  // namespace
-
-int cmd_idcard(const Options &, int argc, char **argv) {
+struct IdcardArgs : CommandArgs {
     std::string photo_file, finger_file;
-    if (argc < 2 || std::strcmp(argv[1], "read") != 0) {
-        std::fprintf(stderr, "%s", kUsage);
-        return 2;
-    }
-    for (int i = 2; i < argc; ++i) {
-        const std::string a = argv[i];
-        if ((a == "--photo" || a == "--fingerprint") && i + 1 < argc) {
-            (a == "--photo" ? photo_file : finger_file) = argv[++i];
-        } else {
-            std::fprintf(stderr, "idcard: unknown argument %s\n%s", a.c_str(), kUsage);
-            return 2;
-        }
-    }
+};
+
+template <std::string IdcardArgs::*File>
+std::string set_file(IdcardArgs &args, const char *value) {
+    args.*File = value;
+    return *value ? std::string() : "a file name is empty";
+}
+
+constexpr Option<IdcardArgs> kOptions[] = {
+    {"photo", "FILE", "save the photo record as the card returned it", set_file<&IdcardArgs::photo_file>},
+    {"fingerprint", "FILE", "save the fingerprint record as the card returned it",
+     set_file<&IdcardArgs::finger_file>},
+};
+
+// The files the records go to must be writable before the card is read.
+std::string check_idcard(IdcardArgs &args) {
+    if (args.operands.empty()) return "a subcommand is missing";
+    if (args.operands[0] != "read") return "unknown subcommand " + args.operands[0];
+    if (args.operands.size() > 1) return "read takes no operands";
+    for (const std::string *file : {&args.photo_file, &args.finger_file})
+        if (!file->empty())
+            if (const auto status = vrdump::check_writable(*file, true); !status) return status.error;
+    return {};
+}
+
+int run_idcard(const Options &, IdcardArgs &args) {
     picc *record = open_card("id_sam");
     if (!record) return report_error("card", errno);
     Records r;
-    const int rc = read_records(record, r, !finger_file.empty());
+    const int rc = read_records(record, r, !args.finger_file.empty());
     picc_close(record);
     if (rc != 0) return report_error("idcard read", rc);
     print_text(vrdump::decode_id_text(std::span(r.text.data(), static_cast<std::size_t>(r.text_length))));
-    if (!photo_file.empty() && !save(photo_file, r.photo, r.photo_length, "photo")) return 1;
-    if (finger_file.empty()) return 0;
+    if (!args.photo_file.empty() && !save(args.photo_file, r.photo, r.photo_length, "photo")) return 1;
+    if (args.finger_file.empty()) return 0;
     if (r.finger_length == 0) {
         std::printf("fingerprint: the card has none\n");
         return 0;
     }
-    return save(finger_file, r.finger, r.finger_length, "fingerprint") ? 0 : 1;
+    return save(args.finger_file, r.finger, r.finger_length, "fingerprint") ? 0 : 1;
 }
+
+void list_subcommands(std::FILE *out) {
+    std::fprintf(out,
+                 "subcommands:\n  read\n"
+                 "      the text fields in UTF-8; --photo and --fingerprint save those records\n");
+}
+
+constexpr Command<IdcardArgs> kIdcard = {
+    "idcard",
+    "the PRC identity card, read through the reader's SAM",
+    "read [--photo FILE] [--fingerprint FILE]",
+    "Reads the PRC identity card through the reader's SAM: the text fields (name, sex, nation code,\n"
+    "birth date, address, number, authority, validity) in UTF-8; the photo and fingerprint records\n"
+    "are saved as the card returned them.\n",
+    list_subcommands,
+    kOptions,
+    check_idcard,
+    run_idcard,
+};
+
+}  // namespace
+
+constinit const CommandEntry kIdcardCommand = entry_for<kIdcard>();
 
 }  // namespace cli

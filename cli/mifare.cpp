@@ -1,7 +1,7 @@
-// `mifare read|write|value|keys|access ...` and the dispatch of the mifare
-// subcommands. Every card access goes through the library's public card
-// functions; keys are given in hexadecimal, or the reader's stored key is
-// used (a null key to picc_auth).
+// `mifare SUBCOMMAND ...`: the options, the table of subcommands, and the
+// pieces they share (authentication with the session's keys, block reads
+// and writes); read, write, value and store-key. Every card access goes
+// through the library's public card functions.
 #include "mifare.h"
 
 #include <algorithm>
@@ -10,39 +10,22 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <functional>
 
 #include "cli.h"
+#include "pcd.h"
+#include "progress.h"
 
 namespace cli {
+
+// The subcommands of mifare_trailer.cpp.
+std::string check_keys(MifareArgs &args);
+std::string check_access(MifareArgs &args);
+int mifare_keys(CardSession &session, const MifareArgs &args);
+int mifare_access(CardSession &session, const MifareArgs &args);
+
 namespace {
 
-constexpr uint8_t kKeyA = 0x60, kKeyB = 0x61;
-
-constexpr const char *kUsage =
-    "usage: vantel-rfid mifare SUBCOMMAND [options]\n"
-    "  read BLOCK                      read one block (hex and ASCII)\n"
-    "  write BLOCK HEX                 write 16 bytes and verify them\n"
-    "  dump [FILE]                     read the whole card; FILE .mfd/.bin, .eml or .json\n"
-    "  restore FILE                    write a dump back (never block 0; trailers with --trailers)\n"
-    "  value BLOCK [get | set N | inc N | dec N | restore [TO]]\n"
-    "                                  value block operations (restore loads BLOCK, transfers to TO)\n"
-    "  keys SECTOR --new-key-a HEX [--new-key-b HEX]\n"
-    "                                  change the sector's keys, then authenticate with them\n"
-    "  access SECTOR [C0 C1 C2 C3]     show, or set, the access conditions (each C1C2C3 as\n"
-    "                                  three bits like 001, or - to keep); keys as for `keys`\n"
-    "  convert IN OUT                  convert a dump between the file forms (no reader)\n"
-    "options:\n"
-    "  --key HEX | --key-b HEX         key A (or B) of 12 hex digits; default: the reader's stored key\n"
-    "  --key-type A|B                  which key --key is (default A)\n"
-    "  --1k | --4k                     open the card as this kind instead of identifying it\n"
-    "  --trailers                      let restore and write change sector trailers\n"
-    "  --zero-unreadable               write unreadable blocks as zeros into a .mfd/.bin\n";
-
-int usage_error(const char *why) {
-    std::fprintf(stderr, "mifare: %s (see: vantel-rfid mifare help)\n", why);
-    return 2;
-}
+// ---------------------------------------------------------------- options
 
 std::optional<vrdump::Key> parse_key(const char *text) {
     const auto bytes = parse_hex(text);
@@ -52,107 +35,148 @@ std::optional<vrdump::Key> parse_key(const char *text) {
     return key;
 }
 
-// Returns an error text, empty when the options are sound.
-std::string parse_args(int argc, char **argv, MifareArgs &args) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        const bool has_value = i + 1 < argc;
-        std::optional<vrdump::Key> *key_slot = nullptr;
-        if (a == "--key" || a == "--key-b") {
-            key_slot = &args.key;
-            if (a == "--key-b") args.key_type = kKeyB;
-        } else if (a == "--new-key-a") {
-            key_slot = &args.new_key_a;
-        } else if (a == "--new-key-b") {
-            key_slot = &args.new_key_b;
-        } else if (a == "--key-type") {
-            const std::string t = has_value ? argv[++i] : "";
-            if (t != "A" && t != "B" && t != "a" && t != "b") return "--key-type takes A or B";
-            args.key_type = (t == "A" || t == "a") ? kKeyA : kKeyB;
-        } else if (a == "--1k" || a == "--4k") {
-            args.kind = a == "--1k" ? vrdump::Kind::classic_1k : vrdump::Kind::classic_4k;
-        } else if (a == "--trailers") {
-            args.trailers = true;
-        } else if (a == "--zero-unreadable") {
-            args.zero_unreadable = true;
-        } else if (a.size() > 2 && a[0] == '-' && a[1] == '-') {
-            return "unknown option " + a;
-        } else {
-            args.words.push_back(a);
-        }
-        if (key_slot) {
-            if (!has_value || !(*key_slot = parse_key(argv[++i]))) return a + " takes a key of 12 hex digits";
-        }
-    }
+template <auto Member>
+std::string set_key(MifareArgs &args, const char *value) {
+    args.*Member = parse_key(value);
+    return args.*Member ? std::string() : "a key is 12 hex digits, not " + std::string(value);
+}
+
+std::string set_key_b(MifareArgs &args, const char *value) {
+    args.key_type = kKeyB;
+    return set_key<&MifareArgs::key>(args, value);
+}
+
+std::string set_key_type(MifareArgs &args, const char *value) {
+    const std::string t = value;
+    if (t != "A" && t != "B" && t != "a" && t != "b") return "--key-type takes A or B";
+    args.key_type = (t == "A" || t == "a") ? kKeyA : kKeyB;
     return {};
 }
 
-// A block of the card, as given on the command line.
-std::optional<int> block_arg(const MifareArgs &args, std::size_t at, const CardSession &session) {
-    if (at >= args.words.size()) return std::nullopt;
-    const auto v = parse_number(args.words[at], 0, vrdump::block_count(session.kind) - 1);
+template <vrdump::Kind Kind>
+std::string set_kind(MifareArgs &args, const char *) {
+    args.kind = Kind;
+    return {};
+}
+
+template <bool MifareArgs::*Flag>
+std::string set_flag(MifareArgs &args, const char *) {
+    args.*Flag = true;
+    return {};
+}
+
+std::string set_keys_file(MifareArgs &args, const char *value) {
+    args.keys_file = value;
+    const vrdump::Status s = vrdump::load_keys(value, args.key_file);
+    return s ? std::string() : s.error;
+}
+
+constexpr Option<MifareArgs> kOptions[] = {
+    {"key", "HEX", "key A (with --key-type B: key B) of 12 hex digits; default FFFFFFFFFFFF",
+     set_key<&MifareArgs::key>},
+    {"key-b", "HEX", "key B of 12 hex digits", set_key_b},
+    {"key-type", "A|B", "which key --key, --stored-key and the default key are (default A)", set_key_type},
+    {"keys", "FILE",
+     "a key dictionary (one key a line, # comments), tried on every sector as key A and B, or a binary key file "
+     "(every key A, then every key B) used sector by sector",
+     set_keys_file},
+    {"stored-key", nullptr, "authenticate with the key stored in the reader (mifare store-key)",
+     set_flag<&MifareArgs::stored_key>},
+    {"new-key-a", "HEX", "keys, access: the new key A", set_key<&MifareArgs::new_key_a>},
+    {"new-key-b", "HEX", "keys, access: the new key B", set_key<&MifareArgs::new_key_b>},
+    {"mini", nullptr, "open the card as a MIFARE Classic Mini instead of identifying it",
+     set_kind<vrdump::Kind::classic_mini>},
+    {"1k", nullptr, "open the card as a MIFARE Classic 1K", set_kind<vrdump::Kind::classic_1k>},
+    {"4k", nullptr, "open the card as a MIFARE Classic 4K", set_kind<vrdump::Kind::classic_4k>},
+    {"trailers", nullptr, "let write and restore change sector trailers", set_flag<&MifareArgs::trailers>},
+    {"zero-unreadable", nullptr, "write unreadable blocks as zeros into a .mfd/.bin",
+     set_flag<&MifareArgs::zero_unreadable>},
+    {"quiet", nullptr, "dump: no hex view, only the summary", set_flag<&MifareArgs::quiet>},
+    {"force", nullptr, "replace an existing file; write access conditions that can never be changed again",
+     set_flag<&MifareArgs::force>},
+};
+
+// ------------------------------------------------------------ subcommands
+
+enum class Needs { nothing, reader, card };
+
+struct Subcommand {
+    const char *name;
+    const char *operands;
+    const char *summary;
+    Needs needs;
+    std::string (*check)(MifareArgs &args);
+    int (*run_on_card)(CardSession &session, const MifareArgs &args);
+    int (*run)(const MifareArgs &args);  // for those without a card
+};
+
+// A block or sector number; before the card is identified (no --mini,
+// --1k or --4k) only the largest card's bounds are known.
+std::optional<int> number_arg(const MifareArgs &args, std::size_t at, int count) {
+    if (at >= args.operands.size()) return std::nullopt;
+    const auto v = parse_number(args.operands[at], 0, count - 1);
     return v ? std::optional<int>(static_cast<int>(*v)) : std::nullopt;
 }
 
-std::optional<int> sector_arg(const MifareArgs &args, std::size_t at, const CardSession &session) {
-    if (at >= args.words.size()) return std::nullopt;
-    const auto v = parse_number(args.words[at], 0, vrdump::sector_count(session.kind) - 1);
-    return v ? std::optional<int>(static_cast<int>(*v)) : std::nullopt;
+vrdump::Kind largest(const MifareArgs &args) { return args.kind.value_or(vrdump::Kind::classic_4k); }
+
+std::optional<int> block_arg(const MifareArgs &args, std::size_t at, vrdump::Kind kind) {
+    return number_arg(args, at, vrdump::block_count(kind));
 }
 
-int bad_block(const CardSession &session) {
-    std::fprintf(stderr, "mifare: block must be 0..%d on this card\n", vrdump::block_count(session.kind) - 1);
-    return 2;
-}
-
-int bad_sector(const CardSession &session) {
-    std::fprintf(stderr, "mifare: sector must be 0..%d on this card\n", vrdump::sector_count(session.kind) - 1);
-    return 2;
+std::string bad_block(vrdump::Kind kind) {
+    return "block must be 0.." + std::to_string(vrdump::block_count(kind) - 1) +
+           (kind == vrdump::Kind::classic_4k ? "" : " on this card");
 }
 
 // ------------------------------------------------------------ read, write
 
+std::string check_read(MifareArgs &args) {
+    if (args.operands.size() != 2) return "read BLOCK";
+    return block_arg(args, 1, largest(args)) ? std::string() : bad_block(largest(args));
+}
+
 int mifare_read(CardSession &session, const MifareArgs &args) {
-    const auto block = block_arg(args, 1, session);
-    if (!block || args.words.size() != 2) return bad_block(session);
-    if (int rc = authenticate(session, args, vrdump::sector_of(*block))) return report_error("authenticate", rc);
+    const auto block = block_arg(args, 1, session.kind);
+    if (!block) return usage_error(bad_block(session.kind));
+    if (int rc = authenticate(session, vrdump::sector_of(*block))) return report_error("authenticate", rc);
     vrdump::Block data{};
     if (int rc = read_block(session, *block, data)) return report_error("read", rc);
     std::printf("%s\n", block_line(*block, data, true).c_str());
     return 0;
 }
 
-// A trailer holds the keys and the access bits: a malformed one locks the
-// sector for good, so it is written only on request and only when valid.
-bool trailer_write_allowed(const MifareArgs &args, const vrdump::Block &data) {
-    if (!args.trailers) {
-        std::fprintf(stderr, "mifare: that block is a sector trailer (keys and access bits); "
-                             "give --trailers to write it\n");
-        return false;
-    }
-    if (!vrdump::decode_access(data)) {
-        std::fprintf(stderr, "mifare: the access bytes %s are inconsistent and would lock the sector; "
-                             "not written\n", vrdump::hex(std::span(data).subspan(6, 3)).c_str());
-        return false;
-    }
-    return true;
+std::optional<vrdump::Block> block_data(const MifareArgs &args) {
+    std::string text;
+    for (std::size_t i = 2; i < args.operands.size(); ++i) text += args.operands[i];
+    const auto bytes = parse_hex(text);
+    if (!bytes || bytes->size() != vrdump::kBlockSize) return std::nullopt;
+    vrdump::Block data{};
+    std::copy(bytes->begin(), bytes->end(), data.begin());
+    return data;
+}
+
+std::string check_write(MifareArgs &args) {
+    const auto block = block_arg(args, 1, largest(args));
+    if (args.operands.size() < 3) return "write BLOCK HEX";
+    if (!block) return bad_block(largest(args));
+    const auto data = block_data(args);
+    if (!data) return "write takes 16 bytes of data (32 hex digits)";
+    if (*block == 0) return "block 0 is the manufacturer block (UID); it is never written";
+    // A trailer holds the keys and the access bits: a malformed one locks
+    // the sector for good, so it is written only on request and only when
+    // the card would take it.
+    if (!vrdump::is_trailer(*block)) return {};
+    if (!args.trailers)
+        return "block " + std::to_string(*block) + " is a sector trailer (keys and access bits); give --trailers";
+    return trailer_problem(args, *data);
 }
 
 int mifare_write(CardSession &session, const MifareArgs &args) {
-    const auto block = block_arg(args, 1, session);
-    if (!block || args.words.size() < 3) return bad_block(session);
-    std::string text;
-    for (std::size_t i = 2; i < args.words.size(); ++i) text += args.words[i];
-    const auto bytes = parse_hex(text);
-    if (!bytes || bytes->size() != vrdump::kBlockSize) return usage_error("write takes 16 bytes of data (32 hex digits)");
-    if (*block == 0) {
-        std::fprintf(stderr, "mifare: block 0 is the manufacturer block (UID); it is never written\n");
-        return 1;
-    }
-    vrdump::Block data{};
-    std::copy(bytes->begin(), bytes->end(), data.begin());
-    if (vrdump::is_trailer(*block) && !trailer_write_allowed(args, data)) return 1;
-    if (int rc = authenticate(session, args, vrdump::sector_of(*block))) return report_error("authenticate", rc);
+    const auto block = block_arg(args, 1, session.kind);
+    if (!block) return usage_error(bad_block(session.kind));
+    const vrdump::Block data = *block_data(args);
+    if (int rc = authenticate(session, vrdump::sector_of(*block))) return report_error("authenticate", rc);
     if (int rc = write_block(session, *block, data)) return report_error("write", rc);
     const int checked = verify_block(session, *block, data);
     if (checked == 1) {
@@ -204,10 +228,6 @@ int value_change(CardSession &session, const std::string &verb, long amount, int
 
 // Copies a value block within its sector through the card's transfer
 // buffer (a backup, or undoing a change from a backup block).
-bool value_destination_valid(int from, int to) {
-    return vrdump::sector_of(from) == vrdump::sector_of(to) && !vrdump::is_trailer(to) && to != 0;
-}
-
 int value_restore(CardSession &session, int from, int to) {
     if (int rc = picc_load(session.record, static_cast<uint8_t>(from))) return report_error("restore", rc);
     if (int rc = picc_transfer(session.record, static_cast<uint8_t>(to))) return report_error("transfer", rc);
@@ -217,16 +237,16 @@ int value_restore(CardSession &session, int from, int to) {
 struct ValueRequest {
     std::string verb;  // get, set, inc, dec, restore
     long amount = 0;
-    int to = 0;        // restore's destination
+    int to = 0;  // restore's destination
 };
 
-std::optional<ValueRequest> parse_value_request(const MifareArgs &args, const CardSession &session, int block) {
-    const auto &w = args.words;
+std::optional<ValueRequest> parse_value_request(const MifareArgs &args, vrdump::Kind kind, int block) {
+    const auto &w = args.operands;
     ValueRequest r{w.size() > 2 ? w[2] : "get", 0, block};
     if (r.verb == "get") return w.size() <= 3 ? std::optional(r) : std::nullopt;
     if (r.verb == "restore") {
         if (w.size() > 4) return std::nullopt;
-        const auto to = w.size() == 4 ? block_arg(args, 3, session) : std::optional<int>(block);
+        const auto to = w.size() == 4 ? block_arg(args, 3, kind) : std::optional<int>(block);
         if (!to) return std::nullopt;
         r.to = *to;
         return r;
@@ -240,197 +260,187 @@ std::optional<ValueRequest> parse_value_request(const MifareArgs &args, const Ca
     return r;
 }
 
+std::string check_value_on(const MifareArgs &args, vrdump::Kind kind) {
+    const auto block = block_arg(args, 1, kind);
+    if (!block) return bad_block(kind);
+    if (*block == 0 || vrdump::is_trailer(*block))
+        return "block " + std::to_string(*block) + " cannot be a value block";
+    const auto request = parse_value_request(args, kind, *block);
+    if (!request) return "value BLOCK [get | set N | inc N | dec N | restore [TO]]";
+    if (request->verb == "restore" && (vrdump::sector_of(*block) != vrdump::sector_of(request->to) ||
+                                       vrdump::is_trailer(request->to) || request->to == 0))
+        return "a value moves only to a data block of the same sector";
+    return {};
+}
+
+std::string check_value(MifareArgs &args) { return check_value_on(args, largest(args)); }
+
 int mifare_value(CardSession &session, const MifareArgs &args) {
-    const auto block = block_arg(args, 1, session);
-    if (!block) return bad_block(session);
-    if (*block == 0 || vrdump::is_trailer(*block)) {
-        std::fprintf(stderr, "mifare: block %d cannot be a value block\n", *block);
-        return 2;
-    }
-    const auto request = parse_value_request(args, session, *block);
-    if (!request) return usage_error("value BLOCK [get | set N | inc N | dec N | restore [TO]]");
-    if (request->verb == "restore" && !value_destination_valid(*block, request->to))
-        return usage_error("a value moves only to a data block of the same sector");
-    if (int rc = authenticate(session, args, vrdump::sector_of(*block))) return report_error("authenticate", rc);
-    if (request->verb == "get") return print_value(session, *block);
-    if (request->verb == "restore") return value_restore(session, *block, request->to);
-    return value_change(session, request->verb, request->amount, *block);
+    if (const std::string why = check_value_on(args, session.kind); !why.empty()) return usage_error(why);
+    const int block = *block_arg(args, 1, session.kind);
+    const ValueRequest request = *parse_value_request(args, session.kind, block);
+    if (int rc = authenticate(session, vrdump::sector_of(block))) return report_error("authenticate", rc);
+    if (request.verb == "get") return print_value(session, block);
+    if (request.verb == "restore") return value_restore(session, block, request.to);
+    return value_change(session, request.verb, request.amount, block);
 }
 
-// ---------------------------------------------------------- keys, access
+// -------------------------------------------------------------- store-key
 
-int read_trailer(CardSession &session, int sector, vrdump::Block &trailer) {
-    if (int rc = read_block(session, vrdump::trailer_block(sector), trailer)) return report_error("read trailer", rc);
+// The reader keeps downloaded keys in slots, one per sector; its
+// stored-key authentication of a sector uses the sector's slot.
+constexpr int kKeySlots = 40;
+
+std::string check_store_key(MifareArgs &args) {
+    args.needs_reader = true;
+    if (args.operands.size() > 2) return "store-key [SLOT]";
+    if (args.operands.size() == 2 && !number_arg(args, 1, kKeySlots))
+        return "the slot is a sector number 0.." + std::to_string(kKeySlots - 1);
+    if (!args.key_file.known.empty()) {
+        if (args.operands.size() == 2 || args.key)
+            return "a binary key file gives every slot its keys: no SLOT, no --key";
+        return {};
+    }
+    if (!args.key_file.candidates.empty()) return "a key dictionary names no slot: give --key, or a binary key file";
+    if (!args.key) return "store-key needs --key HEX (or --key-b HEX) or --keys FILE";
+    return {};
+}
+
+int store_one(int slot, uint8_t type, const vrdump::Key &key) {
+    if (pcd_download_passwd(slot, type, key.data(), vrdump::kKeySize) != 0)
+        return report_error(("store key " + std::string(key_name(type)) + " in slot " + std::to_string(slot)).c_str(),
+                            errno);
     return 0;
 }
 
-// The key A the trailer will hold: the new one given, or the key used to
-// authenticate when that is key A (the card never reveals key A).
-std::optional<vrdump::Key> key_a_to_keep(const MifareArgs &args) {
-    if (args.new_key_a) return args.new_key_a;
-    if (args.key && args.key_type == kKeyA) return args.key;
-    return std::nullopt;
-}
-
-// The key B the trailer will hold: the new one given, or the current one
-// where the sector lets key A read it.
-std::optional<vrdump::Key> key_b_to_keep(const MifareArgs &args, const vrdump::Block &trailer) {
-    if (args.new_key_b) return args.new_key_b;
-    if (args.key_type != kKeyA) return std::nullopt;
-    return vrdump::readable_key_b(trailer);
-}
-
-// Proves a key by authenticating with it; the card is left usable.
-bool key_works(CardSession &session, const vrdump::Key &key, uint8_t type, int sector) {
-    MifareArgs probe;
-    probe.key = key;
-    probe.key_type = type;
-    if (recover_and_authenticate(session, probe, sector) == 0) return true;
-    reopen_card(session);
-    return false;
-}
-
-// After a key change: the trailer must answer to the new key A with its
-// access bits unchanged, and the new key B must be the one stored (read
-// back where the sector shows key B, else proved by authenticating).
-bool keys_verified(CardSession &session, int sector, const vrdump::Block &expected, bool key_b_changed) {
-    if (verify_block(session, vrdump::trailer_block(sector), expected) != 0) return false;
-    if (!key_b_changed || vrdump::readable_key_b(expected)) return true;
-    vrdump::Key b{};
-    std::copy_n(expected.begin() + 10, vrdump::kKeySize, b.begin());
-    return key_works(session, b, kKeyB, sector);
-}
-
-int mifare_keys(CardSession &session, const MifareArgs &args) {
-    const auto sector = sector_arg(args, 1, session);
-    if (!sector || args.words.size() != 2) return bad_sector(session);
-    if (!args.new_key_a && !args.new_key_b) return usage_error("keys needs --new-key-a and/or --new-key-b");
-    const auto key_a = key_a_to_keep(args);
-    if (!key_a) return usage_error("the trailer holds both keys: give --new-key-a too (the card never reveals key A)");
-    if (int rc = authenticate(session, args, *sector)) return report_error("authenticate", rc);
-    vrdump::Block expected{};
-    if (read_trailer(session, *sector, expected)) return 1;
-    // A hidden key B reads as zeros: rewriting the trailer would store them.
-    const auto key_b = key_b_to_keep(args, expected);
-    if (!key_b) return usage_error("key B cannot be read in this sector: give --new-key-b (the current one to keep it)");
-    std::copy(key_a->begin(), key_a->end(), expected.begin());
-    std::copy(key_b->begin(), key_b->end(), expected.begin() + 10);
-    // Key A then key B; key type B tells the library to write both.
-    unsigned char keys[12] = {};
-    std::copy(key_a->begin(), key_a->end(), keys);
-    std::copy(key_b->begin(), key_b->end(), keys + vrdump::kKeySize);
-    const auto trailer = static_cast<uint8_t>(vrdump::trailer_block(*sector));
-    if (int rc = picc_chpw(session.record, keys, kKeyB, trailer)) return report_error("change keys", rc);
-    if (!keys_verified(session, *sector, expected, args.new_key_b.has_value())) {
-        std::fprintf(stderr, "keys: sector %d does not answer to the new keys\n", *sector);
-        return 1;
+int mifare_store_key(const MifareArgs &args) {
+    if (!args.key_file.known.empty()) {
+        int slot = 0;
+        for (const vrdump::SectorKeys &keys : args.key_file.known) {
+            if (store_one(slot, kKeyA, *keys.a) || store_one(slot, kKeyB, *keys.b)) return 1;
+            ++slot;
+        }
+        std::printf("keys A and B of %d sectors stored in the reader\n", slot);
+        return 0;
     }
-    std::printf("sector %d: key A %s, key B %s written and verified\n", *sector, vrdump::hex(*key_a).c_str(),
-                vrdump::hex(*key_b).c_str());
+    const int slot = args.operands.size() == 2 ? *number_arg(args, 1, kKeySlots) : 0;
+    if (store_one(slot, args.key_type, *args.key)) return 1;
+    std::printf("key %s stored in slot %d\n", key_name(args.key_type), slot);
     return 0;
 }
 
-std::string block_range(int sector, int index) {
-    const int first = vrdump::first_block(sector);
-    if (index == 3) return "trailer " + std::to_string(vrdump::trailer_block(sector));
-    if (vrdump::blocks_in_sector(sector) == 4) return "block " + std::to_string(first + index);
-    // The large sectors of a 4K card give one condition to five blocks.
-    return "blocks " + std::to_string(first + 5 * index) + "-" + std::to_string(first + 5 * index + 4);
+// ------------------------------------------------------------- the table
+
+constexpr Subcommand kSubcommands[] = {
+    {"read", "BLOCK", "read one block (hex and ASCII)", Needs::card, check_read, mifare_read, nullptr},
+    {"write", "BLOCK HEX", "write 16 bytes and verify them (block 0 never; trailers with --trailers)", Needs::card,
+     check_write, mifare_write, nullptr},
+    {"dump", "[FILE]", "read the whole card; FILE .mfd/.bin, .eml or .json (not replaced without --force)",
+     Needs::card, check_dump, mifare_dump, nullptr},
+    {"restore", "FILE", "write a dump back (never block 0; trailers with --trailers)", Needs::card, check_restore,
+     mifare_restore, nullptr},
+    {"value", "BLOCK [get | set N | inc N | dec N | restore [TO]]",
+     "value block operations (restore loads BLOCK, transfers to TO)", Needs::card, check_value, mifare_value,
+     nullptr},
+    {"keys", "SECTOR", "change the sector's keys (--new-key-a, --new-key-b), then authenticate with them",
+     Needs::card, check_keys, mifare_keys, nullptr},
+    {"access", "SECTOR [C0 C1 C2 C3]",
+     "show, or set, the access conditions (each C1C2C3 as three bits like 001, or - to keep)", Needs::card,
+     check_access, mifare_access, nullptr},
+    {"store-key", "[SLOT]",
+     "store a key in the reader for --stored-key (slot = sector, default 0), or every key of a binary key file",
+     Needs::reader, check_store_key, nullptr, mifare_store_key},
+    {"convert", "IN OUT", "convert a dump between the file forms (no reader)", Needs::nothing, check_convert,
+     nullptr, mifare_convert},
+};
+
+const Subcommand *find_subcommand(const MifareArgs &args) { return cli::find_subcommand(kSubcommands, args.operands); }
+
+void list_subcommands(std::FILE *out) { print_subcommands(out, kSubcommands); }
+
+// Only one source of keys at a time.
+std::string check_key_sources(const MifareArgs &args) {
+    const int sources = (args.key ? 1 : 0) + (args.stored_key ? 1 : 0) + (args.keys_file.empty() ? 0 : 1);
+    return sources > 1 ? "give one of --key/--key-b, --stored-key and --keys" : std::string();
 }
 
-void print_access(int sector, const vrdump::AccessCodes &codes) {
-    for (int i = 0; i < 4; ++i) {
-        const uint8_t c = codes[i];
-        std::printf("  %-15s C1C2C3=%d%d%d  %s\n", block_range(sector, i).c_str(), c & 1, c >> 1 & 1, c >> 2 & 1,
-                    vrdump::describe_access(i, c).c_str());
+std::string check_mifare(MifareArgs &args) {
+    const Subcommand *sub = find_subcommand(args);
+    if (!sub)
+        return args.operands.empty() ? std::string("a subcommand is missing")
+                                     : "unknown subcommand " + args.operands[0];
+    if (const std::string why = check_key_sources(args); !why.empty()) return why;
+    args.needs_reader = sub->needs != Needs::nothing;
+    return sub->check(args);
+}
+
+// The card of the session: opened, its size known, its keys ready.
+bool open_session(CardSession &session, const MifareArgs &args) {
+    if (!open_mifare_card(session, args.kind)) return false;
+    session.keys = keyring_for(args);
+    if (args.key_file.kind && *args.key_file.kind != session.kind) {
+        std::fprintf(stderr, "mifare: the key file holds the keys of a %s; the card is a %s\n",
+                     vrdump::kind_name(*args.key_file.kind), vrdump::kind_name(session.kind));
+        return false;
     }
+    return true;
 }
 
-// "001" (C1 C2 C3) to the code C1 | C2 << 1 | C3 << 2; "-" keeps (0xFF).
-std::optional<uint8_t> parse_condition(const std::string &text) {
-    if (text == "-") return uint8_t{0xFF};
-    if (text.size() != 3 || text.find_first_not_of("01") != std::string::npos) return std::nullopt;
-    return static_cast<uint8_t>((text[0] - '0') | (text[1] - '0') << 1 | (text[2] - '0') << 2);
+int run_mifare(const Options &, MifareArgs &args) {
+    const Subcommand &sub = *find_subcommand(args);
+    if (sub.needs != Needs::card) return sub.run(args);
+    CardSession session;
+    if (!open_session(session, args)) return 1;
+    return sub.run_on_card(session, args);
 }
 
-// The four conditions of `access SECTOR C0 C1 C2 C3` in the library's
-// form: key A, key B, then the four codes (0xFF keeps one).
-std::optional<std::array<unsigned char, 16>> parse_conditions(const MifareArgs &args) {
-    std::array<unsigned char, 16> description{};
-    for (int i = 0; i < 4; ++i) {
-        const auto c = parse_condition(args.words[2 + i]);
-        if (!c) return std::nullopt;
-        description[12 + i] = *c;
-    }
-    return description;
-}
-
-int change_access(CardSession &session, const MifareArgs &args, int sector, const vrdump::Block &trailer) {
-    std::array<unsigned char, 16> description = *parse_conditions(args);
-    const auto current = vrdump::decode_access(trailer);
-    if (!current && std::memchr(description.data() + 12, 0xFF, 4))
-        return usage_error("the sector's access bytes are inconsistent: give all four conditions");
-    const auto key_a = key_a_to_keep(args);
-    const auto key_b = key_b_to_keep(args, trailer);
-    if (!key_a) return usage_error("give --new-key-a (or --key with key A): the trailer is rewritten with key A");
-    if (!key_b) return usage_error("key B cannot be read in this sector: give --new-key-b");
-    std::copy(key_a->begin(), key_a->end(), description.begin());
-    std::copy(key_b->begin(), key_b->end(), description.begin() + 6);
-    vrdump::AccessCodes expected = current.value_or(vrdump::AccessCodes{});
-    for (int i = 0; i < 4; ++i)
-        if (description[12 + i] != 0xFF) expected[i] = description[12 + i];
-    const auto trailer_block = static_cast<uint8_t>(vrdump::trailer_block(sector));
-    if (int rc = picc_chaccess(session.record, description.data(), trailer_block))
-        return report_error("change access", rc);
-
-    // Read the conditions back under the new key A: the card enforces what
-    // it stored, not what was sent.
-    MifareArgs with_new_key;
-    with_new_key.key = key_a;
-    vrdump::Block after{};
-    if (int rc = recover_and_authenticate(session, with_new_key, sector)) return report_error("authenticate", rc);
-    if (read_trailer(session, sector, after)) return 1;
-    if (vrdump::decode_access(after) != expected) {
-        std::fprintf(stderr, "access: sector %d reads back other conditions\n", sector);
-        return 1;
-    }
-    std::printf("sector %d: access conditions written and verified\n", sector);
-    print_access(sector, expected);
-    return 0;
-}
-
-int mifare_access(CardSession &session, const MifareArgs &args) {
-    const auto sector = sector_arg(args, 1, session);
-    if (!sector) return bad_sector(session);
-    if (args.words.size() != 2 && args.words.size() != 6) return usage_error("access SECTOR [C0 C1 C2 C3]");
-    if (args.words.size() == 6 && !parse_conditions(args))
-        return usage_error("each access condition is three bits C1C2C3 (e.g. 001) or -");
-    if (int rc = authenticate(session, args, *sector)) return report_error("authenticate", rc);
-    vrdump::Block trailer{};
-    if (read_trailer(session, *sector, trailer)) return 1;
-    if (args.words.size() == 6) return change_access(session, args, *sector, trailer);
-    const auto codes = vrdump::decode_access(trailer);
-    std::printf("sector %d: access bytes %s\n", *sector, vrdump::hex(std::span(trailer).subspan(6, 4)).c_str());
-    if (!codes) {
-        std::printf("  (inconsistent: the card would refuse this sector)\n");
-        return 1;
-    }
-    print_access(*sector, *codes);
-    return 0;
-}
+constexpr Command<MifareArgs> kMifare = {
+    "mifare",
+    "MIFARE Classic cards: read, write, values, keys, access conditions, dump, restore",
+    "SUBCOMMAND [OPERANDS]",
+    "MIFARE Classic Mini, 1K and 4K cards: blocks, values, keys, access conditions, whole-card dumps.\n"
+    "Keys: --key, --key-b, --stored-key, --keys FILE, or the default key FFFFFFFFFFFF.\n",
+    list_subcommands,
+    kOptions,
+    check_mifare,
+    run_mifare,
+};
 
 }  // namespace
 
 // ------------------------------------------------------- shared helpers
 
-int authenticate(CardSession &session, const MifareArgs &args, int sector) {
-    const unsigned char *key = args.key ? args.key->data() : nullptr;
-    return picc_auth(session.record, key, args.key_type, static_cast<uint8_t>(vrdump::trailer_block(sector)));
+Keyring keyring_for(const MifareArgs &args) {
+    if (args.stored_key) return Keyring(SectorKey{std::nullopt, args.key_type});
+    if (!args.keys_file.empty()) return Keyring(args.key_file, args.key_type);
+    return Keyring(SectorKey{args.key.value_or(kDefaultKey), args.key_type});
 }
 
-int recover_and_authenticate(CardSession &session, const MifareArgs &args, int sector) {
+int authenticate_with(CardSession &session, const SectorKey &key, int sector) {
+    const unsigned char *bytes = key.key ? key.key->data() : nullptr;
+    const int rc = picc_auth(session.record, bytes, key.type, static_cast<uint8_t>(vrdump::trailer_block(sector)));
+    if (rc == 0) session.keys.worked(sector, key);
+    return rc;
+}
+
+int authenticate(CardSession &session, int sector) {
+    const std::vector<SectorKey> keys = session.keys.to_try(sector);
+    std::optional<Progress> progress;
+    if (keys.size() > 1) progress.emplace("key search, sector " + std::to_string(sector));
+    const QuietRefusals quiet(keys.size() > 1);
+    int rc = -1;
+    for (std::size_t i = 0; i < keys.size() && session.record; ++i) {
+        if (progress) progress->update(static_cast<int>(i + 1), static_cast<int>(keys.size()));
+        if ((rc = authenticate_with(session, keys[i], sector)) == 0) return 0;
+        // A refused key leaves the card halted: wake it for the next one.
+        if (!reopen_card(session)) return error_code(-1);
+    }
+    return rc;
+}
+
+int recover_and_authenticate(CardSession &session, int sector) {
     if (!reopen_card(session)) return error_code(-1);
-    return authenticate(session, args, sector);
+    return authenticate(session, sector);
 }
 
 int read_block(CardSession &session, int block, vrdump::Block &out) {
@@ -448,11 +458,11 @@ int verify_block(CardSession &session, int block, const vrdump::Block &written) 
         return back == written ? 0 : 1;
     }
     // Key A never reads back; authenticating with it proves it.
-    MifareArgs with_new_key;
-    with_new_key.key = vrdump::Key{};
-    std::copy_n(written.begin(), vrdump::kKeySize, with_new_key.key->begin());
+    vrdump::Key new_key_a{};
+    std::copy_n(written.begin(), vrdump::kKeySize, new_key_a.begin());
     const int sector = vrdump::sector_of(block);
-    if (int rc = recover_and_authenticate(session, with_new_key, sector)) return rc;
+    if (!reopen_card(session)) return error_code(-1);
+    if (int rc = authenticate_with(session, {new_key_a, kKeyA}, sector)) return rc;
     if (int rc = read_block(session, block, back)) return rc;
     if (!std::equal(back.begin() + 6, back.begin() + 10, written.begin() + 6)) return 1;
     if (vrdump::readable_key_b(written) && !std::equal(back.begin() + 10, back.end(), written.begin() + 10)) return 1;
@@ -473,36 +483,8 @@ std::string block_line(int block, const vrdump::Block &data, bool readable) {
     return line + (readable ? " |" + text + "|" : " (unreadable)");
 }
 
-std::optional<long> parse_number(const std::string &text, long min, long max) {
-    if (text.empty()) return std::nullopt;
-    char *end = nullptr;
-    errno = 0;
-    const long v = std::strtol(text.c_str(), &end, 0);
-    if (errno != 0 || *end != '\0' || v < min || v > max) return std::nullopt;
-    return v;
-}
+int usage_error(const std::string &why) { return command_usage_error("mifare", why); }
 
-int cmd_mifare(const Options &opt, int argc, char **argv) {
-    MifareArgs args;
-    if (const std::string why = parse_args(argc, argv, args); !why.empty()) return usage_error(why.c_str());
-    if (args.words.empty() || args.words[0] == "help") {
-        std::fputs(kUsage, args.words.empty() ? stderr : stdout);
-        return args.words.empty() ? 2 : 0;
-    }
-    const std::string &sub = args.words[0];
-    if (sub == "convert") return mifare_convert(args);
-    using Run = int (*)(CardSession &, const MifareArgs &);
-    static const std::pair<const char *, Run> kSubcommands[] = {
-        {"read", mifare_read},     {"write", mifare_write}, {"dump", mifare_dump},     {"restore", mifare_restore},
-        {"value", mifare_value},   {"keys", mifare_keys},   {"access", mifare_access},
-    };
-    for (const auto &[name, run] : kSubcommands) {
-        if (sub != name) continue;
-        CardSession session;
-        if (!open_reader(opt) || !open_mifare_card(session, args.kind)) return 1;
-        return run(session, args);
-    }
-    return usage_error(("unknown subcommand " + sub).c_str());
-}
+constinit const CommandEntry kMifareCommand = entry_for<kMifare>();
 
 }  // namespace cli

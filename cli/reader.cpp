@@ -6,11 +6,19 @@
 #include <string>
 
 #include "cli.h"
+#include "command.h"
 #include "pcd.h"
 #include "virt_com.h"
 
 namespace cli {
 namespace {
+
+// ----------------------------------------------------------------- reader
+
+struct ReaderArgs : CommandArgs {
+    int first = 1, second = 1;  // beep ON OFF, led A B
+    bool antenna_on = false;
+};
 
 void print_bytes(const char *label, const unsigned char *b, std::size_t n) {
     std::printf("%-18s %s\n", label, to_hex(b, n).c_str());
@@ -23,7 +31,7 @@ std::string as_text(const unsigned char *b, std::size_t n) {
     return s;
 }
 
-int reader_info() {
+int reader_info(ReaderArgs &) {
     unsigned char buf[16] = {};
     if (pcd_get_firmware_version(buf) != 0) return report_error("firmware version", errno);
     std::printf("%-18s %s\n", "firmware version:", as_text(buf, 16).c_str());
@@ -45,60 +53,142 @@ int reader_info() {
     return 0;
 }
 
-int number_arg(int argc, char **argv, int i, int fallback) {
-    return i < argc ? static_cast<int>(std::strtol(argv[i], nullptr, 0)) : fallback;
+int reader_beep(ReaderArgs &a) {
+    if (pcd_set_buzzer(a.first, a.second) != 0) return report_error("beep", errno);
+    std::printf("beep\n");
+    return 0;
 }
+
+int reader_led(ReaderArgs &a) {
+    if (pcd_set_led(a.first, a.second) != 0) return report_error("led", errno);
+    std::printf("led set\n");
+    return 0;
+}
+
+int reader_antenna(ReaderArgs &a) {
+    if ((a.antenna_on ? pcd_antenna_open() : pcd_antenna_close()) != 0) return report_error("antenna", errno);
+    std::printf("antenna %s\n", a.antenna_on ? "on" : "off");
+    return 0;
+}
+
+// A byte operand (decimal or 0x hexadecimal).
+bool byte_operand(const std::string &text, int &out) {
+    const auto v = parse_number(text, 0, 255);
+    if (v) out = static_cast<int>(*v);
+    return v.has_value();
+}
+
+// No operands, or two bytes.
+std::string two_bytes(ReaderArgs &a, const char *names) {
+    const auto &w = a.operands;
+    if (w.size() == 1) return {};
+    if (w.size() != 3 || !byte_operand(w[1], a.first) || !byte_operand(w[2], a.second))
+        return std::string(w[0]) + " takes no operands or two bytes " + names + " (0..255)";
+    return {};
+}
+
+std::string no_operands(ReaderArgs &a) {
+    return a.operands.size() == 1 ? std::string() : a.operands[0] + " takes no operands";
+}
+
+std::string check_beep(ReaderArgs &a) { return two_bytes(a, "ON OFF"); }
+std::string check_led(ReaderArgs &a) { return two_bytes(a, "A B"); }
+
+std::string check_antenna(ReaderArgs &a) {
+    if (a.operands.size() != 2 || (a.operands[1] != "on" && a.operands[1] != "off")) return "antenna on|off";
+    a.antenna_on = a.operands[1] == "on";
+    return {};
+}
+
+struct ReaderSubcommand {
+    const char *name;
+    const char *operands;
+    const char *summary;
+    std::string (*check)(ReaderArgs &);
+    int (*run)(ReaderArgs &);
+};
+
+constexpr ReaderSubcommand kReaderSubcommands[] = {
+    {"info", "", "firmware version, model, machine id, serial numbers, battery", no_operands, reader_info},
+    {"beep", "[ON OFF]", "sound the buzzer (ON and OFF times, default 1 1)", check_beep, reader_beep},
+    {"led", "[A B]", "set the LEDs (default 1 1)", check_led, reader_led},
+    {"antenna", "on|off", "switch the antenna's field on or off", check_antenna, reader_antenna},
+};
+
+const ReaderSubcommand *find(const ReaderArgs &a) {
+    for (const ReaderSubcommand &s : kReaderSubcommands)
+        if (!a.operands.empty() && a.operands[0] == s.name) return &s;
+    return nullptr;
+}
+
+std::string check_reader(ReaderArgs &a) {
+    const ReaderSubcommand *sub = find(a);
+    if (!sub) return a.operands.empty() ? "a subcommand is missing" : "unknown subcommand " + a.operands[0];
+    return sub->check(a);
+}
+
+int run_reader(const Options &, ReaderArgs &a) { return find(a)->run(a); }
+
+void list_reader_subcommands(std::FILE *out) {
+    std::fprintf(out, "subcommands:\n");
+    for (const ReaderSubcommand &s : kReaderSubcommands)
+        std::fprintf(out, "  %-22s %s\n", (std::string(s.name) + " " + s.operands).c_str(), s.summary);
+}
+
+constexpr Command<ReaderArgs> kReader = {
+    "reader",
+    "the reader's own commands: identity, buzzer, LEDs, antenna",
+    "info | beep [ON OFF] | led [A B] | antenna on|off",
+    "Asks the reader for its identity, or drives its buzzer, LEDs and antenna.\n",
+    list_reader_subcommands,
+    {},
+    check_reader,
+    run_reader,
+};
+
+// -------------------------------------------------------------------- raw
+
+struct RawArgs : CommandArgs {
+    virt_com_req request{};
+};
+
+std::string check_raw(RawArgs &a) {
+    if (a.operands.empty()) return "raw HEX";
+    std::string text;
+    for (const std::string &w : a.operands) text += w;
+    const auto bytes = parse_hex(text);
+    if (!bytes || bytes->size() < 2) return "HEX is a command code (low byte first) and its data, in hex digits";
+    if (bytes->size() - 2 > VIRT_COM_REQ_MAX)
+        return "at most " + std::to_string(VIRT_COM_REQ_MAX) + " data bytes follow the command code";
+    a.request.cmd = static_cast<uint16_t>((*bytes)[0] | (*bytes)[1] << 8);
+    a.request.len = static_cast<int32_t>(bytes->size() - 2);
+    std::memcpy(a.request.data, bytes->data() + 2, bytes->size() - 2);
+    return {};
+}
+
+int run_raw(const Options &, RawArgs &a) {
+    virt_com_rsp reply{};
+    const int rc = virt_com_command(&a.request, &reply, 0);
+    if (rc != 0) return report_error("raw", rc < -1 ? rc : errno);
+    std::printf("%s\n", reply.len ? to_hex(reply.data, static_cast<std::size_t>(reply.len)).c_str() : "(no data)");
+    return 0;
+}
+
+constexpr Command<RawArgs> kRaw = {
+    "raw",
+    "send one reader command, print the reply's data",
+    "HEX",
+    "Sends one reader command and prints the data of its reply. HEX is the command code, low byte\n"
+    "first, then its data: `raw 0301` asks for the firmware version (command 0x0103).\n",
+    nullptr,
+    {},
+    check_raw,
+    run_raw,
+};
 
 }  // namespace
 
-int cmd_reader(const Options &, int argc, char **argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: reader info|beep [ON OFF]|led [A B]|antenna on|off\n");
-        return 2;
-    }
-    const std::string what = argv[1];
-    if (what == "info") return reader_info();
-    if (what == "beep") {
-        if (pcd_set_buzzer(number_arg(argc, argv, 2, 1), number_arg(argc, argv, 3, 1)) != 0)
-            return report_error("beep", errno);
-        std::printf("beep\n");
-        return 0;
-    }
-    if (what == "led") {
-        if (pcd_set_led(number_arg(argc, argv, 2, 1), number_arg(argc, argv, 3, 1)) != 0)
-            return report_error("led", errno);
-        std::printf("led set\n");
-        return 0;
-    }
-    if (what == "antenna" && argc >= 3) {
-        const bool on = std::strcmp(argv[2], "on") == 0;
-        if ((on ? pcd_antenna_open() : pcd_antenna_close()) != 0) return report_error("antenna", errno);
-        std::printf("antenna %s\n", on ? "on" : "off");
-        return 0;
-    }
-    std::fprintf(stderr, "unknown reader command: %s\n", what.c_str());
-    return 2;
-}
-
-int cmd_raw(const Options &, int argc, char **argv) {
-    if (argc < 2) {
-        std::fprintf(stderr, "usage: raw HEX   (command code low byte first, then data)\n");
-        return 2;
-    }
-    std::string text;
-    for (int i = 1; i < argc; ++i) text += argv[i];
-    auto bytes = parse_hex(text);
-    if (!bytes || bytes->size() < 2 || bytes->size() - 2 > VIRT_COM_REQ_MAX)
-        return report_error("raw: bad hexadecimal command", -24);
-    virt_com_req req{};
-    virt_com_rsp rsp{};
-    req.cmd = static_cast<uint16_t>((*bytes)[0] | (*bytes)[1] << 8);
-    req.len = static_cast<int32_t>(bytes->size() - 2);
-    std::memcpy(req.data, bytes->data() + 2, bytes->size() - 2);
-    int rc = virt_com_command(&req, &rsp, 0);
-    if (rc != 0) return report_error("raw", rc < -1 ? rc : errno);
-    std::printf("%s\n", rsp.len ? to_hex(rsp.data, static_cast<std::size_t>(rsp.len)).c_str() : "(no data)");
-    return 0;
-}
+constinit const CommandEntry kReaderCommand = entry_for<kReader>();
+constinit const CommandEntry kRawCommand = entry_for<kRaw>();
 
 }  // namespace cli

@@ -11,6 +11,8 @@
 
 #include "card.h"
 #include "cli.h"
+#include "command.h"
+#include "json_text.h"
 #include "mifare.h"
 #include "ultralight.h"
 #include "ultralight_dump.h"
@@ -22,20 +24,6 @@ using vrdump::UlImage;
 using vrdump::UlKind;
 using vrdump::UlPage;
 
-constexpr const char *kUsage =
-    "usage: vantel-rfid ultralight SUBCOMMAND [options]\n"
-    "  read PAGE [COUNT]      read COUNT pages (default 1) from PAGE (hex and ASCII)\n"
-    "  write PAGE HEX         write one page (8 hex digits) and read it back\n"
-    "  dump [FILE]            read every page that can be read; FILE .bin or .json\n"
-    "  restore FILE           write a dump's data pages back (from page 4; with --all\n"
-    "                         also the OTP and lock bytes and the C's configuration pages)\n"
-    "options:\n"
-    "  --key HEX              Ultralight C: authenticate with this 16-byte key first\n"
-    "  --stored-key           Ultralight C: authenticate with the key stored in the reader\n"
-    "  --c | --plain          open the card as an Ultralight C / Ultralight instead of telling\n"
-    "  --all                  restore the OTP, lock and configuration pages too\n"
-    "  --zero-unreadable      write unreadable pages as zeros into a .bin\n";
-
 constexpr int kPageSize = vrdump::kUlPageSize;
 constexpr int kFirstDataPage = 4;
 constexpr int kLastDataPageC = 39;   // then lock, counter, AUTH0, AUTH1, key
@@ -43,50 +31,59 @@ constexpr int kReadablePagesC = 44;  // the key pages are never read
 constexpr int kOtpPage = 3;
 constexpr int kLockPage = 2;
 
-struct UlArgs {
+struct UlArgs : CommandArgs {
     std::optional<std::vector<uint8_t>> key;
     bool stored_key = false;
     std::optional<UlKind> kind;
     bool all = false;
     bool zero_unreadable = false;
-    std::vector<std::string> words;
+    // What the check made of the operands.
+    long page = 0, count = 1;
+    std::vector<uint8_t> data;
+    std::string file;
+    UlImage image;  // restore: the dump, read before the reader is opened
 };
 
-int usage_error(const char *why) {
-    std::fprintf(stderr, "ultralight: %s (see: vantel-rfid ultralight help)\n", why);
-    return 2;
-}
+// ---------------------------------------------------------------- options
 
-std::string parse_args(int argc, char **argv, UlArgs &args) {
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        if (a == "--key") {
-            const auto key = i + 1 < argc ? parse_hex(argv[++i]) : std::nullopt;
-            if (!key || key->size() != 16) return "--key takes 16 bytes (32 hex digits)";
-            args.key = key;
-        } else if (a == "--stored-key") {
-            args.stored_key = true;
-        } else if (a == "--c" || a == "--plain") {
-            args.kind = a == "--c" ? UlKind::ultralight_c : UlKind::ultralight;
-        } else if (a == "--all") {
-            args.all = true;
-        } else if (a == "--zero-unreadable") {
-            args.zero_unreadable = true;
-        } else if (a.size() > 2 && a[0] == '-' && a[1] == '-') {
-            return "unknown option " + a;
-        } else {
-            args.words.push_back(a);
-        }
-    }
-    if (args.key && args.stored_key) return "--key and --stored-key exclude each other";
+std::string set_key(UlArgs &args, const char *value) {
+    args.key = parse_hex(value);
+    if (!args.key || args.key->size() != 16) return "--key takes 16 bytes (32 hex digits)";
     return {};
 }
+
+template <bool UlArgs::*Flag>
+std::string set_flag(UlArgs &args, const char *) {
+    args.*Flag = true;
+    return {};
+}
+
+template <UlKind Kind>
+std::string set_kind(UlArgs &args, const char *) {
+    args.kind = Kind;
+    return {};
+}
+
+constexpr Option<UlArgs> kOptions[] = {
+    {"key", "HEX", "Ultralight C: authenticate with this 16-byte key first", set_key},
+    {"stored-key", nullptr, "Ultralight C: authenticate with the key stored in the reader",
+     set_flag<&UlArgs::stored_key>},
+    {"c", nullptr, "open the card as an Ultralight C instead of telling", set_kind<UlKind::ultralight_c>},
+    {"plain", nullptr, "open the card as an Ultralight instead of telling", set_kind<UlKind::ultralight>},
+    {"all", nullptr, "restore: the OTP, lock and configuration pages too", set_flag<&UlArgs::all>},
+    {"zero-unreadable", nullptr, "dump: write unreadable pages as zeros into a .bin",
+     set_flag<&UlArgs::zero_unreadable>},
+};
+
+int usage_error(const std::string &why) { return command_usage_error("ultralight", why); }
+
+int readable_pages(UlKind kind) { return kind == UlKind::ultralight ? vrdump::ul_pages(kind) : kReadablePagesC; }
 
 struct UlSession {
     picc *record = nullptr;
     UlKind kind = UlKind::ultralight;
     int pages() const { return vrdump::ul_pages(kind); }
-    int readable_pages() const { return kind == UlKind::ultralight ? pages() : kReadablePagesC; }
+    int readable_pages() const { return cli::readable_pages(kind); }
 };
 
 // Opens the card (told apart, or as the options say) and authenticates an
@@ -134,40 +131,67 @@ std::string page_line(int page, const uint8_t *bytes, bool readable) {
     return line + "|";
 }
 
+// Before the card is told apart (no --c or --plain) only the larger C's
+// bounds are known; the run checks them again against the card.
+UlKind largest(const UlArgs &args) { return args.kind.value_or(UlKind::ultralight_c); }
+
+std::string read_range(const UlArgs &args, UlKind kind) {
+    if (args.page + args.count > readable_pages(kind))
+        return "pages 0.." + std::to_string(readable_pages(kind) - 1) + " can be read on this card";
+    return {};
+}
+
+std::string check_read(UlArgs &args) {
+    if (args.operands.size() < 2 || args.operands.size() > 3) return "read PAGE [COUNT]";
+    const int readable = readable_pages(largest(args));
+    const auto page = parse_number(args.operands[1], 0, readable - 1);
+    const auto count = args.operands.size() == 3 ? parse_number(args.operands[2], 1, readable) : 1L;
+    if (!page || !count) return "page outside the card";
+    args.page = *page;
+    args.count = *count;
+    return read_range(args, largest(args));
+}
+
 int ul_read(UlSession &s, const UlArgs &args) {
-    if (args.words.size() < 2 || args.words.size() > 3) return usage_error("read PAGE [COUNT]");
-    const auto page = parse_number(args.words[1], 0, s.readable_pages() - 1);
-    const auto count = args.words.size() == 3 ? parse_number(args.words[2], 1, s.readable_pages()) : 1L;
-    if (!page || !count || *page + *count > s.readable_pages()) return usage_error("page outside the card");
-    std::vector<uint8_t> bytes(static_cast<size_t>(*count * kPageSize));
-    const int rc = picc_readdata(s.record, static_cast<uint16_t>(*page * kPageSize),
+    if (const std::string why = read_range(args, s.kind); !why.empty()) return usage_error(why);
+    std::vector<uint8_t> bytes(static_cast<size_t>(args.count * kPageSize));
+    const int rc = picc_readdata(s.record, static_cast<uint16_t>(args.page * kPageSize),
                                  static_cast<uint16_t>(bytes.size()), bytes.data());
     if (rc != 0) return report_error("read", errno);
-    for (long p = 0; p < *count; ++p)
-        std::printf("%s\n", page_line(static_cast<int>(*page + p), bytes.data() + p * kPageSize, true).c_str());
+    for (long p = 0; p < args.count; ++p)
+        std::printf("%s\n", page_line(static_cast<int>(args.page + p), bytes.data() + p * kPageSize, true).c_str());
     return 0;
 }
 
+std::string check_write(UlArgs &args) {
+    if (args.operands.size() != 3) return "write PAGE HEX";
+    const auto page = parse_number(args.operands[1], 2, vrdump::ul_pages(largest(args)) - 1);
+    const auto data = parse_hex(args.operands[2]);
+    if (!page) return "page outside the card (pages 0 and 1 hold the UID)";
+    if (!data || data->size() != kPageSize) return "a page is 4 bytes (8 hex digits)";
+    args.page = *page;
+    args.data = *data;
+    return {};
+}
+
 int ul_write(UlSession &s, const UlArgs &args) {
-    if (args.words.size() != 3) return usage_error("write PAGE HEX");
-    const auto page = parse_number(args.words[1], 2, s.pages() - 1);
-    const auto data = parse_hex(args.words[2]);
-    if (!page) return usage_error("page outside the card (pages 0 and 1 hold the UID)");
-    if (!data || data->size() != kPageSize) return usage_error("a page is 4 bytes (8 hex digits)");
-    const int rc = picc_write(s.record, data->data(), static_cast<uint8_t>(*page));
+    if (args.page >= s.pages())
+        return usage_error("page outside the card (pages 2.." + std::to_string(s.pages() - 1) + ")");
+    const auto page = static_cast<uint8_t>(args.page);
+    const int rc = picc_write(s.record, args.data.data(), page);
     if (rc != 0) return report_error("write", rc);
     // OTP and lock bits are ORed in, the counter adds, configuration may
     // close the page to reading, key pages never read back: only a data
     // page must read back as written.
-    if (*page >= kFirstDataPage && *page <= last_data_page(s)) {
+    if (page >= kFirstDataPage && page <= last_data_page(s)) {
         unsigned char back[kPageSize];
-        if (picc_read(s.record, back, static_cast<uint8_t>(*page)) != 0) return report_error("read back", errno);
-        if (std::memcmp(back, data->data(), kPageSize) != 0) {
-            std::fprintf(stderr, "page %ld reads back differently\n", *page);
+        if (picc_read(s.record, back, page) != 0) return report_error("read back", errno);
+        if (std::memcmp(back, args.data.data(), kPageSize) != 0) {
+            std::fprintf(stderr, "page %d reads back differently\n", page);
             return 1;
         }
     }
-    std::printf("%s\n", page_line(static_cast<int>(*page), data->data(), true).c_str());
+    std::printf("%s\n", page_line(page, args.data.data(), true).c_str());
     return 0;
 }
 
@@ -196,22 +220,33 @@ UlImage read_image(UlSession &s) {
     return image;
 }
 
+// The dump's file must have a known form and a place to go before the card
+// is read; an existing one is replaced.
+std::string check_dump(UlArgs &args) {
+    if (args.operands.size() > 2) return "dump [FILE]";
+    if (args.operands.size() < 2) return {};
+    args.file = args.operands[1];
+    if (!vrdump::ul_format_for_path(args.file))
+        return args.file + ": unknown Ultralight dump format (use .bin or .json)";
+    const vrdump::Status status = vrdump::check_writable(args.file, true);
+    return status ? std::string() : status.error;
+}
+
 int ul_dump(UlSession &s, const UlArgs &args) {
-    if (args.words.size() > 2) return usage_error("dump [FILE]");
     const UlImage image = read_image(s);
     std::printf("%s, UID %s\n", vrdump::ul_kind_name(image.kind), vrdump::hex(image.uid).c_str());
     for (int p = 0; p < s.pages(); ++p) {
         const auto i = static_cast<size_t>(p);
         std::printf("%s\n", page_line(p, image.pages[i].data(), image.readable[i] != 0).c_str());
     }
-    if (args.words.size() == 2) {
+    if (!args.file.empty()) {
         vrdump::WriteOptions options;
         options.zero_unreadable = args.zero_unreadable;
-        if (const auto status = vrdump::save_ultralight(args.words[1], image, options); !status) {
+        if (const auto status = vrdump::save_ultralight(args.file, image, options); !status) {
             std::fprintf(stderr, "%s\n", status.error.c_str());
             return 1;
         }
-        std::printf("saved %s (%d unreadable pages)\n", args.words[1].c_str(), image.unreadable_count());
+        std::printf("saved %s (%d unreadable pages)\n", args.file.c_str(), image.unreadable_count());
     }
     return 0;
 }
@@ -261,13 +296,16 @@ int restore_other_pages(UlSession &s, const UlImage &image) {
     return written;
 }
 
+// The dump is read before the reader is opened.
+std::string check_restore(UlArgs &args) {
+    if (args.operands.size() != 2) return "restore FILE";
+    args.file = args.operands[1];
+    const vrdump::Status status = vrdump::load_ultralight(args.file, args.image);
+    return status ? std::string() : status.error;
+}
+
 int ul_restore(UlSession &s, const UlArgs &args) {
-    if (args.words.size() != 2) return usage_error("restore FILE");
-    UlImage image;
-    if (const auto status = vrdump::load_ultralight(args.words[1], image); !status) {
-        std::fprintf(stderr, "%s\n", status.error.c_str());
-        return 1;
-    }
+    const UlImage &image = args.image;
     if (image.kind != s.kind) {
         std::fprintf(stderr, "the dump is of a %s, the card a %s\n", vrdump::ul_kind_name(image.kind),
                      vrdump::ul_kind_name(s.kind));
@@ -276,28 +314,65 @@ int ul_restore(UlSession &s, const UlArgs &args) {
     const int data = restore_data_pages(s, image);
     const int other = data < 0 || !args.all ? 0 : restore_other_pages(s, image);
     if (data < 0 || other < 0) return 1;
-    std::printf("restored %d pages from %s\n", data + other, args.words[1].c_str());
+    std::printf("restored %d pages from %s\n", data + other, args.file.c_str());
     return 0;
 }
 
-}  // namespace
+// ------------------------------------------------------------- the table
 
-int cmd_ultralight(const Options &, int argc, char **argv) {
-    UlArgs args;
-    if (argc < 2 || std::strcmp(argv[1], "help") == 0) {
-        std::fprintf(argc < 2 ? stderr : stdout, "%s", kUsage);
-        return argc < 2 ? 2 : 0;
-    }
-    if (const std::string why = parse_args(argc, argv, args); !why.empty()) return usage_error(why.c_str());
-    if (args.words.empty()) return usage_error("no subcommand");
-    const std::string &sub = args.words[0];
-    if (sub != "read" && sub != "write" && sub != "dump" && sub != "restore") return usage_error("unknown subcommand");
+struct Subcommand {
+    const char *name;
+    const char *operands;
+    const char *summary;
+    std::string (*check)(UlArgs &args);
+    int (*run)(UlSession &s, const UlArgs &args);
+};
+
+constexpr Subcommand kSubcommands[] = {
+    {"read", "PAGE [COUNT]", "read COUNT pages (default 1) from PAGE (hex and ASCII)", check_read, ul_read},
+    {"write", "PAGE HEX", "write one page (8 hex digits) and read it back", check_write, ul_write},
+    {"dump", "[FILE]", "read every page that can be read; FILE .bin or .json (replaced)", check_dump, ul_dump},
+    {"restore", "FILE",
+     "write a dump's data pages back (from page 4; with --all also the OTP and lock bytes and the C's "
+     "configuration pages)",
+     check_restore, ul_restore},
+};
+
+const Subcommand *find_subcommand(const UlArgs &args) { return cli::find_subcommand(kSubcommands, args.operands); }
+
+void list_subcommands(std::FILE *out) { print_subcommands(out, kSubcommands); }
+
+std::string check_ultralight(UlArgs &args) {
+    const Subcommand *sub = find_subcommand(args);
+    if (!sub)
+        return args.operands.empty() ? std::string("a subcommand is missing")
+                                     : "unknown subcommand " + args.operands[0];
+    if (args.key && args.stored_key) return "--key and --stored-key exclude each other";
+    if (args.key && args.kind == UlKind::ultralight) return "a MIFARE Ultralight has no key";
+    return sub->check(args);
+}
+
+int run_ultralight(const Options &, UlArgs &args) {
     UlSession s;
     if (!open_ultralight(s, args)) return 1;
-    if (sub == "read") return ul_read(s, args);
-    if (sub == "write") return ul_write(s, args);
-    if (sub == "dump") return ul_dump(s, args);
-    return ul_restore(s, args);
+    return find_subcommand(args)->run(s, args);
 }
+
+constexpr Command<UlArgs> kUltralight = {
+    "ultralight",
+    "MIFARE Ultralight and Ultralight C pages: read, write, dump, restore",
+    "SUBCOMMAND [OPERANDS]",
+    "MIFARE Ultralight and Ultralight C pages; dumps as .bin (the memory image) or .json (pages by\n"
+    "number, unreadable ones marked --------). --key HEX or --stored-key authenticate an Ultralight C\n"
+    "first.\n",
+    list_subcommands,
+    kOptions,
+    check_ultralight,
+    run_ultralight,
+};
+
+}  // namespace
+
+constinit const CommandEntry kUltralightCommand = entry_for<kUltralight>();
 
 }  // namespace cli

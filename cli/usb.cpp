@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "cli.h"
+#include "command.h"
 #include "udev_rule.h"
 #include "usbhid.h"
 
@@ -53,12 +54,27 @@ int list_devices() {
     return 0;
 }
 
+std::string check_usb(CommandArgs &a) {
+    a.needs_reader = false;
+    return a.operands.size() == 1 && a.operands[0] == "list" ? std::string() : "usb takes one subcommand: list";
+}
+
+int run_usb(const Options &, CommandArgs &) { return list_devices(); }
+
+constexpr Command<CommandArgs> kUsb = {
+    "usb",
+    "list the attached USB readers and reader attachments",
+    "list",
+    "Lists the USB readers and reader attachments attached, with their ids, and says how to get\n"
+    "access to one this user may not open (the udev rule shipped in contrib/udev/).\n",
+    nullptr,
+    {},
+    check_usb,
+    run_usb,
+};
+
 }  // namespace
 
-int cmd_usb(const Options &, int argc, char **argv) {
-    if (argc == 2 && std::strcmp(argv[1], "list") == 0) return list_devices();
-    std::fprintf(stderr, "usage: usb list\n");
-    return 2;
-}
+constinit const CommandEntry kUsbCommand = entry_for<kUsb>();
 
 }  // namespace cli

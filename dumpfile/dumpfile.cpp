@@ -1,12 +1,16 @@
 #include "dumpfile.h"
 
 #include "json_text.h"
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <iterator>
 #include <sstream>
@@ -39,9 +43,11 @@ std::string block_to_text(const CardImage &image, int block) {
     return image.readable[block] ? hex(image.blocks[block]) : std::string(kUnreadableBlock);
 }
 
+constexpr Kind kKinds[] = {Kind::classic_mini, Kind::classic_1k, Kind::classic_4k};
+
 std::optional<Kind> kind_for_blocks(std::size_t count) {
-    if (count == static_cast<std::size_t>(block_count(Kind::classic_1k))) return Kind::classic_1k;
-    if (count == static_cast<std::size_t>(block_count(Kind::classic_4k))) return Kind::classic_4k;
+    for (Kind kind : kKinds)
+        if (count == static_cast<std::size_t>(block_count(kind))) return kind;
     return std::nullopt;
 }
 
@@ -60,7 +66,7 @@ Status decode_binary(std::span<const uint8_t> bytes, CardImage &image) {
     const auto kind = kind_for_blocks(bytes.size() / kBlockSize);
     if (!kind || bytes.size() % kBlockSize != 0)
         return fail(std::to_string(bytes.size()) +
-                    " bytes; a MIFARE Classic image is 1024 bytes (1K) or 4096 bytes (4K)");
+                    " bytes; a MIFARE Classic image is 320 bytes (Mini), 1024 bytes (1K) or 4096 bytes (4K)");
     image = CardImage::empty(*kind);
     for (std::size_t b = 0; b < image.blocks.size(); ++b) {
         std::copy_n(bytes.begin() + static_cast<std::ptrdiff_t>(b * kBlockSize), kBlockSize,
@@ -115,7 +121,7 @@ Status decode_eml(std::string_view text, CardImage &image) {
     }
     const auto kind = kind_for_blocks(blocks.size());
     if (!kind)
-        return fail(std::to_string(blocks.size()) + " blocks; expected 64 (1K) or 256 (4K)");
+        return fail(std::to_string(blocks.size()) + " blocks; expected 20 (Mini), 64 (1K) or 256 (4K)");
     image = CardImage::empty(*kind);
     image.blocks = std::move(blocks);
     image.readable = std::move(readable_flags);
@@ -172,8 +178,14 @@ Status read_card_section(const Json &card, CardImage &image) {
     return {};
 }
 
+// The SAK a Classic Mini answers with; it tells a Mini whose file lists
+// only some blocks from a 1K card.
+constexpr uint8_t kMiniSak = 0x09;
+
 // Reads "blocks" into a 4K-sized table first: the highest block number
-// tells 1K from 4K.
+// tells the size. Writers list every block of the card, so a file that
+// ends with block 19 is a Mini; so is one of fewer blocks whose Card
+// section (read before, and kept) gives a Mini's SAK.
 Status read_blocks_section(const Json &section, CardImage &image) {
     if (section.type != Json::Type::object) return fail("\"blocks\" must be an object");
     if (section.items.empty()) return fail("\"blocks\" holds no block");
@@ -192,8 +204,16 @@ Status read_blocks_section(const Json &section, CardImage &image) {
         all.readable[*block] = readable ? 1 : 0;
         highest = std::max(highest, *block);
     }
-    const Kind kind = highest < block_count(Kind::classic_1k) ? Kind::classic_1k : Kind::classic_4k;
+    const int mini_end = block_count(Kind::classic_mini) - 1;
+    const bool mini = highest == mini_end || (highest < mini_end && image.sak == kMiniSak);
+    const Kind kind = mini                                     ? Kind::classic_mini
+                      : highest < block_count(Kind::classic_1k) ? Kind::classic_1k
+                                                                : Kind::classic_4k;
+    CardImage identity = std::move(image);
     image = CardImage::empty(kind);
+    image.uid = std::move(identity.uid);
+    image.atqa = identity.atqa;
+    image.sak = identity.sak;
     // Blocks the file leaves out stay unreadable: nothing is known of them.
     std::copy_n(all.blocks.begin(), image.blocks.size(), image.blocks.begin());
     std::copy_n(all.readable.begin(), image.readable.size(), image.readable.begin());
@@ -234,10 +254,10 @@ Status decode_json(std::string_view text, CardImage &image) {
         return fail("unsupported FileType \"" + type->text + "\" (expected \"" + std::string(kFileType) + "\")");
     const Json *blocks = root.member("blocks");
     if (!blocks) return fail("no \"blocks\"");
-    if (Status s = read_blocks_section(*blocks, image); !s) return s;
     if (const Json *card = root.member("Card")) {
         if (Status s = read_card_section(*card, image); !s) return s;
     }
+    if (Status s = read_blocks_section(*blocks, image); !s) return s;
     // Without a UID in the file, block 0 tells who the card is.
     if (image.uid.empty()) identity_from_block0(image);
     if (const Json *keys = root.member("SectorKeys")) {
@@ -297,7 +317,126 @@ std::string_view as_text(std::span<const uint8_t> bytes) {
     return {reinterpret_cast<const char *>(bytes.data()), bytes.size()};
 }
 
+// --------------------------------------------------------------- key files
+
+// One dictionary line: blank or a comment (nothing), a key, or not a
+// dictionary line at all (false).
+bool dictionary_line(std::string_view line, std::optional<Key> &key) {
+    key.reset();
+    if (const std::size_t hash = line.find('#'); hash != std::string_view::npos) line = line.substr(0, hash);
+    line = trim(line);
+    if (line.empty()) return true;
+    const auto bytes = unhex(line);
+    if (!bytes || bytes->size() != kKeySize) return false;
+    key.emplace();
+    std::copy(bytes->begin(), bytes->end(), key->begin());
+    return true;
+}
+
+// The keys of a dictionary, each once in file order; nothing when some line
+// is neither blank, a comment nor a key (error names it).
+std::optional<std::vector<Key>> decode_dictionary(std::string_view text, std::string &error) {
+    std::vector<Key> keys;
+    int line_number = 0;
+    while (!text.empty()) {
+        const std::size_t end = text.find('\n');
+        const std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        ++line_number;
+        std::optional<Key> key;
+        if (!dictionary_line(line, key)) {
+            error = "line " + std::to_string(line_number) + " is not a key of 12 hexadecimal digits";
+            return std::nullopt;
+        }
+        if (key && std::find(keys.begin(), keys.end(), *key) == keys.end()) keys.push_back(*key);
+    }
+    return keys;
+}
+
+std::optional<Kind> kind_for_key_file(std::size_t size) {
+    for (Kind kind : kKinds)
+        if (size == static_cast<std::size_t>(sector_count(kind) * 2 * kKeySize)) return kind;
+    return std::nullopt;
+}
+
+// Key A of every sector, then key B of every sector.
+void decode_binary_keys(std::span<const uint8_t> bytes, Kind kind, KeyFile &keys) {
+    const int sectors = sector_count(kind);
+    keys.kind = kind;
+    keys.known.assign(static_cast<std::size_t>(sectors), SectorKeys{});
+    for (int s = 0; s < sectors; ++s) {
+        Key a{}, b{};
+        std::copy_n(bytes.begin() + s * kKeySize, kKeySize, a.begin());
+        std::copy_n(bytes.begin() + (sectors + s) * kKeySize, kKeySize, b.begin());
+        keys.known[static_cast<std::size_t>(s)] = SectorKeys{a, b};
+    }
+}
+
+// ------------------------------------------------------------------ files
+
+Status read_whole(const std::string &path, std::vector<uint8_t> &bytes) {
+    return read_file(path, kMaxFileSize, "a MIFARE Classic file", bytes);
+}
+
+std::string directory_of(const std::string &path) {
+    const std::size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// A new file beside path under a name nobody uses, created with the
+// permissions a plain new file gets.
+int create_temporary(const std::string &path, std::string &name) {
+    for (unsigned attempt = 0; attempt < 100; ++attempt) {
+        name = path + ".tmp-" + std::to_string(::getpid()) + "-" +
+               std::to_string((static_cast<unsigned long>(std::time(nullptr)) + attempt) % 1000000);
+        const int fd = ::open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (fd >= 0 || errno != EEXIST) return fd;
+    }
+    errno = EEXIST;
+    return -1;
+}
+
+bool write_all(int fd, const std::vector<uint8_t> &bytes) {
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        done += static_cast<std::size_t>(n);
+    }
+    return ::fsync(fd) == 0;
+}
+
+// Puts the finished temporary file at path: rename replaces; a hard link
+// never does (it fails on an existing file), where the file system has
+// links at all.
+Status put_in_place(const std::string &temporary, const std::string &path, bool replace) {
+    if (replace || ::link(temporary.c_str(), path.c_str()) != 0) {
+        const int link_error = errno;
+        struct stat st {};
+        if (!replace && (link_error == EEXIST || ::lstat(path.c_str(), &st) == 0))
+            return fail(path + ": exists; not replaced");
+        if (!replace && link_error != EPERM && link_error != EOPNOTSUPP)
+            return fail(path + ": cannot create: " + std::strerror(link_error));
+        if (::rename(temporary.c_str(), path.c_str()) != 0)
+            return fail(path + ": cannot create: " + std::strerror(errno));
+        return {};
+    }
+    ::unlink(temporary.c_str());
+    return {};
+}
+
 }  // namespace
+
+const char *kind_name(Kind kind) {
+    switch (kind) {
+    case Kind::classic_mini: return "MIFARE Classic Mini";
+    case Kind::classic_1k: return "MIFARE Classic 1K";
+    case Kind::classic_4k: return "MIFARE Classic 4K";
+    }
+    return "MIFARE Classic";
+}
 
 CardImage CardImage::empty(Kind kind) {
     CardImage image;
@@ -472,18 +611,80 @@ Status load_file(const std::string &path, CardImage &image) {
     const auto format = format_for_path(path);
     if (!format) return fail(path + ": unknown dump format (use .mfd, .bin, .eml or .json)");
     std::vector<uint8_t> bytes;
-    if (Status s = read_file(path, kMaxFileSize, "a MIFARE Classic dump", bytes); !s) return s;
+    if (Status s = read_whole(path, bytes); !s) return s;
     Status s = decode(*format, bytes, image);
     if (!s) s.error = path + ": " + s.error;
     return s;
 }
 
-Status save_file(const std::string &path, const CardImage &image, const WriteOptions &options) {
+Status check_writable(const std::string &path, bool replace) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0) {
+        if (S_ISDIR(st.st_mode)) return fail(path + ": is a directory");
+        if (!replace) return fail(path + ": exists; not replaced");
+    }
+    const std::string dir = directory_of(path);
+    if (::stat(dir.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) return fail(dir + ": no such directory");
+    if (::access(dir.c_str(), W_OK) != 0) return fail(dir + ": cannot write there: " + std::strerror(errno));
+    return {};
+}
+
+Status check_output(const std::string &path, bool replace) {
+    if (!format_for_path(path)) return fail(path + ": unknown dump format (use .mfd, .bin, .eml or .json)");
+    return check_writable(path, replace);
+}
+
+Status write_file(const std::string &path, const std::vector<uint8_t> &bytes, bool replace) {
+    std::string temporary;
+    const int fd = create_temporary(path, temporary);
+    if (fd < 0) return fail(path + ": cannot create: " + std::strerror(errno));
+    const bool written = write_all(fd, bytes);
+    const int write_error = errno;
+    ::close(fd);
+    Status s = written ? put_in_place(temporary, path, replace)
+                       : fail(path + ": write error: " + std::strerror(write_error));
+    if (!s) ::unlink(temporary.c_str());
+    return s;
+}
+
+Status save_file(const std::string &path, const CardImage &image, const WriteOptions &options, bool replace) {
     const auto format = format_for_path(path);
     if (!format) return fail(path + ": unknown dump format (use .mfd, .bin, .eml or .json)");
     std::vector<uint8_t> bytes;
     if (Status s = encode(*format, image, bytes, options); !s) return fail(path + ": " + s.error);
-    return write_file(path, bytes);
+    return write_file(path, bytes, replace);
+}
+
+Status decode_keys(std::span<const uint8_t> bytes, KeyFile &keys) {
+    keys = KeyFile{};
+    const bool printable = std::none_of(bytes.begin(), bytes.end(), [](uint8_t b) {
+        return (b < 0x20 && b != '\n' && b != '\r' && b != '\t') || b >= 0x7F;
+    });
+    const auto binary_kind = kind_for_key_file(bytes.size());
+    // Text with lines, or text of no key file's size, is a dictionary (and
+    // a bad line in it an error, not a reason to read it as keys).
+    const bool newline = std::find(bytes.begin(), bytes.end(), '\n') != bytes.end();
+    if (printable && (newline || !binary_kind)) {
+        std::string why;
+        auto candidates = decode_dictionary(as_text(bytes), why);
+        if (!candidates) return fail("not a key dictionary: " + why);
+        if (candidates->empty()) return fail("the key dictionary holds no key");
+        keys.candidates = std::move(*candidates);
+        return {};
+    }
+    if (!binary_kind)
+        return fail(std::to_string(bytes.size()) +
+                    " bytes; a binary key file is 60 (Mini), 192 (1K) or 480 (4K) bytes");
+    decode_binary_keys(bytes, *binary_kind, keys);
+    return {};
+}
+
+Status load_keys(const std::string &path, KeyFile &keys) {
+    std::vector<uint8_t> bytes;
+    if (Status s = read_whole(path, bytes); !s) return s;
+    Status s = decode_keys(bytes, keys);
+    if (!s) s.error = path + ": " + s.error;
+    return s;
 }
 
 }  // namespace vrdump

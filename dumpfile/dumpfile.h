@@ -1,12 +1,14 @@
 // MIFARE Classic card images and the dump files MIFARE users exchange.
 //
-// A CardImage is the whole memory of a 1K or 4K card as far as it is known:
+// A CardImage is the whole memory of a Mini, 1K or 4K card as far as it is
+// known:
 // the card's identity (UID, ATQA, SAK), every block with a flag telling
 // whether it could be read, and the keys of each sector where they are
 // known. Three file forms carry it, chosen by the file's extension:
 //
-//   .mfd / .bin  the plain memory image: 1024 bytes (1K) or 4096 bytes (4K),
-//                blocks in order, the keys inside the sector trailers;
+//   .mfd / .bin  the plain memory image: 320 bytes (Mini), 1024 bytes (1K) or
+//                4096 bytes (4K), blocks in order, the keys inside the
+//                sector trailers;
 //   .eml         text, one block per line as 32 hexadecimal digits;
 //   .json        an object with "FileType": "mfc v2", "Card" (UID, ATQA,
 //                SAK), "blocks" (block number -> hex) and "SectorKeys"
@@ -17,8 +19,13 @@
 // binary form, which has no way to mark it, refuses such an image unless
 // the caller explicitly asks for zero filling.
 //
-// This module depends on nothing but the standard library: the command-line
-// tool and the reader simulator both use it.
+// Keys come in two more files: a dictionary (text, one key of 12 hex digits
+// a line, '#' comments) of candidates to try, and the binary key file card
+// tools write beside their dumps (key A of every sector, then key B of
+// every sector).
+//
+// This module depends on nothing but the standard library and POSIX files:
+// the command-line tool and the reader simulator both use it.
 #pragma once
 
 #include <array>
@@ -31,13 +38,17 @@
 
 namespace vrdump {
 
-enum class Kind { classic_1k, classic_4k };
+enum class Kind { classic_mini, classic_1k, classic_4k };
 
 constexpr int kBlockSize = 16;
 constexpr int kKeySize = 6;
 
-constexpr int block_count(Kind kind) { return kind == Kind::classic_1k ? 64 : 256; }
-constexpr int sector_count(Kind kind) { return kind == Kind::classic_1k ? 16 : 40; }
+constexpr int sector_count(Kind kind) {
+    return kind == Kind::classic_mini ? 5 : kind == Kind::classic_1k ? 16 : 40;
+}
+constexpr int block_count(Kind kind) { return kind == Kind::classic_4k ? 256 : 4 * sector_count(kind); }
+// "MIFARE Classic Mini", "MIFARE Classic 1K", "MIFARE Classic 4K".
+const char *kind_name(Kind kind);
 // Sectors 0..31 have 4 blocks; the 4K card's sectors 32..39 have 16.
 constexpr int blocks_in_sector(int sector) { return sector < 32 ? 4 : 16; }
 constexpr int first_block(int sector) { return sector < 32 ? 4 * sector : 128 + 16 * (sector - 32); }
@@ -93,9 +104,29 @@ Status encode(Format format, const CardImage &image, std::vector<uint8_t> &bytes
               const WriteOptions &options = {});
 
 // Reads or writes a file, the format chosen by its extension. Error texts
-// start with the file's path.
+// start with the file's path. A file is written whole under a temporary
+// name and then put in place, so a failed write never leaves half a dump;
+// an existing file is replaced only with `replace`.
 Status load_file(const std::string &path, CardImage &image);
-Status save_file(const std::string &path, const CardImage &image, const WriteOptions &options = {});
+Status save_file(const std::string &path, const CardImage &image, const WriteOptions &options = {},
+                 bool replace = false);
+// Whether save_file could write the path: a known extension, a directory
+// that exists and may be written, and no file there unless `replace`. For
+// a check before the card is read.
+Status check_output(const std::string &path, bool replace);
+
+// Keys to try or to use, from a key file (see above).
+struct KeyFile {
+    std::vector<Key> candidates;    // a dictionary: tried on every sector
+    std::vector<SectorKeys> known;  // a binary key file: each sector's keys
+    std::optional<Kind> kind;       // the card size a binary key file fits
+};
+// A dictionary is text whose every line is blank, a '#' comment or a key of
+// 12 hex digits (a comment may follow the key); a file of 60, 192 or 480
+// bytes that is not text with lines is a binary key file of a Mini, 1K or
+// 4K card.
+Status decode_keys(std::span<const uint8_t> bytes, KeyFile &keys);
+Status load_keys(const std::string &path, KeyFile &keys);
 
 // Block 0 of a MIFARE Classic card begins with the UID: a 4-byte UID is
 // followed by its check byte (the XOR of the four), SAK and ATQA; a 7-byte

@@ -269,13 +269,4 @@ Status read_file(const std::string &path, std::size_t max_size, const char *what
     return {};
 }
 
-Status write_file(const std::string &path, const std::vector<uint8_t> &bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    if (!out) return fail(path + ": cannot create: " + std::strerror(errno));
-    out.write(reinterpret_cast<const char *>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out) return fail(path + ": write error");
-    return {};
-}
-
 }  // namespace vrdump

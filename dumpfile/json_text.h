@@ -35,6 +35,11 @@ std::optional<std::vector<uint8_t>> unhex(std::string_view text);
 // The whole file, refused beyond max_size bytes ("too large for <what>").
 // Error texts start with the path.
 Status read_file(const std::string &path, std::size_t max_size, const char *what, std::vector<uint8_t> &bytes);
-Status write_file(const std::string &path, const std::vector<uint8_t> &bytes);
+// The whole file written under a temporary name beside path, then put in
+// its place; an existing file is replaced only when asked (dumpfile.cpp).
+Status write_file(const std::string &path, const std::vector<uint8_t> &bytes, bool replace = true);
+// Whether a new file can be written at path: its directory exists and is
+// writable, and an existing file may be replaced.
+Status check_writable(const std::string &path, bool replace);
 
 }  // namespace vrdump

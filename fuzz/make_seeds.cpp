@@ -18,6 +18,7 @@
 #include "ultralight_card.h"
 #include "ultralight_dump.h"
 #include "crypto.h"
+#include "dumpfile.h"
 #include "frame.h"
 #include "ir.h"
 #include "modem_harness.h"
@@ -542,6 +543,43 @@ void bank_seeds() {
     write("pboc_info", "nested_text", cat({{0x01}, text("7009700770055F2002414220")}));
 }
 
+// Dump files of each form and size as the tool writes them, with an
+// unreadable block and a hidden key B; key files of both forms. The first
+// byte picks the reader: 0 binary, 1 eml, 2 json, 3 key file.
+void dumpfile_seeds() {
+    for (const auto kind : {vrdump::Kind::classic_mini, vrdump::Kind::classic_1k, vrdump::Kind::classic_4k}) {
+        vrdump::CardImage image = vrdump::CardImage::empty(kind);
+        image.uid = {0x11, 0x22, 0x33, 0x44};
+        image.sak = kind == vrdump::Kind::classic_4k ? 0x18 : kind == vrdump::Kind::classic_1k ? 0x08 : 0x09;
+        image.atqa = {kind == vrdump::Kind::classic_4k ? uint8_t{0x02} : uint8_t{0x04}, 0x00};
+        for (std::size_t b = 0; b < image.blocks.size(); ++b) {
+            image.readable[b] = 1;
+            image.blocks[b].fill(static_cast<uint8_t>(b));
+            if (vrdump::is_trailer(static_cast<int>(b))) image.blocks[b] = {0, 0, 0, 0, 0, 0, 0xFF, 0x07, 0x80, 0x69};
+        }
+        image.blocks[0] = {0x11, 0x22, 0x33, 0x44, 0x44, image.sak, image.atqa[0], 0};
+        for (auto &keys : image.keys) keys = {vrdump::Key{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, vrdump::Key{}};
+        const std::string size = kind == vrdump::Kind::classic_mini ? "mini"
+                                 : kind == vrdump::Kind::classic_1k ? "1k"
+                                                                    : "4k";
+        const std::vector<std::pair<vrdump::Format, const char *>> forms = {
+            {vrdump::Format::binary, "mfd"}, {vrdump::Format::eml, "eml"}, {vrdump::Format::json, "json"}};
+        for (const auto &[format, name] : forms) {
+            vrdump::CardImage written = image;
+            if (format != vrdump::Format::binary) written.readable[5] = 0;
+            Bytes bytes;
+            (void)vrdump::encode(format, written, bytes);
+            write("dumpfile", std::string(name) + "_" + size, cat({{static_cast<uint8_t>(format)}, bytes}));
+        }
+        Bytes keys{3};
+        for (int half = 0; half < 2; ++half)
+            for (int s = 0; s < vrdump::sector_count(kind); ++s) keys.insert(keys.end(), 6, half ? 0xB0 : 0xA0);
+        write("dumpfile", "keys_" + size, keys);
+    }
+    write("dumpfile", "dictionary",
+          cat({{3}, text("# default keys\nFFFFFFFFFFFF\r\na0a1a2a3a4a5  # MAD\n\nD3F7D3F7D3F7\n")}));
+}
+
 // For each USB attachment: a request frame to cut into reports, then
 // reports as the reader sends them, a short reply in one report and a long
 // one in several (the count of bytes sent in front of each).
@@ -568,6 +606,18 @@ void usb_seeds() {
 
 }  // namespace
 
+// Texts from cards and readers on their way into Java: well-formed UTF-8 of
+// each sequence length, and the malformed kinds (a stray continuation, an
+// overlong form, an encoded surrogate, a code point past U+10FFFF, a cut
+// sequence).
+void java_text_seeds() {
+    write("java_text", "ascii", text("VR1356-S vantel-sim 1.0.0"));
+    write("java_text", "chinese", text("\xe8\xaf\xbb\xe5\x8d\xa1\xe5\xa4\xb1\xe8\xb4\xa5"));
+    write("java_text", "four_bytes", text("card \xf0\x9f\x98\x80"));
+    write("java_text", "malformed",
+          Bytes{0x61, 0x80, 0xC0, 0xAF, 0xED, 0xA0, 0x80, 0xF4, 0x90, 0x80, 0x80, 0xE4, 0xB8});
+}
+
 int main(int argc, char **argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: fuzz_seeds <corpus directory>\n");
@@ -584,6 +634,8 @@ int main(int argc, char **argv) {
     modem_seeds();
     iso_card_seeds();
     bank_seeds();
+    java_text_seeds();
+    dumpfile_seeds();
     usb_seeds();
     return 0;
 }

@@ -120,6 +120,24 @@ VR_API int ringbuf_suart_number(const char *symbols, int n);
 VR_API int ringbuf_suart_delchr(ringbuf *ring, uint8_t *out, int n);
 
 
+/* ---- measuring the uplink carrier, and the channel test's results */
+
+/* The frequency arriving from the reader, measured on the record stream
+ * (the receive thread's analysis is parked meanwhile), or -1 when the level
+ * is too low or the tone irregular. signal_detect gives 5512 for -1. */
+VR_API int signal_detect_quick(int freq);
+VR_API int signal_detect(int freq);
+/* The carrier the last channel test found (Hz). */
+VR_API int signal_best_frequence(void);
+/* The channel test's progress: set, add 5, and read in percent (the raw
+ * count times 100 / 115; a negative count as it is). */
+VR_API int signal_set_proval(int value);
+VR_API int signal_set_process(void);
+VR_API int signal_get_process(void);
+/* The carrier for an uplink band from start to end (Hz): the band's top,
+ * at most 5512; -1 when the band spans less than an octave or is empty. */
+VR_API int signal_carrier_freq(int start, int end);
+
 VR_END_DECLS
 
 #endif

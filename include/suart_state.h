@@ -110,6 +110,40 @@ typedef struct suart_state {
 
     ringbuf send_ring; /* bytes to transmit */
     ringbuf recv_ring; /* received symbols 'S' / 'L' */
+
+    /* ---- modem device: its threads, streams and channel test. Bits of
+     * the flag words: 1 send thread, 2 receive thread, 4 monitor thread.
+     * The sleep and close flags are read and written under `lock`; the
+     * signal flags, command bytes and stamps atomically. */
+    pthread_t thread_send;
+    pthread_t thread_recv;
+    pthread_t thread_monitor;
+    pthread_t thread_opener;   /* the thread that last called suart_open */
+    int32_t owner_pid;         /* process that made the threads and rings */
+    int32_t alive_flags;       /* threads that are running */
+    int32_t sleep_flags;       /* threads asleep, waiting for a signal */
+    int32_t signal_flags;      /* threads that took their last signal */
+    int32_t close_flags;       /* threads that obeyed the exit command */
+    /* Per thread: the command ('U' open, 'D' close, '3' exit, 'f' run) and
+     * the time() of its last change. */
+    uint8_t send_cmd;
+    uint8_t recv_cmd;
+    uint8_t monitor_cmd;
+    int64_t send_stamp;
+    int64_t recv_stamp;
+    int64_t monitor_stamp;
+    uint8_t play_state;        /* 4 made, 3 running, 2 stopped and destroyed */
+    uint8_t rec_state;
+    int32_t play_started;      /* 1 while the stream runs */
+    int32_t rec_started;
+    int32_t saved_volume;      /* output volume before calibration set-up */
+    int32_t max_volume;        /* and its maximum */
+    int32_t best_freq;         /* result of the last channel test (Hz) */
+    int8_t chantest_progress;  /* raw progress; see signal_get_process */
+    uint8_t chantest_kind;     /* 0 fast, 1 normal, 2 full */
+    int32_t chantest_done;     /* channel tests finished so far */
+    /* handler stacks of the send, receive and monitor threads */
+    struct suart_handler_node *stacks[3];
 } suart_state;
 
 VR_END_DECLS

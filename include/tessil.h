@@ -25,8 +25,9 @@ struct picc;
  *  ioctl(cmd, arg)   driver-specific commands; arg points to a 4-byte
  *                    integer for the setters.
  *  read(buf, n)      blocks until n bytes arrived or the driver's byte
- *                    time-out passed; n, or -1.
- *  write(buf, n)     n, or -1 (errno -13).
+ *                    time-out passed; n, or a negative result.
+ *  write(buf, n)     n (or 0) when all n bytes went out, else a negative
+ *                    result (-1 with errno -13, or -13 itself).
  * No slot takes a lock; the caller (the virtual port) keeps one exchange
  * at a time. The caller owns the buffers. */
 typedef struct vr_dev_ops {
@@ -80,19 +81,31 @@ typedef struct usb_attrib {
     ringbuf tx;              /* reports waiting to be sent */
 } usb_attrib;
 
-/* Bluetooth bridge state: the host environment and object that carry the
- * link, and the host method identifiers. Opaque pointers here. */
+/* Bluetooth bridge state: the Java VM, the host object that carries the
+ * link with its class and method identifiers, and the two host byte arrays
+ * the bytes travel through. JNI handles, kept as opaque pointers here; the
+ * references are global references. */
 typedef struct android_bluetooth {
-    void *env;
-    void *rfidreader_obj;
+    void *vm;             /* JavaVM of the process, stored by the load hook */
+    void *env;            /* JNIEnv seen at init (environments are fetched
+                             per call; this one is only a record) */
+    void *reader_class;   /* class of rfidreader_obj */
+    void *rfidreader_obj; /* the host object, kept by the first open */
     void *mid_open;
     void *mid_close;
     void *mid_read;
     void *mid_write;
     void *mid_flush;
-    void *read_buffer;
-    void *write_buffer;
+    void *write_buffer;   /* byte[2048] */
+    void *read_buffer;    /* byte[2048] */
 } android_bluetooth;
+
+/* The host's audio manager (android.media.AudioManager), handed over by
+ * the host classes' system_init: a global reference, kept for the life of
+ * the process. */
+typedef struct android_audio_manager {
+    void *object;
+} android_audio_manager;
 
 /* Communication port sub-record. */
 typedef struct s_com_t {
@@ -114,6 +127,7 @@ typedef struct s_com_t {
     } attrib;
     suart_state suart;              /* audio modem state */
     android_bluetooth android_bluetooth; /* Bluetooth bridge state */
+    android_audio_manager audio_manager; /* the host's audio manager */
 } s_com_t;
 
 /* Card type init table: one initialiser per card type, then the reader

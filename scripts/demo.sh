@@ -1,8 +1,10 @@
 #!/bin/sh
 # The main job against the simulated reader: starts the simulator on a
 # pseudo-terminal, then drives it with the command-line tool: the reader's
-# own commands, then cards placed in its field: MIFARE Classic, Ultralight
-# C, an ISO 14443-4 CPU card and the PRC identity card.
+# own commands, then a MIFARE Classic card placed in its field, which the
+# Java example program reads, then an Ultralight C, an ISO 14443-4 CPU card
+# and the PRC identity card; last, a card read over the simulated audio
+# line.
 set -eu
 BUILD=${1:-build}
 BIN="$BUILD/bin"
@@ -10,8 +12,8 @@ WORK=$(mktemp -d)
 SIM_PID=
 trap 'exec 3>&- 2>/dev/null || true; [ -n "$SIM_PID" ] && kill "$SIM_PID" 2>/dev/null; wait 2>/dev/null; rm -rf "$WORK"' EXIT INT TERM
 
-# The simulator reads control commands on its standard input and ends at
-# its end: a fifo held open on descriptor 3 keeps it running.
+# The simulator reads control commands on its standard input: a fifo held
+# open on descriptor 3 carries them.
 mkfifo "$WORK/sim.in" "$WORK/sim.out"
 "$BIN/vantel-rfid-sim" --link "$WORK/reader" < "$WORK/sim.in" > "$WORK/sim.out" 2> "$WORK/sim.log" &
 SIM_PID=$!
@@ -37,15 +39,11 @@ control() {
     tail -n 1 "$WORK/sim.answers"
 }
 
-# Runs the tool; the library's log lines go to a file, the tool's own
-# complaints are shown.
+# Runs the tool against the simulated reader.
 run() {
     echo
     echo "\$ vantel-rfid $*"
-    status=0
-    "$BIN/vantel-rfid" --device "$WORK/reader" "$@" 2> "$WORK/tool.err" || status=$?
-    grep -v '^JNI_LIBLOG' "$WORK/tool.err" >&2 || true
-    return $status
+    "$BIN/vantel-rfid" --device "$WORK/reader" "$@"
 }
 
 run reader info
@@ -61,6 +59,17 @@ run mifare write 4 48656C6C6F2C2063617264210000FF7F --key $KEY
 run mifare read 4 --key $KEY
 run mifare dump "$WORK/card.json" --key $KEY
 run mifare convert "$WORK/card.json" "$WORK/card.mfd"
+
+# The same card from Java: examples/java/ReadCard.java through the host
+# classes (build/java/vantel-rfid.jar) and the library's natives.
+echo
+echo "\$ java ReadCard $WORK/reader 4"
+status=0
+java -Djava.library.path="$BUILD/lib" \
+     -cp "$BUILD/java/vantel-rfid.jar:$BUILD/java/vantel-rfid-examples.jar" \
+     ReadCard "$WORK/reader" 4 2> "$WORK/java.err" || status=$?
+grep -v 'JNI_LIBLOG' "$WORK/java.err" >&2 || true
+[ $status -eq 0 ] || exit $status
 
 echo
 echo "simulator: $(control card place mifare_ulc)  (card place mifare_ulc)"
@@ -83,5 +92,16 @@ echo
 echo "simulator: $(control card place id_card)  (card place id_card)"
 run card
 run idcard read --photo "$WORK/photo.bin" --fingerprint "$WORK/finger.bin"
+
+# The same reader over the audio link: the tool runs a simulated reader on
+# the library's virtual line (the headset jack's samples, modulated and
+# demodulated both ways) and reads a card through it.
+echo
+echo "\$ vantel-rfid --sim --audio --sim-control \"card place mifare_s50 C0FFEE01\" mifare read 1 --key $KEY"
+status=0
+VANTEL_RFID_AUDIO=line "$BIN/vantel-rfid" --sim --audio --sim-control "card place mifare_s50 C0FFEE01" \
+    mifare read 1 --key $KEY 2> "$WORK/tool.err" || status=$?
+grep -v '^JNI_LIBLOG' "$WORK/tool.err" >&2 || true
+[ $status -eq 0 ]
 echo
 echo "demo finished"

@@ -33,6 +33,8 @@ for name in $names; do
     # default 4096 bytes: a largest frame, then what follows it.
     case $name in
         frame|exchange|card_reply|ctrl_reply|demod) max_len=-max_len=16384 ;;
+        # A 4K card's JSON dump is some 33 KB.
+        dumpfile) max_len=-max_len=40000 ;;
         *) max_len= ;;
     esac
     ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:symbolize=1 \

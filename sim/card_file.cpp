@@ -11,9 +11,26 @@
 namespace vrsim {
 namespace {
 
+std::shared_ptr<Card> card_of_kind(vrdump::Kind kind) {
+    switch (kind) {
+    case vrdump::Kind::classic_mini: return Card::classic_mini();
+    case vrdump::Kind::classic_1k: return Card::classic_1k();
+    case vrdump::Kind::classic_4k: return Card::classic_4k();
+    }
+    return Card::classic_1k();
+}
+
+std::optional<vrdump::Kind> image_kind(CardKind kind) {
+    switch (kind) {
+    case CardKind::classic_mini: return vrdump::Kind::classic_mini;
+    case CardKind::classic_1k: return vrdump::Kind::classic_1k;
+    case CardKind::classic_4k: return vrdump::Kind::classic_4k;
+    default: return std::nullopt;
+    }
+}
+
 std::shared_ptr<Card> new_card(const vrdump::CardImage& image) {
-    const bool is_4k = image.kind == vrdump::Kind::classic_4k;
-    auto card = is_4k ? Card::classic_4k() : Card::classic_1k();
+    auto card = card_of_kind(image.kind);
     if (image.uid.empty()) return card;
     // A file without ATQA or SAK (zeros: no MIFARE Classic card sends
     // those) keeps the kind's own.
@@ -128,6 +145,24 @@ LoadedCard load_card_file(const std::string& path) {
         card.set_keys(s, a, b);
     }
     return out;
+}
+
+std::string save_card_file(const Card& card, const std::string& path) {
+    const auto kind = image_kind(card.kind());
+    if (!kind) return card.name() + " has no memory in this model";
+    vrdump::CardImage image = vrdump::CardImage::empty(*kind);
+    image.uid = card.uid();
+    image.atqa = {static_cast<uint8_t>(card.atqa() & 0xFF), static_cast<uint8_t>(card.atqa() >> 8)};
+    image.sak = card.sak();
+    for (int n = 0; n < card.block_count(); ++n) {
+        const auto i = static_cast<size_t>(n);
+        std::ranges::copy(card.block(n), image.blocks[i].begin());
+        image.readable[i] = 1;
+    }
+    // The model knows every key: the file carries them, as the trailers do.
+    vrdump::keys_from_trailers(image);
+    const vrdump::Status saved = vrdump::save_file(path, image, {}, true);
+    return saved ? std::string() : saved.error;
 }
 
 }  // namespace vrsim

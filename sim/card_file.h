@@ -21,9 +21,14 @@ struct LoadedCard {
     int unknown_blocks = 0;
 };
 
-// A 1K or 4K card with the dump's memory and identity: its UID (from the
+// A Mini, 1K or 4K card with the dump's memory and identity: its UID (from the
 // file, else from block 0, else random), ATQA and SAK (the kind's own when
 // the file gives no identity).
 [[nodiscard]] LoadedCard load_card_file(const std::string& path);
+
+// Writes a MIFARE Classic card's whole memory, keys included, with its
+// identity to a dump file (replacing one there). An error text, empty on
+// success.
+[[nodiscard]] std::string save_card_file(const Card& card, const std::string& path);
 
 }  // namespace vrsim

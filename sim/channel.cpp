@@ -23,9 +23,42 @@ int16_t to_sample(double v) {
     return static_cast<int16_t>(std::clamp(r, -32768.0, 32767.0));
 }
 
+// One Butterworth section (RBJ cookbook biquad) at corner fc with quality q.
+Channel::Biquad make_section(bool highpass, double fc, double q, int rate) {
+    const double w0 = 2.0 * std::numbers::pi * fc / rate;
+    const double alpha = std::sin(w0) / (2.0 * q);
+    const double c = std::cos(w0);
+    const double a0 = 1.0 + alpha;
+    const double b1 = highpass ? -(1.0 + c) : 1.0 - c;
+    const double b0 = highpass ? (1.0 + c) / 2.0 : (1.0 - c) / 2.0;
+    return Channel::Biquad{b0 / a0, b1 / a0, b0 / a0, -2.0 * c / a0, (1.0 - alpha) / a0};
+}
+
+// A Butterworth filter of even order as order/2 sections with the poles'
+// qualities 1 / (2 cos((2k - 1) pi / (2 order))).
+void add_butterworth(std::vector<Channel::Biquad> &out, bool highpass, double fc, int order, int rate) {
+    if (fc <= 0.0 || fc >= rate / 2.0) return;
+    for (int k = 1; k <= order / 2; ++k) {
+        const double q = 1.0 / (2.0 * std::cos((2.0 * k - 1.0) * std::numbers::pi / (2.0 * order)));
+        out.push_back(make_section(highpass, fc, q, rate));
+    }
+}
+
 }  // namespace
 
+double Channel::Biquad::run(double x) {
+    const double y = b0 * x + b1 * x1 + b2 * x2 - a1 * y1 - a2 * y2;
+    x2 = x1;
+    x1 = x;
+    y2 = y1;
+    y1 = y;
+    return y;
+}
+
 Channel::Channel(const ChannelConfig &config) : cfg_(config) {
+    const int order = std::clamp(cfg_.bandpass_order / 2 * 2, 2, 16);
+    add_butterworth(band_, true, cfg_.bandpass_low_hz, order, cfg_.sample_rate);
+    add_butterworth(band_, false, cfg_.bandpass_high_hz, order, cfg_.sample_rate);
     uint64_t s = cfg_.seed;
     for (uint64_t &word : rng_) word = splitmix64(s);
     if (cfg_.lowpass_hz > 0.0)
@@ -106,6 +139,7 @@ std::vector<int16_t> Channel::process(std::span<const int16_t> input) {
             lowpass_state_ += lowpass_alpha_ * (v - lowpass_state_);
             v = lowpass_state_;
         }
+        for (Biquad &section : band_) v = section.run(v);
         v *= cfg_.gain * sign;
     }
 

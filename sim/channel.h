@@ -23,6 +23,13 @@ struct ChannelConfig {
     int drop_burst = 1;
     // First-order low-pass corner in Hz (a headset path); 0 for none.
     double lowpass_hz = 0.0;
+    // A pass band: Butterworth high-pass at bandpass_low_hz and low-pass at
+    // bandpass_high_hz, each of bandpass_order (even, 2..16); 0 for no
+    // edge. A carrier outside the band arrives attenuated by the filter's
+    // slope (6 dB per octave and order).
+    double bandpass_low_hz = 0.0;
+    double bandpass_high_hz = 0.0;
+    int bandpass_order = 8;
     double gain = 1.0;
     bool invert = false;
     // Additive white Gaussian noise: either an absolute RMS level in sample
@@ -37,8 +44,8 @@ struct ChannelConfig {
     uint64_t seed = 1;
 };
 
-// Processing order: drops, clock offset, low-pass, gain, inversion, noise,
-// DC offset, rounding with clipping to 16 bits. State (filter, clock phase,
+// Processing order: drops, clock offset, low-pass, pass band, gain,
+// inversion, noise, DC offset, rounding with clipping to 16 bits. State (filter, clock phase,
 // random generator) carries from one process() call to the next, so a
 // stream may be handed over in chunks.
 class Channel {
@@ -58,6 +65,13 @@ public:
     // The left channel of interleaved stereo frames.
     static std::vector<int16_t> left(std::span<const int16_t> stereo);
 
+    // One second-order filter section (direct form I).
+    struct Biquad {
+        double b0, b1, b2, a1, a2;
+        double x1 = 0, x2 = 0, y1 = 0, y2 = 0;
+        double run(double x);
+    };
+
 private:
     double uniform();   // in (0, 1]
     double gaussian();  // zero mean, unit variance
@@ -74,6 +88,7 @@ private:
     double lowpass_state_ = 0.0;
     bool started_ = false;
     double lowpass_alpha_ = 1.0;
+    std::vector<Biquad> band_;  // the pass band's sections, in order
     double last_noise_rms_ = 0.0;
 };
 

@@ -69,8 +69,14 @@ ControlReply Control::execute(std::string_view line) {
 
 std::string Control::help() const {
     std::string s = "commands:";
-    for (const auto& [name, entry] : commands_) s += " | " + entry.usage;
+    for (const std::string& usage : usages()) s += " | " + usage;
     return s;
+}
+
+std::vector<std::string> Control::usages() const {
+    std::vector<std::string> out;
+    for (const auto& [name, entry] : commands_) out.push_back(entry.usage);
+    return out;
 }
 
 }  // namespace vrsim

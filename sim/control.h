@@ -32,6 +32,8 @@ public:
     // Runs one line. Blank lines and lines starting with '#' do nothing.
     [[nodiscard]] ControlReply execute(std::string_view line);
     [[nodiscard]] std::string help() const;
+    // One usage text per command, in name order.
+    [[nodiscard]] std::vector<std::string> usages() const;
 
 private:
     struct Entry {

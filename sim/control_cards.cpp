@@ -7,6 +7,8 @@
 //   card load FILE                               a card from a file: MIFARE Classic
 //                                                (.mfd/.bin, .eml, .json), Ultralight
 //                                                (.bin, .json), identity card (.json)
+//   card save FILE                               the MIFARE Classic card in the
+//                                                field to a dump file
 //
 // UID and the values in hexadecimal (colons allowed between bytes: 11:22:33:44);
 // ATQA as its 16-bit value (0344 is sent 44 03).
@@ -55,6 +57,14 @@ ControlReply dump_pages(const UltralightCard& card) {
     return ok(std::move(text));
 }
 
+ControlReply save(Simulator& sim, const Control::Args& args) {
+    const auto card = sim.field().card();
+    if (!card) return error("no card in the field");
+    const std::string path = join_words(args, 2);
+    if (const std::string why = save_card_file(*card, path); !why.empty()) return error(why);
+    return ok("ok saved " + path);
+}
+
 ControlReply dump(Simulator& sim) {
     const auto card = sim.field().card();
     if (!card) return error("no card in the field");
@@ -76,11 +86,11 @@ ControlReply card_command(Simulator& sim, const Control::Args& args) {
         if (args.size() < 3) return error("usage: card place TYPE [UID] [atqa=HEX] [sak=HEX]");
         return place(sim, args);
     }
-    if (what == "load") {
-        if (args.size() < 3) return error("usage: card load FILE");
-        return load(sim, args);
+    if (what == "load" || what == "save") {
+        if (args.size() < 3) return error("usage: card " + std::string(what) + " FILE");
+        return what == "load" ? load(sim, args) : save(sim, args);
     }
-    if (args.size() != 2) return error("usage: card place TYPE [UID] | remove | show | dump | load FILE");
+    if (args.size() != 2) return error("usage: card place TYPE [UID] | remove | show | dump | load FILE | save FILE");
     if (what == "remove") {
         if (!sim.field().remove()) return error("no card in the field");
         return ok("ok");
@@ -90,7 +100,7 @@ ControlReply card_command(Simulator& sim, const Control::Args& args) {
         return ok(card ? "ok " + describe_card(*card) : "ok empty");
     }
     if (what == "dump") return dump(sim);
-    return error("usage: card place TYPE [UID] | remove | show | dump | load FILE");
+    return error("usage: card place TYPE [UID] | remove | show | dump | load FILE | save FILE");
 }
 
 // sam fail STEP SW3 [xN] | sam spoil check|length|preamble | sam clear |
@@ -138,7 +148,7 @@ void install_card_control(Control& control) {
                 sam_command);
     control.add("card",
                 "card place TYPE [UID] [atqa=HEX] [sak=HEX] (TYPE: " + Card::kind_names() +
-                    ") | card remove | card show | card dump | card load FILE (.mfd .bin .eml .json)",
+                    ") | card remove | card show | card dump | card load FILE | card save FILE (.mfd .bin .eml .json)",
                 card_command);
 }
 

@@ -85,6 +85,9 @@ bool Simulator::start() {
         wake_read_.reset(p[0]);
         wake_write_.reset(p[1]);
     }
+    if (!options_.trace.empty() && !trace_.is_open() &&
+        !trace_.open(options_.trace.c_str(), vr::trace::Side::reader))
+        return false;
     if (!pty_.is_open() && !open_line()) return false;
     stopping_ = false;
     worker_ = std::thread([this] { run(); });
@@ -351,6 +354,8 @@ bool Simulator::process_input() {
         Bytes raw(rx_.begin(), rx_.begin() + static_cast<long>(f.consumed));
         rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(f.consumed));
         rx_ready_.erase(rx_ready_.begin(), rx_ready_.begin() + static_cast<long>(f.consumed));
+        if (f.kind != Decode::garbage && !f.handshake)
+            trace_.record(vr::trace::Direction::to_reader, protocol_, options_.family, raw.data(), raw.size());
         {
             std::lock_guard hold(log_mutex_);
             if (f.kind == Decode::garbage)
@@ -468,6 +473,9 @@ bool Simulator::send(const Bytes& frame) {
     const Write w = byte_time_.count() > 0 ? write_paced(frame) : write_now(frame);
     if (w == Write::interrupted) return false;
     if (w == Write::done) {
+        // Protocol 2 has no reply frames: what it sends are acknowledgements.
+        if (protocol_ != 2)
+            trace_.record(vr::trace::Direction::from_reader, protocol_, options_.family, frame.data(), frame.size());
         {
             std::lock_guard hold(log_mutex_);
             sent_.push_back(frame);

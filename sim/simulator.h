@@ -15,6 +15,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/pcapng.h"
 #include "faults.h"
 #include "firmware.h"
 #include "frame.h"
@@ -29,6 +30,7 @@ struct SimOptions {
     int protocol = 0;   // 0: the family's own (3 first, 6 second)
     unsigned baud = 0;  // 0: unpaced; else 10 bits per byte at this rate
     std::string link;   // symlink to publish for the slave, optional
+    std::string trace;  // pcapng file of every frame on the line, optional
     // An unfinished frame is given up after this much silence.
     unsigned frame_gap_ms = 100;
 };
@@ -130,6 +132,7 @@ private:
     Options options_;
     int protocol_;
     Firmware firmware_;
+    vr::trace::Capture trace_;  // open when options_.trace names a file
 
     // The line; touched by the worker thread only while it runs.
     Pty pty_;

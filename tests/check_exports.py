@@ -38,7 +38,7 @@ for line in out.splitlines():
 exported -= {"_init", "_fini", "_edata", "_end", "__bss_start"}
 exported = {s for s in exported if not s.startswith("__odr_asan")}
 # JNI entry points are declared by the JNI headers, not ours.
-exported = {s for s in exported if not s.startswith("Java_") and s != "JNI_OnLoad"}
+exported = {s for s in exported if not s.startswith("Java_") and s not in ("JNI_OnLoad", "JNI_OnUnload")}
 
 missing = sorted(declared - exported)
 extra = sorted(exported - declared)

@@ -14,11 +14,13 @@ import tempfile
 from pathlib import Path
 
 # Lower numbers are lower layers. Layers of the same number may include
-# each other: crypto sits beside the link on the core; the modem is the
+# each other: crypto sits beside the link on the core, and so does audio
+# (the platform's sound systems, on the core only); the modem is the
 # "sound" link's driver and signal path, beside the port it plugs into.
 LAYERS = {
     "core": 0,
     "crypto": 1,
+    "audio": 1,
     "port": 2,
     "modem": 2,
     "link": 3,
@@ -41,6 +43,7 @@ PUBLIC_HEADERS = {
     "pboc_text.h": "core",
     "crypto.h": "crypto",
     "uart.h": "port",
+    "bluetooth.h": "port",
     "usbhid.h": "port",
     "virt_com.h": "port",
     "suart.h": "modem",
@@ -56,6 +59,7 @@ PUBLIC_HEADERS = {
     "pboc.h": "drivers",
     "tlv.h": "emv",
     "emv.h": "emv",
+    "jobj.h": "bridge",
 }
 
 INCLUDE = re.compile(r'^\s*#\s*include\s*"([^"]+)"', re.M)

@@ -32,7 +32,7 @@ protected:
         all.insert(all.end(), args.begin(), args.end());
         const std::string in = scratch_ / "stdin";
         std::ofstream(in) << input;
-        return vrtest::run_tool(all, scratch_, in);
+        return vrtest::run_tool(all, scratch_, {}, in);
     }
     vrtest::SimProgram sim_;
     ScratchDir scratch_;
@@ -49,7 +49,7 @@ TEST_F(BankCli, InformationMaskedUnlessAsked) {
               "ID number:     99000120000101****\n"
               "balance:       100.00\n"
               "application:   A000000333010101 \"PBOC DEBIT\" (priority 1)\n");
-    for (const Outcome &o : {masked, tool({"info", "-v"})}) {
+    for (const Outcome &o : {masked, tool({"info", "--verbose"})}) {
         for (const char *secret : {kPan, kPanBytes, kHolder, kIdNumber}) {
             EXPECT_FALSE(o.has_out(secret)) << secret << "\n" << o.out;
             EXPECT_FALSE(o.has_err(secret)) << secret << "\n" << o.err;
@@ -65,14 +65,14 @@ TEST_F(BankCli, InformationMaskedUnlessAsked) {
 }
 
 TEST_F(BankCli, ApduLog) {
-    const Outcome o = tool({"info", "-v"});
+    const Outcome o = tool({"info", "--verbose"});
     ASSERT_EQ(o.status, 0) << o.err;
     // The records' answers show their size and status word only.
     EXPECT_TRUE(o.has_out("> 00 A4 04 00 07 A0 00 00 03 33 01 01\n< 6F 3B 84 08")) << o.out;
     EXPECT_TRUE(o.has_out("> 00 B2 01 0C 00\n< (67 data bytes) 90 00\n")) << o.out;
     EXPECT_TRUE(o.has_out("> 00 B2 04 0C 00\n< 6A 83\n")) << o.out;
     EXPECT_TRUE(o.has_out("> 80 CA 9F 79 09\n< 9F 79 06 00 00 00 01 00 00 90 00\n")) << o.out;
-    const Outcome whole = tool({"info", "-v", "--unmask"});
+    const Outcome whole = tool({"info", "--verbose", "--unmask"});
     EXPECT_TRUE(whole.has_out("> 00 B2 01 0C 00\n< 70 41 57 11 62 29 99 00 00 12 34 59 D3")) << whole.out;
 }
 

@@ -179,6 +179,29 @@ TEST(Logging, PrefixLevelsAndSilentDebug) {
     EXPECT_EQ(format_display("abc", 3, 1), 0);
 }
 
+// The level is the process's switch: 0 silences even errors, 3 lets the
+// debug lines and the hex dumps through; a level outside 0..3 is refused and
+// changes nothing.
+TEST(Logging, RunTimeLevel) {
+    vrtest::LogCapture log(0);
+    EXPECT_EQ(log_print(1, "quiet"), 1);
+    EXPECT_EQ(format_display("abc", 3, 1), 0);
+    EXPECT_TRUE(log.lines().empty());
+
+    EXPECT_EQ(log_set_level(3), 0);
+    log_print(3, "debug %d", 7);
+    EXPECT_EQ(format_display("abc", 3, 1), 0);
+    ASSERT_EQ(log.lines().size(), 2u);
+    EXPECT_EQ(log.lines()[0].rfind("<D> ", 0), 0u);
+    EXPECT_NE(log.lines()[1].find("61 62 63"), std::string::npos) << log.lines()[1];
+
+    errno = 0;
+    EXPECT_EQ(log_set_level(4), -1);
+    EXPECT_EQ(errno, -22);
+    EXPECT_EQ(log_set_level(-1), -1);
+    EXPECT_EQ(log_set_level(1), 3);
+}
+
 TEST(Clock, TickCountWorksWhileTheOtherClockIsUnsupported) {
     errno = 0;
     EXPECT_EQ(sys_get_tickcount(), -1);

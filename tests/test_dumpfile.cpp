@@ -28,8 +28,8 @@ std::span<const uint8_t> bytes_of(const std::string &text) {
 CardImage sample_card(Kind kind) {
     CardImage image = CardImage::empty(kind);
     image.uid = {0xDE, 0xAD, 0xBE, 0xEF};
-    image.sak = kind == Kind::classic_1k ? 0x08 : 0x18;
-    image.atqa = {kind == Kind::classic_1k ? uint8_t{0x04} : uint8_t{0x02}, 0x00};
+    image.sak = kind == Kind::classic_mini ? 0x09 : kind == Kind::classic_1k ? 0x08 : 0x18;
+    image.atqa = {kind == Kind::classic_4k ? uint8_t{0x02} : uint8_t{0x04}, 0x00};
     for (int b = 0; b < vrdump::block_count(kind); ++b) {
         for (int i = 0; i < 16; ++i) image.blocks[b][i] = static_cast<uint8_t>(b * 7 + i * 13);
         image.readable[b] = 1;
@@ -77,8 +77,8 @@ CardImage round_trip(Format format, const CardImage &image, const vrdump::WriteO
     return back;
 }
 
-TEST(DumpFile, EveryFormatRoundTripsBothCardSizes) {
-    for (Kind kind : {Kind::classic_1k, Kind::classic_4k}) {
+TEST(DumpFile, EveryFormatRoundTripsEveryCardSize) {
+    for (Kind kind : {Kind::classic_mini, Kind::classic_1k, Kind::classic_4k}) {
         const CardImage card = sample_card(kind);
         for (Format format : {Format::binary, Format::eml, Format::json}) {
             SCOPED_TRACE(static_cast<int>(format) + 10 * static_cast<int>(kind));
@@ -192,6 +192,27 @@ TEST(DumpFile, IdentityComesFromBlockZeroWithoutACardSection) {
     EXPECT_EQ(back.keys[0].a, four.keys[0].a);
     EXPECT_EQ(back.readable[1], 0);  // left out of the file: unknown
     EXPECT_EQ(back.unreadable_count(), 62);
+}
+
+// A JSON file has no size of its own: one that ends with block 19 is a
+// Mini, and so is a shorter one whose Card section gives a Mini's SAK.
+TEST(DumpFile, JsonTellsAMiniByItsLastBlockOrItsSak) {
+    CardImage mini = sample_card(Kind::classic_mini);
+    mini.readable[0] = 0;  // no SAK to be learnt from block 0 either
+    std::vector<uint8_t> json;
+    ASSERT_TRUE(vrdump::encode(Format::json, mini, json));
+    CardImage back;
+    ASSERT_TRUE(vrdump::decode(Format::json, json, back));
+    EXPECT_EQ(back.kind, Kind::classic_mini);
+
+    const std::string blocks = "\"blocks\": {\"0\": \"" + vrdump::hex(mini.blocks[0]) + "\", \"3\": \"" +
+                               vrdump::hex(mini.blocks[3]) + "\"}";
+    for (const auto &[sak, kind] : {std::pair{"08", Kind::classic_1k}, std::pair{"09", Kind::classic_mini}}) {
+        const std::string text = std::string("{\"FileType\": \"mfc v2\", \"Card\": {\"UID\": \"\", ") +
+                                 "\"ATQA\": \"0400\", \"SAK\": \"" + sak + "\"}, " + blocks + "}";
+        ASSERT_TRUE(vrdump::decode(Format::json, bytes_of(text), back)) << text;
+        EXPECT_EQ(back.kind, kind) << sak;
+    }
 }
 
 TEST(DumpFile, JsonReaderAcceptsWhatOtherWritersAdd) {
@@ -345,6 +366,82 @@ TEST_F(DumpFiles, FileErrorsNameTheFile) {
     EXPECT_NE(s.error.find("incomplete"), std::string::npos) << s.error;
 }
 
+// save_file writes under a temporary name and puts the file in place only
+// when whole; an existing file stays untouched unless replacing is asked
+// for. check_output tells the same before anything is read from a card.
+TEST_F(DumpFiles, ExistingFilesAreReplacedOnlyWhenAsked) {
+    const CardImage one_k = sample_card(Kind::classic_1k), mini = sample_card(Kind::classic_mini);
+    ASSERT_TRUE(vrdump::save_file(path("c.mfd"), one_k));
+    EXPECT_TRUE(vrdump::check_output(path("c.mfd"), true));
+    vrdump::Status s = vrdump::check_output(path("c.mfd"), false);
+    EXPECT_NE(s.error.find("c.mfd: exists"), std::string::npos) << s.error;
+    s = vrdump::save_file(path("c.mfd"), mini);
+    EXPECT_NE(s.error.find("exists"), std::string::npos) << s.error;
+    EXPECT_EQ(std::filesystem::file_size(path("c.mfd")), 1024u);
+    ASSERT_TRUE(vrdump::save_file(path("c.mfd"), mini, {}, true));
+    EXPECT_EQ(std::filesystem::file_size(path("c.mfd")), 320u);
+    // Nothing but the dump is left in the directory.
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_), std::filesystem::directory_iterator()), 1);
+
+    struct {
+        std::string path;
+        const char *error;
+    } refused[] = {
+        {path("c.txt"), "unknown dump format"},
+        {path("no/such/dir/c.eml"), "no such directory"},
+        {path("sub.json"), "is a directory"},
+    };
+    std::filesystem::create_directory(path("sub.json"));
+    for (const auto &r : refused) {
+        s = vrdump::check_output(r.path, true);
+        EXPECT_NE(s.error.find(r.error), std::string::npos) << r.path << ": " << s.error;
+    }
+    EXPECT_TRUE(vrdump::check_output(path("new.eml"), false));
+}
+
+// Key files: a dictionary of candidates in text, or the binary key file of
+// one card (every key A, then every key B).
+TEST(KeyFiles, DictionaryAndBinaryForms) {
+    vrdump::KeyFile keys;
+    const std::string dictionary = "# transport keys\r\nFFFFFFFFFFFF\n\n  a0a1a2a3a4a5  # MAD key\nffffffffffff\n"
+                                   "D3F7D3F7D3F7";
+    ASSERT_TRUE(vrdump::decode_keys(bytes_of(dictionary), keys));
+    EXPECT_EQ(keys.candidates, (std::vector<vrdump::Key>{{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF},
+                                                         {0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5},
+                                                         {0xD3, 0xF7, 0xD3, 0xF7, 0xD3, 0xF7}}));
+    EXPECT_TRUE(keys.known.empty());
+
+    for (const Kind kind : {Kind::classic_mini, Kind::classic_1k, Kind::classic_4k}) {
+        const int sectors = vrdump::sector_count(kind);
+        std::vector<uint8_t> binary;
+        for (int half = 0; half < 2; ++half)
+            for (int s = 0; s < sectors; ++s)
+                binary.insert(binary.end(), {uint8_t(half ? 0xB0 : 0xA0), 1, 2, 3, 4, uint8_t(s)});
+        ASSERT_TRUE(vrdump::decode_keys(binary, keys)) << vrdump::kind_name(kind);
+        EXPECT_EQ(keys.kind, kind);
+        ASSERT_EQ(keys.known.size(), static_cast<std::size_t>(sectors));
+        EXPECT_EQ(keys.known.back().a, (vrdump::Key{0xA0, 1, 2, 3, 4, uint8_t(sectors - 1)}));
+        EXPECT_EQ(keys.known.back().b, (vrdump::Key{0xB0, 1, 2, 3, 4, uint8_t(sectors - 1)}));
+        EXPECT_TRUE(keys.candidates.empty());
+    }
+
+    struct {
+        std::string bytes;
+        const char *error;
+    } refused[] = {
+        {"FFFFFFFFFFFF\nFFFFFFFFFF\n", "line 2 is not a key"},
+        {"FFFFFFFFFFFF\nkey: FFFFFFFFFFFF\n", "line 2 is not a key"},
+        {"# nothing here\n\n", "holds no key"},
+        {std::string(191, '\xFF'), "191 bytes"},
+        // Text with lines of a key file's size is still a dictionary.
+        {std::string(190, '#') + "\nF", "line 2 is not a key"},
+    };
+    for (const auto &r : refused) {
+        const vrdump::Status s = vrdump::decode_keys(bytes_of(r.bytes), keys);
+        EXPECT_NE(s.error.find(r.error), std::string::npos) << r.bytes.substr(0, 40) << ": " << s.error;
+    }
+}
+
 TEST(AccessBits, MatchTheLibrarysEncodingForEveryCode) {
     // Every combination of four 3-bit codes: the bytes agree with the card
     // library's gen_access and decode back to the same codes.
@@ -413,6 +510,9 @@ TEST(Geometry, SectorsAndTrailersOfBothSizes) {
     int trailers = 0;
     for (int b = 0; b < 256; ++b) trailers += vrdump::is_trailer(b);
     EXPECT_EQ(trailers, 40);
+    EXPECT_EQ(vrdump::block_count(Kind::classic_mini), 20);
+    EXPECT_EQ(vrdump::sector_count(Kind::classic_mini), 5);
+    EXPECT_STREQ(vrdump::kind_name(Kind::classic_mini), "MIFARE Classic Mini");
 }
 
 }  // namespace

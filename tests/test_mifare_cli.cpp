@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "dumpfile.h"
+#include "raw_pty.h"
 #include "tool_runner.h"
 
 namespace {
@@ -101,15 +102,26 @@ TEST_F(MifareCli, WriteThenReadShowsHexAndAscii) {
     EXPECT_EQ(r.out, "  4  48 65 6C 6C 6F 2C 20 63 61 72 64 21 00 00 FF 7F  |Hello, card!....|\n");
 }
 
-TEST_F(MifareCli, WithoutAKeyTheReadersStoredKeyIsUsed) {
+// Without a key the default key opens a new card; --stored-key uses what
+// store-key put in the reader, one key or a binary key file's keys.
+TEST_F(MifareCli, DefaultKeyAndKeysStoredInTheReader) {
     place("mifare_s50", "DEADBEEF");
-    ok({"mifare", "keys", "1", "--key", kTransportKey, "--new-key-a", "A0A1A2A3A4A5"});
-    EXPECT_EQ(tool({"mifare", "read", "4"}).status, 1) << "no stored key opens sector 1 yet";
-    // Download key A into the reader (command 0x0605: type, index, key) in
-    // slot 0 and in the sector's own slot.
-    for (const char *slot : {"00", "01"}) ok({"raw", std::string("0506 60 ") + slot + " A0A1A2A3A4A5"});
-    const Outcome r = ok({"mifare", "read", "4"});
-    EXPECT_TRUE(r.has_out("  4  ")) << r.out;
+    ok({"mifare", "read", "4"});
+    ok({"mifare", "keys", "1", "--new-key-a", "A0A1A2A3A4A5"});
+    EXPECT_EQ(tool({"mifare", "read", "4"}).status, 1) << "the default key no longer opens sector 1";
+    EXPECT_EQ(tool({"mifare", "read", "4", "--stored-key"}).status, 1) << "no stored key opens sector 1 yet";
+    EXPECT_TRUE(ok({"mifare", "store-key", "1", "--key", "A0A1A2A3A4A5"}).has_out("key A stored in slot 1"));
+    EXPECT_TRUE(ok({"mifare", "read", "4", "--stored-key"}).has_out("  4  "));
+
+    // A binary key file: every key A, then every key B.
+    std::string keys;
+    for (int s = 0; s < 16; ++s) keys += s == 2 ? "\xC0\xC1\xC2\xC3\xC4\xC5" : "\xFF\xFF\xFF\xFF\xFF\xFF";
+    for (int s = 0; s < 16; ++s) keys += "\xFF\xFF\xFF\xFF\xFF\xFF";
+    std::ofstream(scratch_ / "card.keys", std::ios::binary) << keys;
+    ok({"mifare", "keys", "2", "--new-key-a", "C0C1C2C3C4C5"});
+    EXPECT_TRUE(ok({"mifare", "store-key", "--keys", scratch_ / "card.keys"}).has_out("16 sectors"));
+    EXPECT_TRUE(ok({"mifare", "read", "8", "--stored-key"}).has_out("  8  "));
+    EXPECT_TRUE(ok({"mifare", "read", "9", "--keys", scratch_ / "card.keys"}).has_out("  9  "));
 }
 
 TEST_F(MifareCli, RefusalsBeforeAnyCardAccess) {
@@ -120,14 +132,21 @@ TEST_F(MifareCli, RefusalsBeforeAnyCardAccess) {
         const char *message;
     } cases[] = {
         {{"read", "64"}, 2, "block must be 0..63"},
-        {{"read", "-1"}, 2, "block must be 0..63"},
+        {{"read", "-1"}, 2, "block must be 0.."},
         {{"write", "4", "0011"}, 2, "16 bytes of data"},
         {{"write", "4", "00112233445566778899AABBCCDDEEF"}, 2, "16 bytes of data"},
         {{"write", "4", "00112233445566778899AABBCCDDEEGG"}, 2, "16 bytes of data"},
-        {{"write", "0", "00112233445566778899AABBCCDDEEFF"}, 1, "manufacturer block"},
-        {{"write", "7", "FFFFFFFFFFFFFF078069FFFFFFFFFFFF"}, 1, "give --trailers"},
-        {{"write", "7", "FFFFFFFFFFFFFF0F8069FFFFFFFFFFFF", "--trailers"}, 1, "inconsistent"},
-        {{"read", "4", "--key", "FFFF"}, 2, "--key takes a key of 12 hex digits"},
+        {{"write", "0", "00112233445566778899AABBCCDDEEFF"}, 2, "manufacturer block"},
+        {{"write", "7", "FFFFFFFFFFFFFF078069FFFFFFFFFFFF"}, 2, "give --trailers"},
+        {{"write", "7", "FFFFFFFFFFFFFF0F8069FFFFFFFFFFFF", "--trailers"}, 2, "inconsistent"},
+        // Trailer condition 111: nothing could ever change the sector's
+        // access conditions again.
+        {{"write", "7", "FFFFFFFFFFFF77878869FFFFFFFFFFFF", "--trailers"}, 2, "give --force"},
+        {{"access", "1", "-", "-", "-", "111"}, 2, "give --force"},
+        {{"read", "4", "--key", "FFFF"}, 2, "a key is 12 hex digits"},
+        {{"read", "4", "--key", kTransportKey, "--stored-key"}, 2, "give one of"},
+        {{"read", "4", "--bogus"}, 2, "unknown option --bogus"},
+        {{"store-key", "1"}, 2, "needs --key"},
         {{"read", "4", "--key-type", "C"}, 2, "--key-type takes A or B"},
         {{"value", "3"}, 2, "cannot be a value block"},
         {{"value", "5", "inc", "-1"}, 2, "value BLOCK"},
@@ -136,6 +155,8 @@ TEST_F(MifareCli, RefusalsBeforeAnyCardAccess) {
         {{"keys", "1"}, 2, "--new-key-a"},
         {{"keys", "16", "--new-key-a", kTransportKey}, 2, "sector must be 0..15"},
         {{"frobnicate"}, 2, "unknown subcommand"},
+        {{"dump", "card.txt"}, 2, "unknown dump format"},
+        {{"dump", "/nonexistent/dir/card.json"}, 2, "no such directory"},
     };
     for (const auto &c : cases) {
         std::vector<std::string> all{"--device", sim_.path(), "mifare"};
@@ -212,6 +233,90 @@ TEST_F(MifareCli, ValueBlockSetIncrementDecrementAndCopy) {
     EXPECT_EQ(tool({"mifare", "value", "4", "inc", "1", "--key", kTransportKey}).status, 1);
 }
 
+// ------------------------------------------------- the workflow of a dump
+
+// The output is checked before the card is read: an existing file is
+// replaced only with --force (checked before the reader is even opened,
+// as the missing device shows), and --quiet leaves out the hex view.
+TEST_F(MifareCli, DumpChecksItsFileFirstAndReplacesOnlyWithForce) {
+    place("mifare_s50", "DEADBEEF");
+    std::ofstream(scratch_ / "old.json") << "keep me";
+    const Outcome refused = run_tool({"--device", "/nonexistent/tty", "mifare", "dump", scratch_ / "old.json"},
+                                     scratch_);
+    EXPECT_EQ(refused.status, 2);
+    EXPECT_TRUE(refused.has_err("old.json: exists; not replaced (--force replaces it)")) << refused.err;
+    EXPECT_EQ(slurp(scratch_ / "old.json"), "keep me");
+
+    const Outcome quiet = ok({"mifare", "dump", scratch_ / "old.json", "--force", "--quiet"});
+    EXPECT_FALSE(quiet.has_out("sector 0\n")) << quiet.out;
+    EXPECT_FALSE(quiet.has_err("reading")) << "no progress on a standard error that is no terminal";
+    EXPECT_TRUE(quiet.has_out("MIFARE Classic 1K DEADBEEF: 64 blocks, 64 read")) << quiet.out;
+    vrdump::CardImage image;
+    ASSERT_TRUE(vrdump::load_file(scratch_ / "old.json", image));
+}
+
+// A dictionary is tried on every sector as key A and key B; the keys found
+// are shown, saved in the JSON dump and carried in the dump's trailers.
+TEST_F(MifareCli, KeyDictionaryFindsBothKeysOfEverySector) {
+    place("mifare_s50", "DEADBEEF");
+    ok({"mifare", "keys", "1", "--new-key-a", "A0A1A2A3A4A5", "--new-key-b", "B0B1B2B3B4B5"});
+    // Key B hidden in sector 1 (trailer 011: key B writes, nobody reads it).
+    ok({"mifare", "access", "1", "-", "-", "-", "011", "--key", "A0A1A2A3A4A5"});
+    std::ofstream(scratch_ / "keys.dic") << "# candidates\n112233445566\nB0B1B2B3B4B5\nFFFFFFFFFFFF\n"
+                                         << "A0A1A2A3A4A5  # found on site\n";
+    const Outcome d = ok({"mifare", "dump", scratch_ / "card.json", "--keys", scratch_ / "keys.dic", "--quiet"});
+    EXPECT_TRUE(d.has_out("64 blocks, 64 read")) << d.out;
+    EXPECT_TRUE(d.has_out("     1  A0A1A2A3A4A5  B0B1B2B3B4B5\n")) << d.out;
+    EXPECT_TRUE(d.has_out("     0  FFFFFFFFFFFF  FFFFFFFFFFFF\n")) << d.out;
+    // Refused candidates are part of a search, not errors to report.
+    EXPECT_FALSE(d.has_err("JNI_LIBLOG")) << d.err;
+    vrdump::CardImage image;
+    ASSERT_TRUE(vrdump::load_file(scratch_ / "card.json", image));
+    EXPECT_EQ(image.keys[1].a, (vrdump::Key{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5}));
+    EXPECT_EQ(image.keys[1].b, (vrdump::Key{0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5}));
+    EXPECT_EQ(vrdump::hex(image.blocks[7]), "A0A1A2A3A4A5" + vrdump::hex(std::span(image.blocks[7]).subspan(6, 4)) +
+                                                 "B0B1B2B3B4B5");
+    // The dictionary serves the other commands too.
+    ok({"mifare", "read", "5", "--keys", scratch_ / "keys.dic"});
+}
+
+// Access conditions that freeze the trailer are written only with --force,
+// and then indeed can no longer be changed.
+TEST_F(MifareCli, FrozenAccessConditionsNeedForce) {
+    place("mifare_s50", "DEADBEEF");
+    const Outcome frozen = ok({"mifare", "access", "2", "-", "-", "-", "110", "--force"});
+    EXPECT_TRUE(frozen.has_out("written and verified")) << frozen.out;
+    const Outcome again = tool({"mifare", "access", "2", "-", "-", "-", "001", "--new-key-b", kTransportKey});
+    EXPECT_EQ(again.status, 1) << again.out;
+}
+
+// A Classic Mini (SAK 09) is shown and handled as what it is: five sectors.
+TEST_F(MifareCli, ClassicMiniHasFiveSectors) {
+    place("mifare_s20", "0A0B0C0D");
+    EXPECT_TRUE(ok({"card"}).has_out("ISO/IEC 14443A card: MIFARE Classic Mini")) << "named as a Mini";
+    const Outcome d = ok({"mifare", "dump", scratch_ / "mini.mfd", "--quiet"});
+    EXPECT_TRUE(d.has_out("MIFARE Classic Mini 0A0B0C0D: 20 blocks, 20 read")) << d.out;
+    EXPECT_EQ(std::filesystem::file_size(scratch_ / "mini.mfd"), 320u);
+    ok({"mifare", "read", "19"});
+    const Outcome beyond = tool({"mifare", "read", "20"});
+    EXPECT_EQ(beyond.status, 2);
+    EXPECT_TRUE(beyond.has_err("block must be 0..19 on this card")) << beyond.err;
+}
+
+// On a terminal, a dump shows how far it has come on standard error.
+TEST_F(MifareCli, DumpShowsProgressOnATerminal) {
+    place("mifare_s50", "DEADBEEF");
+    vrtest::RawPty terminal;
+    const Outcome o = run_tool({"--device", sim_.path(), "mifare", "dump", "--quiet"}, scratch_, terminal.path());
+    EXPECT_EQ(o.status, 0);
+    std::string shown;
+    char buf[4096];
+    ssize_t n;
+    fcntl(terminal.master(), F_SETFL, O_NONBLOCK);
+    while ((n = ::read(terminal.master(), buf, sizeof buf)) > 0) shown.append(buf, static_cast<std::size_t>(n));
+    EXPECT_NE(shown.find("\rreading MIFARE Classic 1K, sector: 16/16"), std::string::npos) << shown;
+}
+
 // ------------------------------------------------------ dump and restore
 
 TEST_F(MifareCli, DumpWritesEveryFormWithTheSameCard) {
@@ -221,7 +326,7 @@ TEST_F(MifareCli, DumpWritesEveryFormWithTheSameCard) {
     for (const char *name : {"card.json", "card.eml", "card.mfd"}) {
         const Outcome d = ok({"mifare", "dump", scratch_ / name, "--key", kTransportKey});
         EXPECT_TRUE(d.has_out("  9  54 68 65 20 71 75 69 63 6B 20 62 72 6F 77 6E 21  |The quick brown!|")) << d.out;
-        EXPECT_TRUE(d.has_out("1K card DEADBEEF: 64 blocks, 64 read")) << d.out;
+        EXPECT_TRUE(d.has_out("MIFARE Classic 1K DEADBEEF: 64 blocks, 64 read")) << d.out;
         vrdump::CardImage image;
         const vrdump::Status s = vrdump::load_file(scratch_ / name, image);
         ASSERT_TRUE(s) << s.error;
@@ -285,7 +390,7 @@ TEST_F(MifareCli, RestoreRefusesAnImageOfTheOtherSize) {
     ASSERT_TRUE(vrdump::save_file(scratch_ / "big.eml", vrdump::CardImage::empty(vrdump::Kind::classic_4k)));
     const Outcome o = tool({"mifare", "restore", scratch_ / "big.eml", "--key", kTransportKey});
     EXPECT_EQ(o.status, 1);
-    EXPECT_TRUE(o.has_err("holds a 4K card, the card in the field is 1K")) << o.err;
+    EXPECT_TRUE(o.has_err("holds a MIFARE Classic 4K, the card in the field is a MIFARE Classic 1K")) << o.err;
 }
 
 TEST_F(MifareCli, FourKLargeSectorsAndTheirTrailers) {
@@ -300,7 +405,7 @@ TEST_F(MifareCli, FourKLargeSectorsAndTheirTrailers) {
     const Outcome a = ok({"mifare", "access", "36", "--key", "A0A1A2A3A4A5"});
     EXPECT_TRUE(a.has_out("blocks 202-206")) << a.out;
     const Outcome d = tool({"mifare", "dump", scratch_ / "k4.mfd", "--key", kTransportKey, "--zero-unreadable"});
-    EXPECT_TRUE(d.has_out("4K card 01020304: 256 blocks, 240 read, 16 unreadable")) << d.out;
+    EXPECT_TRUE(d.has_out("MIFARE Classic 4K 01020304: 256 blocks, 240 read, 16 unreadable")) << d.out;
     EXPECT_EQ(std::filesystem::file_size(scratch_ / "k4.mfd"), 4096u);
 }
 
@@ -336,7 +441,7 @@ TEST(MifareConvert, TranslatesBetweenFormsWithoutAReader) {
 
     Outcome o = run_tool({"mifare", "convert", scratch / "in.json", scratch / "out.eml"}, scratch);
     EXPECT_EQ(o.status, 0) << o.err;
-    EXPECT_TRUE(o.has_out("1K card DEADBEEF, 64 blocks, 1 unreadable")) << o.out;
+    EXPECT_TRUE(o.has_out("MIFARE Classic 1K DEADBEEF, 64 blocks, 1 unreadable")) << o.out;
     vrdump::CardImage back;
     ASSERT_TRUE(vrdump::load_file(scratch / "out.eml", back));
     EXPECT_EQ(back.blocks[9], image.blocks[9]);
@@ -351,7 +456,7 @@ TEST(MifareConvert, TranslatesBetweenFormsWithoutAReader) {
 
     std::ofstream(scratch / "bad.json") << "{\"FileType\": \"mfc v2\", \"blocks\": {\"0\": \"00\"}}";
     o = run_tool({"mifare", "convert", scratch / "bad.json", scratch / "x.eml"}, scratch);
-    EXPECT_EQ(o.status, 1);
+    EXPECT_EQ(o.status, 2);
     EXPECT_TRUE(o.has_err("bad.json: \"blocks\": block 0 must be 32 hexadecimal digits")) << o.err;
     o = run_tool({"mifare", "convert", scratch / "in.json"}, scratch);
     EXPECT_EQ(o.status, 2);

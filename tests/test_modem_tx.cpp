@@ -56,9 +56,9 @@ TEST(ModemConfig, InitSetsEveryDefault) {
     EXPECT_EQ(s.rec_attach, '3');
     ASSERT_NE(tessil.s_com.dev_name, nullptr);
     EXPECT_STREQ(tessil.s_com.dev_name, "android audio");
-    // No device operation is offered before the modem device exists.
-    EXPECT_EQ(tessil.s_com.ops.open, nullptr);
-    EXPECT_EQ(tessil.s_com.ops.write, nullptr);
+    // The port's device operations are the modem device's.
+    EXPECT_EQ(tessil.s_com.ops.open, suart_open);
+    EXPECT_EQ(tessil.s_com.ops.write, suart_write);
 }
 
 TEST(ModemConfig, SecondInitKeepsTheMutexUsableAndReplacesTheName) {

@@ -6,6 +6,7 @@
 #include <cstdarg>
 #include <termios.h>
 
+#include "bluetooth.h"
 #include "pcd.h"
 #include "picc.h"
 #include "raw_pty.h"
@@ -51,7 +52,8 @@ TEST_F(PortTest, OpensByNameIgnoringCaseAndOnlyOnce) {
 }
 
 TEST_F(PortTest, UnknownTypesAndMissingDevicesFailToOpen) {
-    for (const char *type : {"dc_usb", "serial", "", "sound"}) {
+    // "bluetooth" has no host here: no Java VM carries the link.
+    for (const char *type : {"dc_usb", "serial", "", "sound", "bluetooth"}) {
         errno = 0;
         EXPECT_EQ(virt_com_open(type, 0, nullptr, pty.path().c_str()), -1) << type;
         EXPECT_EQ(errno, -10);
@@ -65,10 +67,10 @@ TEST_F(PortTest, UnknownTypesAndMissingDevicesFailToOpen) {
 }
 
 TEST_F(PortTest, DriverChoiceAndDefaultTimeouts) {
-    // The Bluetooth driver is chosen by name but not present in this build,
-    // so its init fails.
-    EXPECT_EQ(init_type("bluetooth"), -1);
+    // The Bluetooth link is carried by the Java host object.
+    EXPECT_EQ(init_type("bluetooth"), 0);
     EXPECT_EQ(tessil.s_com.timeout, 300);
+    EXPECT_EQ(tessil.s_com.ops.read, bluetooth_read);
     EXPECT_EQ(init_type("Uart_whatever", nullptr, pty.path().c_str()), 0);
     EXPECT_EQ(tessil.s_com.ops.read, uart_read);
     // The USB names share one driver and name their device; "usb" alone

@@ -64,18 +64,22 @@ TEST(SimProgram, PrintsPathAndObeysControlCommands) {
     EXPECT_EQ(p.wait(), 0);
 }
 
-TEST(SimProgram, SecondFamilyAndEndOfInput) {
+// The end of the control input (a program started in the background with
+// no input) leaves the reader answering; a signal ends it.
+TEST(SimProgram, SecondFamilyServesPastTheEndOfInput) {
     SimProcess p;
     ASSERT_TRUE(p.start({"--family", "2"}));
     const auto path = p.line();
     ASSERT_TRUE(path);
     vrsim::HostLink host;
     ASSERT_TRUE(host.open(*path));
+    p.close_input();
     ASSERT_TRUE(host.write(Bytes{0x02, 0x02, 0x02, 0x0F, 0x11, 0x22, 0x33, 0x0F, 0x55}));
     const auto r = host.read_frame(6, 2s);
     ASSERT_TRUE(r);
     EXPECT_EQ(r->data, (Bytes{0x11, 0x22, 0x33}));
-    p.close_input();
+    EXPECT_EQ(p.wait(200ms), -1);
+    p.signal(SIGTERM);
     EXPECT_EQ(p.wait(), 0);
 }
 
@@ -143,6 +147,35 @@ TEST(SimProgram, CardFromADumpFile) {
     EXPECT_EQ(p.ask("quit"), "ok");
     EXPECT_EQ(p.wait(), 0);
     std::filesystem::remove_all(dir_template);
+}
+
+// card save writes the card in the field, keys included, in a form card
+// load takes back: a Classic Mini here, whose 320-byte image is the
+// smallest form.
+TEST(SimProgram, CardSavedAndLoadedAgain) {
+    char dir_template[] = "/tmp/vrsim-prog-XXXXXX";
+    ASSERT_NE(::mkdtemp(dir_template), nullptr);
+    const std::string dir = dir_template;
+    SimProcess p;
+    ASSERT_TRUE(p.start({"--card", "mifare_s20:0A0B0C0D"}));
+    ASSERT_TRUE(p.line());
+    EXPECT_EQ(p.ask("card save " + dir + "/mini.mfd"), "ok saved " + dir + "/mini.mfd");
+    EXPECT_EQ(std::filesystem::file_size(dir + "/mini.mfd"), 320u);
+    EXPECT_EQ(p.ask("card save " + dir + "/mini.json"), "ok saved " + dir + "/mini.json");
+    vrdump::CardImage image;
+    ASSERT_TRUE(vrdump::load_file(dir + "/mini.json", image));
+    EXPECT_EQ(image.kind, vrdump::Kind::classic_mini);
+    EXPECT_EQ(image.uid, (std::vector<uint8_t>{0x0A, 0x0B, 0x0C, 0x0D}));
+    EXPECT_EQ(image.sak, 0x09);
+    ASSERT_TRUE(image.keys[4].a && image.keys[4].b);
+    EXPECT_EQ(*image.keys[4].b, (vrdump::Key{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
+
+    ASSERT_EQ(p.ask("card place mifare_ul")->rfind("ok mifare_ul", 0), 0u);
+    EXPECT_EQ(p.ask("card save " + dir + "/ul.json")->rfind("error:", 0), 0u);
+    EXPECT_EQ(p.ask("card load " + dir + "/mini.mfd"), "ok mifare_s20 uid=0A0B0C0D atqa=0004 sak=09 state=idle");
+    EXPECT_EQ(p.ask("quit"), "ok");
+    EXPECT_EQ(p.wait(), 0);
+    std::filesystem::remove_all(dir);
 }
 
 TEST(SimProgram, RefusesBadOptions) {

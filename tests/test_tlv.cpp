@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "log.h"
 #include "tlv.h"
 
 namespace {
@@ -77,6 +78,7 @@ Bytes value_of(const tlv_object &object) {
 class LogCapture {
 public:
     LogCapture() {
+        log_set_level(LOG_LEVEL_I);
         vr::platform::set_log_sink([this](std::string_view line) {
             constexpr std::size_t kPrefix = 24;
             lines.emplace_back(line.size() >= kPrefix ? line.substr(kPrefix) : line);

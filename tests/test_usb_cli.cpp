@@ -186,15 +186,15 @@ TEST_F(UsbTool, OptionErrors) {
         const char *says;
     };
     const Case cases[] = {
-        {{"--usb", "uart", "reader", "info"}, 2, "usage:"},
-        {{"--usb", "usbhid", "--usb-fd", "3x", "reader", "info"}, 2, "usage:"},
-        {{"--usb", "usbhid", "--usb-fd", "-1", "reader", "info"}, 2, "usage:"},
-        {{"--usb-fd", "3", "reader", "info"}, 1, "--usb-fd needs --usb TYPE"},
-        {{"--usb", "usbhid", "--sim", "reader", "info"}, 1, "--usb goes without --device and --sim"},
+        {{"--usb", "uart", "reader", "info"}, 2, "--usb takes usbhid, ch340g, ch9326 or pdiusbd12"},
+        {{"--usb", "usbhid", "--usb-fd", "3x", "reader", "info"}, 2, "--usb-fd takes a descriptor number"},
+        {{"--usb", "usbhid", "--usb-fd", "-1", "reader", "info"}, 2, "--usb-fd takes a descriptor number"},
+        {{"--usb-fd", "3", "reader", "info"}, 2, "--usb-fd needs --usb TYPE"},
+        {{"--usb", "usbhid", "--sim", "reader", "info"}, 2, "--usb goes without --device and --sim"},
         // Nothing attached, and a descriptor that is no USB device.
         {{"--usb", "ch9326", "reader", "info"}, 1, "no ch9326 device could be opened"},
         {{"--usb", "usbhid", "--usb-fd", "0", "reader", "info"}, 1, "error -10: fail to open the port"},
-        {{"usb", "show"}, 2, "usage: usb list"},
+        {{"usb", "show"}, 2, "usb takes one subcommand: list"},
     };
     for (const Case &c : cases) {
         const Outcome r = run_tool(c.args);

@@ -6,10 +6,12 @@
 #include <cstdarg>
 #include <cstring>
 
+#include "audio.h"
 #include "core/errors.h"
 #include "core/lock.h"
 #include "link/link.h"
 #include "log.h"
+#include "modem/modem.h"
 #include "pcd.h"
 #include "picc.h"
 #include "port/link_drivers.h"
@@ -57,6 +59,7 @@ int send_startup_settings() {
 }
 
 const char *next_text(va_list *extra) { return extra ? va_arg(*extra, const char *) : nullptr; }
+int next_int(va_list *extra) { return extra ? va_arg(*extra, int) : 0; }
 // The USB links take the descriptor (an int) of a device the host opened,
 // -1 for none: the driver then looks the device up by its ids.
 int next_descriptor(va_list *extra) { return extra ? va_arg(*extra, int) : -1; }
@@ -73,17 +76,61 @@ vr::port::KeepAliveResult keep_alive_exchange() {
     return pcd_get_mid(&machine_id) == 0 ? vr::port::KeepAliveResult::sent : vr::port::KeepAliveResult::failed;
 }
 
-// The audio link needs the modem's handshake, which this build lacks.
-int connect_sound() {
-    log_print(1, "com: %d, %d", 0, 0);
-    return vr::fail(vr::kEOpen);
-}
-
 int finish_connect(int rc) {
     if (rc != 0) return vr::fail(vr::kEOpen);
     vr::port::mark_connection();
     errno = 0;
     return 0;
+}
+
+// ---- the audio link: the carrier handshake opens it
+
+// The handshake with the simple uplink algorithm, and once more with the
+// biquad and pattern decoder when it fails.
+int handshake_with_fallback(int mode) {
+    vr::modem::set_uplink_alg(2);
+    int rc = signal_try_communicate(mode);
+    if (virt_com_status() != VIRT_COM_OPEN) return -1;
+    if (rc != 0) {
+        vr::modem::set_uplink_alg(0);
+        rc = signal_try_communicate(mode);
+        if (rc != 0) return -1;
+    }
+    log_print(2, "com: %d, %d", vr::modem::uplink_alg(), vr::modem::up_short_width());
+    return 0;
+}
+
+bool valid_alg(int alg) { return alg >= 0 && alg <= 2; }
+
+int connect_sound() { return finish_connect(handshake_with_fallback(0)); }
+
+// picc_ultra_connect's "sound": the extra arguments are the connect type,
+// the uplink algorithm and the carrier.
+int ultra_connect_sound(va_list *extra) {
+    const int type = next_int(extra);
+    const int alg = next_int(extra);
+    const int freq = next_int(extra);
+    log_print(2, "connect_type, alg_type, freq: %x, %x, %x", type, alg, freq);
+    switch (type) {
+    case 0:
+    case -1: return finish_connect(handshake_with_fallback(0));
+    case 1: return finish_connect(handshake_with_fallback(6));
+    // Types 2 and 3 open the port before they set the algorithm: opening
+    // sets the modem's defaults, which would undo the caller's choice.
+    case 2:
+        if (!valid_alg(alg)) return vr::fail(vr::kEArg);
+        if (virt_com_open("sound", 0) != 0) return finish_connect(-1);
+        vr::modem::set_uplink_alg(alg);
+        return finish_connect(signal_try_communicate(freq) < 0 ? -1 : 0);
+    case 3:
+        if (!valid_alg(alg)) return vr::fail(vr::kEArg);
+        if (virt_com_open("sound", 0) != 0) return finish_connect(-1);
+        vr::modem::set_uplink_alg(alg);
+        return finish_connect(signal_change_frequence(freq));
+    // Any other type would leave the port closed while the connection
+    // counted as made: refuse it.
+    default: return vr::fail(vr::kEArg);
+    }
 }
 
 // Every USB link hands its driver the descriptor, then the rest of the
@@ -150,7 +197,7 @@ VR_API int picc_ultra_connect(const char *com, int dev, int mode, va_list *extra
         case Link::ch340g:
         case Link::ch9326:
         case Link::pdiusbd12: return open_usb(com, dev, extra);
-        case Link::sound: return connect_sound();
+        case Link::sound: return ultra_connect_sound(extra);
         default: return finish_connect(virt_com_open(com, dev));
         }
     });

@@ -14,10 +14,12 @@
 #include <cstring>
 #include <memory>
 
+#include "audio.h"
 #include "card/ir_convert.h"
 #include "card/purchase.h"
 #include "core/errors.h"
 #include "core/lock.h"
+#include "link/audio_link.h"
 #include "link/link.h"
 #include "link/raw_command.h"
 #include "log.h"
@@ -26,6 +28,7 @@
 #include "pcd.h"
 #include "picc.h"
 #include "port/port.h"
+#include "suart_signal.h"
 #include "tessil.h"
 #include "virt_com.h"
 
@@ -206,9 +209,7 @@ struct Control {
     int (*run)(picc *record, Args &args);
 };
 
-// The control codes in ascending order. Codes without a row answer -22: the
-// audio link's handshake and channel tests (19-22, 24) are not part of this
-// build.
+// The control codes in ascending order. Codes without a row answer -22.
 constexpr Control kControls[] = {
     {PICC_CTRL_ANTENNA_OPEN, [](picc *, Args &) { return result_or_code(pcd_antenna_open()); }},
     {PICC_CTRL_ANTENNA_CLOSE, [](picc *, Args &) { return result_or_code(pcd_antenna_close()); }},
@@ -245,11 +246,23 @@ constexpr Control kControls[] = {
          auto *key = a.ptr<unsigned char>();
          return result_or_code(pcd_download_passwd(index, type, key, a.byte()));
      }},
+    {PICC_CTRL_AUDIO_HANDSHAKE, [](picc *, Args &a) { return vr::link::control_handshake(a.word()); }},
+    {PICC_CTRL_AUDIO_PROGRESS, [](picc *, Args &) { return signal_get_process(); }},
+    {PICC_CTRL_AUDIO_BEST_FREQ, [](picc *, Args &) { return signal_best_frequence(); }},
+    {PICC_CTRL_AUDIO_CHANTEST,
+     [](picc *, Args &a) {
+         const int kind = a.byte();
+         return signal_chantest(kind, a.byte());
+     }},
     {PICC_CTRL_AUDIO_SETTINGS,
      [](picc *, Args &a) {
          const int sub_code = a.word();
-         return vr::clamped(vr::modem::control_settings(sub_code, a.word()));
+         const int value = a.word();
+         // Sub-code 0 is an echo test through the reader (the link's work);
+         // the others are the modem's settings.
+         return vr::clamped(sub_code == 0 ? audio_comm_test(value) : vr::modem::control_settings(sub_code, value));
      }},
+    {PICC_CTRL_UPLINK_FREQ_TEST, [](picc *, Args &a) { return vr::link::control_uplink_freq_test(a.word()); }},
     {PICC_CTRL_PORT_STATUS, [](picc *, Args &) { return virt_com_status(); }},
     {PICC_CTRL_LINK_ENCRYPTION, [](picc *, Args &a) { return vr::link::set_encryption(a.word()); }},
     {PICC_CTRL_BANK_INFO,

@@ -2,6 +2,8 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "card/open_cards.h"
+#include "core/lock.h"
 #include "picc.h"
 #include "tessil.h"
 
@@ -120,4 +122,9 @@ VR_API picc *piccs_list_active(piccs_list *list) {
     for (uint32_t i = 0; i < list->count && p; ++i, p = p->next)
         if (p->card_status == PICC_STATUS_ACTIVE) return p;
     return nullptr;
+}
+
+picc *vr::card::find_open_card(const picc &key) {
+    vr::MutexHold hold(&tessil.api_lock);
+    return piccs_list_find(&tessil.piccs, &key);
 }

@@ -2,6 +2,8 @@
 #include "log.h"
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdint>
 #include <cstring>
@@ -13,13 +15,23 @@
 
 #include "core/platform.h"
 
-#ifndef VR_LOG_LEVEL
-#define VR_LOG_LEVEL 2
+// The level a process starts with when its environment names none: the
+// Android log has always carried information lines; a Linux program keeps
+// its terminal for its own output and shows errors only.
+#ifndef VR_DEFAULT_LOG_LEVEL
+#ifdef __ANDROID__
+#define VR_DEFAULT_LOG_LEVEL 2
+#else
+#define VR_DEFAULT_LOG_LEVEL 1
+#endif
 #endif
 
 namespace {
 
-constexpr int kEnabledLevel = VR_LOG_LEVEL;
+constexpr int kDefaultLevel = VR_DEFAULT_LOG_LEVEL;
+static_assert(kDefaultLevel >= 0 && kDefaultLevel <= 3, "VR_DEFAULT_LOG_LEVEL is 0..3");
+constexpr int kLevelUnread = -1;
+constexpr const char *kLevelVariable = "VANTEL_RFID_LOG_LEVEL";
 constexpr std::size_t kPrefixSize = 128;
 constexpr std::size_t kDumpPiece = 999;
 
@@ -31,11 +43,45 @@ char level_letter(int level) {
     }
 }
 
+// The level from the environment: one digit 0..3, anything else ignored.
+int level_from_environment() {
+#ifdef __ANDROID__
+    return kDefaultLevel;
+#else
+    const char *text = std::getenv(kLevelVariable);
+    if (!text || text[0] < '0' || text[0] > '3' || text[1] != '\0') return kDefaultLevel;
+    return text[0] - '0';
+#endif
+}
+
+// Read on first use rather than at load: nothing runs before main, and a
+// program may set the variable before it calls the library.
+std::atomic<int> g_level{kLevelUnread};
+
+int enabled_level() {
+    int level = g_level.load(std::memory_order_relaxed);
+    if (level != kLevelUnread) return level;
+    int unread = kLevelUnread;
+    level = level_from_environment();
+    // A concurrent log_set_level wins over the environment.
+    if (!g_level.compare_exchange_strong(unread, level, std::memory_order_relaxed)) return unread;
+    return level;
+}
+
 }  // namespace
+
+VR_API int log_set_level(int level) {
+    if (level < 0 || level > 3) {
+        errno = -22;
+        return -1;
+    }
+    const int before = g_level.exchange(level, std::memory_order_relaxed);
+    return before == kLevelUnread ? level_from_environment() : before;
+}
 
 VR_API int log_print(int level, const char *format, ...) {
     if (!format) return level;
-    if (level < 1 || level > 3 || level > kEnabledLevel) return level;
+    if (level < 1 || level > 3 || level > enabled_level()) return level;
 
     char prefix[kPrefixSize];
     time_t now = time(nullptr);
@@ -59,7 +105,7 @@ VR_API int log_print(int level, const char *format, ...) {
         line += text;
     }
     va_end(args);
-    return vr::platform::log_write(line);
+    return vr::platform::log_write(level, line);
 }
 
 VR_API int log_vprint(int level, const char *format, va_list arguments) {
@@ -71,7 +117,7 @@ VR_API int log_vprint(int level, const char *format, va_list arguments) {
 VR_API int format_display(const void *bytes, int count, int mode) {
     // The dump is written at level 3; when that level is disabled, skip the
     // formatting work entirely (it runs on every reader exchange).
-    if (kEnabledLevel < 3 || !bytes || count <= 0) return 0;
+    if (enabled_level() < 3 || !bytes || count <= 0) return 0;
 
     const std::size_t size = static_cast<std::size_t>(count) * 8 + 1;
     char *text = static_cast<char *>(std::malloc(size));

@@ -6,10 +6,11 @@
 
 namespace vr::platform {
 
-// Writes one finished log line (prefix included) with the tag "JNI_LIBLOG":
-// Android's log at priority "info", or one line on standard error on Linux.
-// Returns the platform call's result.
-int log_write(std::string_view line);
+// Writes one finished log line (prefix included) of the level with the tag
+// "JNI_LIBLOG": Android's log at priority "info"; on Linux one line on
+// standard error, or to syslog at the level's priority when
+// VANTEL_RFID_LOG=syslog. Returns the platform call's result.
+int log_write(int level, std::string_view line);
 
 // Test hook: when set, every log line goes to the sink (as well as to the
 // platform log when also_platform is true). Not part of the exported API.

@@ -1,7 +1,11 @@
 #include <pthread.h>
+#include <syslog.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "core/lock.h"
@@ -22,11 +26,45 @@ pthread_mutex_t g_sink_lock = PTHREAD_MUTEX_INITIALIZER;
 LogSink *g_sink = nullptr;  // heap-held so nothing is constructed at load
 bool g_also_platform = false;
 
-int write_platform(std::string_view line) {
+#ifndef __ANDROID__
+enum class Target { unread, standard_error, system_log };
+
+// VANTEL_RFID_LOG names the target: "syslog", or standard error (the
+// default, also for any other text). Read on first use, like the level.
+std::atomic<Target> g_target{Target::unread};
+
+Target target() {
+    Target t = g_target.load(std::memory_order_relaxed);
+    if (t != Target::unread) return t;
+    const char *name = std::getenv("VANTEL_RFID_LOG");
+    t = name && std::strcmp(name, "syslog") == 0 ? Target::system_log : Target::standard_error;
+    g_target.store(t, std::memory_order_relaxed);
+    return t;
+}
+
+int syslog_priority(int level) {
+    switch (level) {
+    case 1: return LOG_ERR;
+    case 2: return LOG_INFO;
+    default: return LOG_DEBUG;
+    }
+}
+
+// The host program owns openlog(); the library only adds its tag to the
+// message, under whatever name the program logs with.
+int write_syslog(int level, std::string_view line) {
+    syslog(LOG_USER | syslog_priority(level), "%s: %.*s", kTag, static_cast<int>(line.size()), line.data());
+    return static_cast<int>(line.size());
+}
+#endif
+
+int write_platform(int level, std::string_view line) {
 #ifdef __ANDROID__
+    (void)level;
     return __android_log_print(ANDROID_LOG_INFO, kTag, "%.*s",
                                static_cast<int>(line.size()), line.data());
 #else
+    if (target() == Target::system_log) return write_syslog(level, line);
     std::string out;
     out.reserve(line.size() + 16);
     out.append(kTag).append(": ").append(line);
@@ -40,7 +78,7 @@ int write_platform(std::string_view line) {
 
 }  // namespace
 
-int log_write(std::string_view line) {
+int log_write(int level, std::string_view line) {
     {
         MutexHold hold(&g_sink_lock);
         if (g_sink) {
@@ -48,7 +86,7 @@ int log_write(std::string_view line) {
             if (!g_also_platform) return static_cast<int>(line.size());
         }
     }
-    return write_platform(line);
+    return write_platform(level, line);
 }
 
 void set_log_sink(LogSink sink, bool also_platform) {

@@ -5,9 +5,11 @@
 #include <array>
 #include <cerrno>
 #include <cstring>
+#include <vector>
 
 #include "core/errors.h"
 #include "link/link.h"
+#include "link/trace.h"
 #include "log.h"
 #include "port/port.h"
 #include "suart.h"
@@ -23,7 +25,44 @@ constexpr unsigned kRetryPauseUs = 10000;
 // Protocol 1 doubles every 0xAA at worst: 2n + 7 bytes.
 constexpr int kMaxFrame = 2 * kMaxBody + 7;
 
-int read_bytes(uint8_t *buf, int n) { return vr::port::device_read(buf, n); }
+// The bytes of the reply frame being read, for the link trace (null when
+// nothing is traced).
+thread_local std::vector<uint8_t> *t_frame_bytes = nullptr;
+
+int read_bytes(uint8_t *buf, int n) {
+    const int got = vr::port::device_read(buf, n);
+    if (t_frame_bytes && got > 0) t_frame_bytes->insert(t_frame_bytes->end(), buf, buf + got);
+    return got;
+}
+
+// Keeps what one reply read takes from the port and records it in the link
+// trace when the read ends, from the frame's head on: a whole frame, or as
+// much of a broken one as arrived.
+class TracedRead {
+public:
+    explicit TracedRead(int protocol) : protocol_(protocol) {
+        if (tracing()) t_frame_bytes = &bytes_;
+    }
+    ~TracedRead() {
+        if (t_frame_bytes != &bytes_) return;
+        t_frame_bytes = nullptr;
+        if (head_found_) trace_frame(vr::trace::Direction::from_reader, protocol_, bytes_.data(), bytes_.size());
+    }
+    TracedRead(const TracedRead &) = delete;
+    TracedRead &operator=(const TracedRead &) = delete;
+    // The head search is over: what came before the head's bytes is not
+    // part of the frame.
+    void at_head(std::size_t head_size) {
+        head_found_ = true;
+        if (bytes_.size() > head_size)
+            bytes_.erase(bytes_.begin(), bytes_.end() - static_cast<std::ptrdiff_t>(head_size));
+    }
+
+private:
+    int protocol_;
+    bool head_found_ = false;
+    std::vector<uint8_t> bytes_;
+};
 
 bool read_byte(uint8_t *b) { return read_bytes(b, 1) == 1; }
 
@@ -103,6 +142,7 @@ bool within_budget(int *count) {
 }
 
 int read_p1(uint8_t *out) {
+    TracedRead traced(1);
     int strays = 0;
     uint8_t b = 0;
     for (;;) {
@@ -114,6 +154,7 @@ int read_p1(uint8_t *out) {
         if (!read_byte(&b)) return vr::fail(vr::kERecv);
         if (b == kP1Head1) break;
     }
+    traced.at_head(2);
     uint8_t len[2];
     if (read_bytes(len, 2) != 2) return vr::fail(vr::kERecv);
     const int total = len[0] | (len[1] << 8);
@@ -171,6 +212,7 @@ int find_head(int timeout, bool watch_route_change, AtHead at_head) {
 }
 
 int read_p3(uint8_t *out, int timeout) {
+    TracedRead traced(3);
     std::array<uint8_t, kMaxBody + 4> work;
     uint8_t head = 0;
     const auto at_head = [&head] {
@@ -178,6 +220,7 @@ int read_p3(uint8_t *out, int timeout) {
         return read_byte(&head) && (head == kHead || head == kHeadEncrypted) && read_byte(&b) && b == kHead;
     };
     if (find_head(timeout, true, at_head) != 0) return -1;
+    traced.at_head(2);
     if (read_bytes(work.data(), 2) != 2) {
         log_print(1, "frame len flag timout");
         return vr::fail(vr::kERecv);
@@ -229,7 +272,9 @@ int read_p6(uint8_t *out, int timeout) {
         return read_byte(&b) && b == kHead && read_byte(&work[0]) &&
                (work[0] == kHead || work[0] == kHeadEncrypted);
     };
+    TracedRead traced(6);
     if (find_head(timeout, false, at_head) != 0) return -1;
+    traced.at_head(2);
     if (!read_byte(&work[1])) {
         log_print(1, "fail to receive status code ...");
         return -1;
@@ -289,12 +334,17 @@ VR_API int virt_com_writemsg(const uint8_t *body, int n, int protocol) {
     case 2:
         if (write_bytes(&kHead, 1) < 0 || !read_ack()) return vr::fail(vr::kESend);
         size = build_p2(body, n, frame.data());
-        if (write_bytes(frame.data(), size) < 0 || !read_ack()) return vr::fail(vr::kESend);
+        if (write_bytes(frame.data(), size) < 0) return vr::fail(vr::kESend);
+        trace_frame(vr::trace::Direction::to_reader, protocol, frame.data(), static_cast<std::size_t>(size));
+        if (!read_ack()) return vr::fail(vr::kESend);
         return n;
     case 3: size = build_p3(body, n, frame.data()); break;
     default: size = build_p6(body, n, frame.data()); break;
     }
-    if (write_bytes(frame.data(), size) != size) return vr::fail(vr::kESend);
+    // Drivers report a failed write by a negative result; a successful one
+    // may report the count (serial) or 0 (Bluetooth).
+    if (write_bytes(frame.data(), size) < 0) return vr::fail(vr::kESend);
+    trace_frame(vr::trace::Direction::to_reader, protocol, frame.data(), static_cast<std::size_t>(size));
     return n;
 }
 

@@ -151,6 +151,12 @@ int check_port_before(int wait_ms) {
     return 0;
 }
 
+void forget_owed_replies() {
+    g_replies_owed = 0;
+    // The port was left to be checked only for what is now forgiven.
+    if (virt_com_status() == VIRT_COM_CHECK) virt_com_setstat(VIRT_COM_OPEN);
+}
+
 void reset_exchange_state() {
     g_link_failures = 0;
     g_replies_owed = 0;

@@ -103,6 +103,12 @@ private:
 // -21 for a failed flush).
 int prepare_raw_request();
 
+// Forgets the replies the reader still owes: a command whose reply was
+// lost on purpose (the audio link's frequency test moves the carrier the
+// reply comes on) leaves nothing for the next command to wait for: the
+// port to be checked for it is open again, and no ping goes first.
+void forget_owed_replies();
+
 // Sleeps while the audio modem calibrates the link, unless the device has
 // been removed meanwhile.
 void wait_while_calibrating();

@@ -100,3 +100,17 @@ VR_API int set_local_recv_freq(int freq) {
     sys_delay_nus(kSettleUs);
     return 0;
 }
+
+namespace vr::modem {
+
+void retune_uplink(int freq) {
+    const int width = signal_freq2width(freq);
+    if (!valid_width(width) || freq <= 0) return;
+    suart_state &s = state();
+    store(s.up_pending_us, static_cast<int32_t>(kHalfSecondUs / freq));
+    store(s.up_pending_width, static_cast<int32_t>(width));
+    request_uplink_update();
+    suart_set_active_recv_freq(freq);
+}
+
+}  // namespace vr::modem

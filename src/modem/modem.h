@@ -42,6 +42,11 @@ int level_mid();
 // nor allocates: both may run inside the modem threads' signal handlers.
 void apply_pending_downlink();
 void apply_pending_uplink();
+// Moves the receiver to the carrier freq (a frequency signal_width2freq
+// gives): its width and lobe duration become the pending uplink values,
+// handed to the receive thread, and the active receive frequency. Nothing
+// for a frequency without a width.
+void retune_uplink(int freq);
 // Hand the pending values to the side that owns the widths. Until the modem
 // threads exist this applies them on the calling thread.
 void request_downlink_update();
@@ -52,23 +57,25 @@ void request_uplink_update();
 using SampleSink = int (*)(void *context, const int16_t *samples, int n);
 // One pass of the send path: every byte queued in the send ring becomes its
 // lobes, written byte by byte to the sink, back to back; with nothing queued
-// one idle pattern is written. Nothing is written while calibrating (170).
+// `idle_patterns` idle patterns are written in one call (one by default; at
+// most what the send buffer holds, six at the widest carrier). Nothing is written while calibrating (170).
 // Returns the samples written, or -1 (no lobes built, or the sink failed).
-int send_pass(SampleSink sink, void *context);
+int send_pass(SampleSink sink, void *context, int idle_patterns = 1);
 
 // ---- receive side
 // The pattern decoder (signal_fetch_pulse_pattern) takes blocks of fewer
 // than this many samples.
 inline constexpr int kPatternBlockLimit = 544;
 
-// One pass of the receive loop (analysis state 0): reads a block of 2048
-// samples after the samples carried from the last pass, analyses it with
+// One pass of the receive loop (analysis state 0): reads a block of
+// `block` samples (at most 2048) after the samples carried from the last
+// pass, analyses it with
 // the pipeline of uplink_alg up to its last falling crossing and carries
 // what follows the last crossing found (when short enough) to the next
 // pass, so that consecutive blocks measure the lobes as one stream.
 // Symbols go to the receive ring. Returns the samples consumed by the
 // analysis, or -1 when the source fails (the carry is kept).
-int receive_block(signal_read_fn read, void *context);
+int receive_block(signal_read_fn read, void *context, int block = SUART_RX_BLOCK);
 
 // Outcome of one calibration step of the receive loop.
 enum class Calibration { kFailed, kAgain, kReady };

@@ -197,14 +197,21 @@ VR_API int idle_frames(void) { return 4 * vr::modem::load(state().down_short_wid
 
 namespace vr::modem {
 
-int send_pass(SampleSink sink, void *context) {
+int send_pass(SampleSink sink, void *context, int idle_patterns) {
     constexpr int kCalibrating = 170;
     if (suart_get_calistat() == kCalibrating) return 0;
     suart_state &s = state();
     if (!sink || !lobes_built(s)) return -1;
     if (ringbuf_len(&s.send_ring) == 0) {
-        const int n = 2 * s.idle_total;
-        return sink(context, s.idle_buf, n) == n ? n : -1;
+        // Several idle patterns go out in one write, back to back as single
+        // passes would write them (the send buffer holds six at width 22).
+        const int per_pattern = 2 * s.idle_total;
+        const int patterns = std::clamp(idle_patterns, 1, 2 * SUART_SEND_FRAMES_MAX / per_pattern);
+        if (patterns == 1) return sink(context, s.idle_buf, per_pattern) == per_pattern ? per_pattern : -1;
+        for (int i = 0; i < patterns; ++i)
+            std::memcpy(s.send_buf + i * per_pattern, s.idle_buf, static_cast<std::size_t>(per_pattern) * sizeof *s.idle_buf);
+        const int n = patterns * per_pattern;
+        return sink(context, s.send_buf, n) == n ? n : -1;
     }
     // Bytes queued together go out back to back, with no idle pattern
     // between them.

@@ -153,17 +153,19 @@ int lookback_window(int w) { return std::max(32, 4 * w + 2); }
 // so that a slow carrier's lobes are not cut at every block boundary.
 int carry_limit(int w) { return std::max(33, 6 * w + 4); }
 
-int receive_block(signal_read_fn read, void *context) {
+int receive_block(signal_read_fn read, void *context, int block) {
     suart_state &s = state();
     const int w = std::clamp(up_short_width(), SUART_WIDTH_MIN, SUART_WIDTH_MAX);
     const int carried = std::clamp(s.rx_carry, 0, SUART_RX_CARRY_MAX);
+    // A block shorter than the look-back window has no room for a crossing.
+    block = std::clamp(block, std::min(2 * carry_limit(w), SUART_RX_BLOCK), SUART_RX_BLOCK);
     store(s.recv_stage, int32_t{1});
-    if (!read || read(context, s.rx_block + carried, SUART_RX_BLOCK) != SUART_RX_BLOCK) return -1;
+    if (!read || read(context, s.rx_block + carried, block) != block) return -1;
     int16_t *x = s.rx_block;
-    const int total = carried + SUART_RX_BLOCK;
+    const int total = carried + block;
     if (suart_debug() > 1) {
-        log_print(2, "recv_thread_data len: 0x%04x", SUART_RX_BLOCK);
-        for (int line = 0; line < 4; ++line) format_display(x + carried + 512 * line, 512, 0);
+        log_print(2, "recv_thread_data len: 0x%04x", block);
+        for (int at = 0; at < block; at += 512) format_display(x + carried + at, std::min(512, block - at), 0);
     }
     std::memcpy(s.rx_copy, x, static_cast<std::size_t>(total) * sizeof *x);
     s.rx_used = total;

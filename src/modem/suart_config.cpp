@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "modem/modem.h"
+#include "modem/device.h"
 #include "port/port.h"
 
 namespace vr::modem {
@@ -53,8 +53,28 @@ void apply_pending_uplink() {
     store(s.up_long_us, 2 * us);
 }
 
-void request_downlink_update() { apply_pending_downlink(); }
-void request_uplink_update() { apply_pending_uplink(); }
+// The widths belong to the threads that use them: the send thread for the
+// downlink, the receive thread for the uplink. A thread that exists gets
+// the update as a handler (it runs at once, or when the thread next takes
+// its signals); before the threads exist the values are applied here.
+namespace {
+
+void hand_over(int thread, suart_handler handler, void (*apply)()) {
+    if (!thread_alive(thread)) {
+        apply();
+        return;
+    }
+    const int self = suart_current_thread();
+    suart_send_signal(self > 0 ? self : SUART_THREAD_APP, thread, handler);
+}
+
+}  // namespace
+
+void request_downlink_update() {
+    hand_over(SUART_THREAD_SEND, suart_handler_update_downlink, apply_pending_downlink);
+}
+
+void request_uplink_update() { hand_over(SUART_THREAD_RECV, suart_handler_update_uplink, apply_pending_uplink); }
 
 }  // namespace vr::modem
 
@@ -65,10 +85,7 @@ VR_API int suart_init_android(int mode) {
     (void)mode;
     suart_state &s = state();
 
-    // The device operations come with the modem device; until then every
-    // slot is empty so the port reports them as unsupported instead of
-    // calling the operations of a previous link.
-    vr::port::install_device("android audio", vr_dev_ops{});
+    vr::port::install_device("android audio", vr::modem::kSoundOps);
 
     store(s.uplink_alg, int32_t{2});
     store(s.suart_debug, int32_t{1});
@@ -96,6 +113,7 @@ VR_API int suart_init_android(int mode) {
     store(s.short_run_suppress, int32_t{0});
     s.play_attach = '3';
     s.rec_attach = '3';
+    store(s.saved_volume, int32_t{-1});
     // The modem mutex is ready from load (the record starts all zero); it
     // is not initialised again here, so a second init while the modem's
     // threads hold it cannot corrupt it.

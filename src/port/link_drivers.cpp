@@ -7,6 +7,7 @@
 
 #include <cstring>
 
+#include "bluetooth.h"
 #include "suart.h"
 #include "uart.h"
 #include "usbhid.h"
@@ -37,7 +38,8 @@ constexpr LinkDriver kLinkDrivers[] = {
     {"ch9326", Link::ch9326, ch9326_init, &com_init_table::ch9326, kFirstFamily, kDefaultTimeoutMs, true},
     {"pdiusbd12", Link::pdiusbd12, pdiusbd12_init, &com_init_table::pdiusbd12, kFirstFamily | kSecondFamily,
      kDefaultTimeoutMs, true},
-    {"bluetooth", Link::bluetooth, nullptr, &com_init_table::bluetooth, kFirstFamily, kBluetoothTimeoutMs, false},
+    {"bluetooth", Link::bluetooth, bluetooth_init, &com_init_table::bluetooth, kFirstFamily, kBluetoothTimeoutMs,
+     false},
     {"sound", Link::sound, sound_init, nullptr, 0, kDefaultTimeoutMs, false},
 };
 

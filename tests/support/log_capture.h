@@ -6,18 +6,24 @@
 #include <vector>
 
 #include "core/platform.h"
+#include "log.h"
 
 namespace vrtest {
 
+// While it lives, lines up to the level (information by default, what the
+// Android log carries) are enabled and collected.
 class LogCapture {
 public:
-    LogCapture() {
+    explicit LogCapture(int level = LOG_LEVEL_I) : level_before_(log_set_level(level)) {
         vr::platform::set_log_sink([this](std::string_view line) {
             std::lock_guard<std::mutex> g(m_);
             lines_.emplace_back(line);
         });
     }
-    ~LogCapture() { vr::platform::set_log_sink(nullptr); }
+    ~LogCapture() {
+        vr::platform::set_log_sink(nullptr);
+        log_set_level(level_before_);
+    }
 
     std::vector<std::string> lines() const {
         std::lock_guard<std::mutex> g(m_);
@@ -37,6 +43,7 @@ public:
     }
 
 private:
+    const int level_before_;
     mutable std::mutex m_;
     std::vector<std::string> lines_;
 };

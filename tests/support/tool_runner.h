@@ -57,11 +57,12 @@ private:
     std::filesystem::path dir_;
 };
 
-// Runs the tool with the arguments; standard output and error are captured,
-// standard input comes from the file `input`.
+// Runs the tool with the arguments; standard output and error are captured.
+// With `terminal`, standard error goes to that terminal instead; standard
+// input comes from the file `input`.
 inline ProgramOutcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch,
-                               const std::string &input = "/dev/null") {
-    const std::string out = scratch / "stdout", err = scratch / "stderr";
+                               const std::string &terminal = {}, const std::string &input = "/dev/null") {
+    const std::string out = scratch / "stdout", err = terminal.empty() ? scratch / "stderr" : terminal;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
@@ -81,7 +82,7 @@ inline ProgramOutcome run_tool(const std::vector<std::string> &args, const Scrat
     }
     posix_spawn_file_actions_destroy(&fa);
     o.out = slurp(out);
-    o.err = slurp(err);
+    if (terminal.empty()) o.err = slurp(err);
     return o;
 }
 
