@@ -57,17 +57,17 @@ private:
 }  // namespace
 
 std::unique_ptr<AudioPort> open_pulse_port(const char* source, const char* sink, std::string* why) {
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, kRate, 2};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, kRate, 2};
     const uint32_t none = static_cast<uint32_t>(-1);
-    const auto fragment = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * 1000, &spec));
-    const auto queued = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackMs * 1000, &spec));
+    const auto fragment = static_cast<uint32_t>(pa_usec_to_bytes(kFragmentMs * 1000, &format));
+    const auto queued = static_cast<uint32_t>(pa_usec_to_bytes(kPlaybackMs * 1000, &format));
     const pa_buffer_attr record_attr{none, none, none, none, fragment};
     const pa_buffer_attr play_attr{none, queued, none, none, none};
     int error = 0;
     pa_simple* record = pa_simple_new(nullptr, "vantel-rfid-sim", PA_STREAM_RECORD, source, "reader downlink",
-                                      &spec, nullptr, &record_attr, &error);
+                                      &format, nullptr, &record_attr, &error);
     pa_simple* play = record ? pa_simple_new(nullptr, "vantel-rfid-sim", PA_STREAM_PLAYBACK, sink,
-                                             "reader uplink", &spec, nullptr, &play_attr, &error)
+                                             "reader uplink", &format, nullptr, &play_attr, &error)
                              : nullptr;
     if (!play) {
         if (record) pa_simple_free(record);

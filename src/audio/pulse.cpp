@@ -77,7 +77,7 @@ int pulse_init(int direction, int channels, int rate, int frames) {
     std::lock_guard hold(s.m);
     if (s.handle) return 0;
     if (rate != kRate || channels < 1 || channels > 2) return -1;
-    const pa_sample_spec spec{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), static_cast<uint8_t>(channels)};
+    const pa_sample_spec format{PA_SAMPLE_S16LE, static_cast<uint32_t>(rate), static_cast<uint8_t>(channels)};
     pa_buffer_attr attr;
     attr.maxlength = static_cast<uint32_t>(-1);
     attr.prebuf = static_cast<uint32_t>(-1);
@@ -93,7 +93,7 @@ int pulse_init(int direction, int channels, int rate, int frames) {
     int error = 0;
     s.handle = pa_simple_new(nullptr, kClientName,
                              direction == kPlayback ? PA_STREAM_PLAYBACK : PA_STREAM_RECORD, nullptr,
-                             direction == kPlayback ? "modem downlink" : "modem uplink", &spec, nullptr,
+                             direction == kPlayback ? "modem downlink" : "modem uplink", &format, nullptr,
                              &attr, &error);
     if (!s.handle) {
         log_print(1, "audio: pulse %s stream: %s", direction == kPlayback ? "playback" : "record",
