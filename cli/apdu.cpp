@@ -107,12 +107,6 @@ struct ApduArgs : CommandArgs {
     std::vector<std::vector<uint8_t>> apdus;
 };
 
-template <bool ApduArgs::*Flag>
-std::string set_flag(ApduArgs &args, const char *) {
-    args.*Flag = true;
-    return {};
-}
-
 constexpr Option<ApduArgs> kOptions[] = {
     {"cid", nullptr, "send to the type B CID card (without it: the CPU card, else a CID card)",
      set_flag<&ApduArgs::cid>},

@@ -320,12 +320,6 @@ void list_bank_subcommands(std::FILE *out) {
         std::fprintf(out, "  %-30s %s\n", (std::string(s.name) + " " + s.operands).c_str(), s.summary);
 }
 
-template <bool BankArgs::*Flag>
-std::string set_flag(BankArgs &args, const char *) {
-    args.*Flag = true;
-    return {};
-}
-
 constexpr Option<BankArgs> kOptions[] = {
     {"unmask", nullptr, "card number, holder and ID number whole, also in the APDU log",
      set_flag<&BankArgs::unmask>},

@@ -106,6 +106,21 @@ int run_command(const Command<Args> &c, const Options &opt, int argc, char **arg
     return status;
 }
 
+// An option without a value that sets one flag of the arguments:
+// `set_flag<&FooArgs::quiet>` as an Option<FooArgs>'s apply.
+template <typename Member>
+struct FlagOwner;
+template <typename Args>
+struct FlagOwner<bool Args::*> {
+    using type = Args;
+};
+
+template <auto Flag>
+std::string set_flag(typename FlagOwner<decltype(Flag)>::type &args, const char *) {
+    args.*Flag = true;
+    return {};
+}
+
 // A command's table of subcommands (rows with a name, operands and a
 // summary): the row its first operand names, or null.
 template <typename Sub, std::size_t N>

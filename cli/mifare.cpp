@@ -59,12 +59,6 @@ std::string set_kind(MifareArgs &args, const char *) {
     return {};
 }
 
-template <bool MifareArgs::*Flag>
-std::string set_flag(MifareArgs &args, const char *) {
-    args.*Flag = true;
-    return {};
-}
-
 std::string set_keys_file(MifareArgs &args, const char *value) {
     args.keys_file = value;
     const vrdump::Status s = vrdump::load_keys(value, args.key_file);

@@ -52,12 +52,6 @@ std::string set_key(UlArgs &args, const char *value) {
     return {};
 }
 
-template <bool UlArgs::*Flag>
-std::string set_flag(UlArgs &args, const char *) {
-    args.*Flag = true;
-    return {};
-}
-
 template <UlKind Kind>
 std::string set_kind(UlArgs &args, const char *) {
     args.kind = Kind;
