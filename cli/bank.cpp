@@ -295,15 +295,11 @@ constexpr BankSubcommand kBankSubcommands[] = {
      finish_alone},
 };
 
-const BankSubcommand *find(const BankArgs &a) {
-    for (const BankSubcommand &s : kBankSubcommands)
-        if (!a.operands.empty() && a.operands[0] == s.name) return &s;
-    return nullptr;
-}
+const BankSubcommand *find(const BankArgs &a) { return find_subcommand(kBankSubcommands, a.operands); }
 
 std::string check_bank(BankArgs &a) {
     const BankSubcommand *sub = find(a);
-    if (!sub) return a.operands.empty() ? "a subcommand is missing" : "unknown subcommand " + a.operands[0];
+    if (!sub) return no_subcommand(a.operands);
     return sub->check(a);
 }
 

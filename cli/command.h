@@ -131,6 +131,10 @@ const Sub *find_subcommand(const Sub (&table)[N], const std::vector<std::string>
     return nullptr;
 }
 
+// Why the operands name no subcommand: none is given, or the first operand
+// is not one of them.
+std::string no_subcommand(const std::vector<std::string> &operands);
+
 // The list of subcommands its help shows.
 template <typename Sub, std::size_t N>
 void print_subcommands(std::FILE *out, const Sub (&table)[N]) {

@@ -360,9 +360,7 @@ std::string check_key_sources(const MifareArgs &args) {
 
 std::string check_mifare(MifareArgs &args) {
     const Subcommand *sub = find_subcommand(args);
-    if (!sub)
-        return args.operands.empty() ? std::string("a subcommand is missing")
-                                     : "unknown subcommand " + args.operands[0];
+    if (!sub) return no_subcommand(args.operands);
     if (const std::string why = check_key_sources(args); !why.empty()) return why;
     args.needs_reader = sub->needs != Needs::nothing;
     return sub->check(args);

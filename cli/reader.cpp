@@ -115,15 +115,11 @@ constexpr ReaderSubcommand kReaderSubcommands[] = {
     {"antenna", "on|off", "switch the antenna's field on or off", check_antenna, reader_antenna},
 };
 
-const ReaderSubcommand *find(const ReaderArgs &a) {
-    for (const ReaderSubcommand &s : kReaderSubcommands)
-        if (!a.operands.empty() && a.operands[0] == s.name) return &s;
-    return nullptr;
-}
+const ReaderSubcommand *find(const ReaderArgs &a) { return find_subcommand(kReaderSubcommands, a.operands); }
 
 std::string check_reader(ReaderArgs &a) {
     const ReaderSubcommand *sub = find(a);
-    if (!sub) return a.operands.empty() ? "a subcommand is missing" : "unknown subcommand " + a.operands[0];
+    if (!sub) return no_subcommand(a.operands);
     return sub->check(a);
 }
 

@@ -338,9 +338,7 @@ void list_subcommands(std::FILE *out) { print_subcommands(out, kSubcommands); }
 
 std::string check_ultralight(UlArgs &args) {
     const Subcommand *sub = find_subcommand(args);
-    if (!sub)
-        return args.operands.empty() ? std::string("a subcommand is missing")
-                                     : "unknown subcommand " + args.operands[0];
+    if (!sub) return no_subcommand(args.operands);
     if (args.key && args.stored_key) return "--key and --stored-key exclude each other";
     if (args.key && args.kind == UlKind::ultralight) return "a MIFARE Ultralight has no key";
     return sub->check(args);
