@@ -111,18 +111,7 @@ bool open_ultralight(UlSession &s, const UlArgs &args) {
 int last_data_page(const UlSession &s) { return s.kind == UlKind::ultralight ? s.pages() - 1 : kLastDataPageC; }
 
 std::string page_line(int page, const uint8_t *bytes, bool readable) {
-    char head[16];
-    std::snprintf(head, sizeof head, "%3d  ", page);
-    std::string line = head;
-    if (!readable) return line + "-- -- -- --  (unreadable)";
-    for (int i = 0; i < kPageSize; ++i) {
-        char b[4];
-        std::snprintf(b, sizeof b, "%02X ", bytes[i]);
-        line += b;
-    }
-    line += " |";
-    for (int i = 0; i < kPageSize; ++i) line += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
-    return line + "|";
+    return memory_line(page, std::span(bytes, kPageSize), readable);
 }
 
 // Before the card is told apart (no --c or --plain) only the larger C's
