@@ -15,6 +15,7 @@
 #include "bridge/jni_support.h"
 #include "bridge/natives.h"
 #include "bridge/reader_object.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "log.h"
 #include "picc.h"
@@ -251,7 +252,7 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_RFIDReader_picc_1ctrl(JNIEnv *env, j
     case CtrlKind::kModel: {
         unsigned char *model = nullptr;
         rc = picc_ctrl(card, code, &model);
-        std::unique_ptr<unsigned char, decltype(&std::free)> owned(model, &std::free);
+        vr::CMemory<unsigned char> owned(model);
         if (rc == 0 && model) {
             const auto n = static_cast<int>(std::strlen(reinterpret_cast<char *>(model)));
             return vr::bridge::set_buffer(env, bound.fields(), reader, model, n) == 0 ? rc : vr::kENoMem;

@@ -13,6 +13,7 @@
 #include "bridge/jni_support.h"
 #include "bridge/natives.h"
 #include "bridge/reader_object.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "core/jvm.h"
 #include "jobj.h"
@@ -402,7 +403,7 @@ JNIEXPORT jstring JNICALL Java_com_vantel_rfid_RFIDReader_picc_1hard_1model(JNIE
     if (bound.error() == vr::kEArg) return nullptr;
     unsigned char *model = nullptr;
     const int rc = picc_ctrl(bound.card(), PICC_CTRL_HARD_MODEL, &model);
-    std::unique_ptr<unsigned char, decltype(&std::free)> owned(model, &std::free);
+    vr::CMemory<unsigned char> owned(model);
     if (rc != 0 || !model) return vr::bridge::new_text(env, picc_strerror(rc));
     return vr::bridge::new_text(env, reinterpret_cast<const char *>(model));
 }
