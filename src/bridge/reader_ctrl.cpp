@@ -99,25 +99,27 @@ struct Output {
 
 int identity_call(picc *card, int code, IdentityAreas &a, Output *out) {
     switch (code) {
-    case 69:
-    case 71:
-    case 73: {
-        const int rc = picc_ctrl(card, 73, a.text(), &a.text_capacity, a.photo(), &a.photo_capacity);
-        if (code == 69) *out = {a.text(), kTextArea};
-        if (code == 71) *out = {a.photo(), kPhotoArea};
-        if (code == 73) *out = {a.text(), kTextArea + kPhotoArea};
+    case PICC_CTRL_ID_READ:
+    case PICC_CTRL_ID_WRITE:
+    case PICC_CTRL_ID_EXCHANGE: {
+        const int rc =
+            picc_ctrl(card, PICC_CTRL_ID_EXCHANGE, a.text(), &a.text_capacity, a.photo(), &a.photo_capacity);
+        if (code == PICC_CTRL_ID_READ) *out = {a.text(), kTextArea};
+        if (code == PICC_CTRL_ID_WRITE) *out = {a.photo(), kPhotoArea};
+        if (code == PICC_CTRL_ID_EXCHANGE) *out = {a.text(), kTextArea + kPhotoArea};
         return rc;
     }
-    case 72:
-    case 74: {
+    case PICC_CTRL_ID_FILE:
+    case PICC_CTRL_ID_EXCHANGE6: {
         const int rc = picc_ctrl(card, code, a.text(), &a.text_capacity, a.photo(), &a.photo_capacity, a.finger(),
                                  &a.finger_capacity);
-        *out = code == 72 ? Output{a.finger(), kFingerArea} : Output{a.text(), kTextArea + kPhotoArea + kFingerArea};
+        *out = code == PICC_CTRL_ID_FILE ? Output{a.finger(), kFingerArea}
+                                         : Output{a.text(), kTextArea + kPhotoArea + kFingerArea};
         return rc;
     }
-    default:  // 79: the fingerprint area in the place the dispatcher reads it
+    default:  // PICC_CTRL_ID_FINGERPRINT: the fingerprint area in the place the dispatcher reads it
         *out = {a.finger(), kFingerArea};
-        return picc_ctrl(card, 79, a.finger(), &a.finger_capacity);
+        return picc_ctrl(card, PICC_CTRL_ID_FINGERPRINT, a.finger(), &a.finger_capacity);
     }
 }
 
@@ -182,12 +184,12 @@ bool has_output_area(int code) {
 }
 
 // Codes whose text argument must hold a minimum count of bytes, which is
-// passed along: 9 (serial number), 62 and 63 (keys), 65 (valid cards).
+// passed along.
 int minimum_length(int code) {
     switch (code) {
-    case 9: return 8;
-    case 62: case 63: return 16;
-    case 65: return 2;
+    case PICC_CTRL_SET_MSN: return 8;
+    case PICC_CTRL_SET_ULC_KEY: case PICC_CTRL_SET_DATAENC_KEY: return 16;
+    case PICC_CTRL_SET_VALIDCARD: return 2;
     default: return -1;
     }
 }
