@@ -66,7 +66,7 @@ int block_bytes(picc *card, uint8_t block) {
 }
 
 // Byte arrays a card function reads or writes `need` bytes of: -24 for a
-// missing or shorter array, -40 when its copy cannot be made, else 0.
+// missing or shorter array, else 0.
 int check_array(JNIEnv *env, jbyteArray array, int need) {
     if (!array || env->GetArrayLength(array) < need) return vr::kEArg;
     return 0;
@@ -83,7 +83,8 @@ jint get_le32(const unsigned char *in) {
     return static_cast<jint>(v);
 }
 
-// A card function on a whole array that it reads or writes `need` bytes of.
+// A card function on a whole array that it reads or writes `need` bytes of;
+// -40 when the array's copy cannot be made.
 template <typename Call>
 jint with_array(JNIEnv *env, jbyteArray array, int need, ByteArg::Direction direction, std::size_t room, Call call) {
     if (const int rc = check_array(env, array, need)) return rc;
