@@ -261,10 +261,6 @@ int finish_alone(picc *record, const BankArgs &args) { return finish(record, arg
 
 // ---- the command
 
-std::string no_operands(BankArgs &a) {
-    return a.operands.size() == 1 ? std::string() : a.operands[0] + " takes no operands";
-}
-
 std::string check_purchase(BankArgs &a) {
     if (a.operands.size() != 2 || !amount_cents(a.operands[1], a.amount))
         return "purchase AMOUNT: a sum such as 12.34 (at most ten digits before the point, two after)";
@@ -287,7 +283,7 @@ struct BankSubcommand {
 };
 
 constexpr BankSubcommand kBankSubcommands[] = {
-    {"info", "", "card number, expiry, holder, ID document, balance, payment application", no_operands, info},
+    {"info", "", "card number, expiry, holder, ID document, balance, payment application", takes_no_operands, info},
     {"purchase", "AMOUNT",
      "start a purchase and print the online message; `finish HEX` lines on standard input end it",
      check_purchase, purchase},

@@ -135,6 +135,12 @@ const Sub *find_subcommand(const Sub (&table)[N], const std::vector<std::string>
 // is not one of them.
 std::string no_subcommand(const std::vector<std::string> &operands);
 
+// The check of a subcommand that takes no operands after its name.
+template <typename Args>
+std::string takes_no_operands(Args &args) {
+    return args.operands.size() == 1 ? std::string() : args.operands[0] + " takes no operands";
+}
+
 // The list of subcommands its help shows.
 template <typename Sub, std::size_t N>
 void print_subcommands(std::FILE *out, const Sub (&table)[N]) {

@@ -87,10 +87,6 @@ std::string two_bytes(ReaderArgs &a, const char *names) {
     return {};
 }
 
-std::string no_operands(ReaderArgs &a) {
-    return a.operands.size() == 1 ? std::string() : a.operands[0] + " takes no operands";
-}
-
 std::string check_beep(ReaderArgs &a) { return two_bytes(a, "ON OFF"); }
 std::string check_led(ReaderArgs &a) { return two_bytes(a, "A B"); }
 
@@ -109,7 +105,7 @@ struct ReaderSubcommand {
 };
 
 constexpr ReaderSubcommand kReaderSubcommands[] = {
-    {"info", "", "firmware version, model, machine id, serial numbers, battery", no_operands, reader_info},
+    {"info", "", "firmware version, model, machine id, serial numbers, battery", takes_no_operands, reader_info},
     {"beep", "[ON OFF]", "sound the buzzer (ON and OFF times, default 1 1)", check_beep, reader_beep},
     {"led", "[A B]", "set the LEDs (default 1 1)", check_led, reader_led},
     {"antenna", "on|off", "switch the antenna's field on or off", check_antenna, reader_antenna},
