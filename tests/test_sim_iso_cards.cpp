@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "byte_strings.h"
 #include "control.h"
 #include "cpu_card.h"
 #include "crypto.h"
@@ -19,6 +20,7 @@
 #include "ultralight_dump.h"
 
 using vrsim::Bytes;
+using vrtest::cat;
 using vrsim::Firmware;
 using vrsim::Page;
 using vrsim::Reply;
@@ -35,11 +37,6 @@ constexpr uint8_t kWriteFailed = 0x18;
 
 const Bytes kUid7{0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 const vrsim::UlcKey kTransport = vrsim::ultralight::kTransportKey;
-
-Bytes cat(Bytes a, const auto &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 struct Reader {
     Firmware fw;
