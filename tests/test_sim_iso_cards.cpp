@@ -397,7 +397,8 @@ TEST(SimControl, NewKindsFilesAndSamFaults) {
     EXPECT_EQ(say("sam show").text, "ok no card selected");
     EXPECT_EQ(say("sam clear").text, "ok");
     for (const char *bad : {"sam fail select", "sam fail nowhere 81", "sam fail read 8181", "sam fail read 81 x0",
-                            "sam spoil everything", "sam", "card place cid_card 0102", "card place id_card sak=20"}) {
+                            "sam fail read 81 x2y", "sam fail read 81 x99999999999", "sam spoil everything", "sam",
+                            "card place cid_card 0102", "card place id_card sak=20"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(say(bad).ok);
     }
