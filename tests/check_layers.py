@@ -43,6 +43,7 @@ PUBLIC_HEADERS = {
     "pboc_text.h": "core",
     "crypto.h": "crypto",
     "wav.h": "audio",
+    "android_audio.h": "audio",
     "uart.h": "port",
     "bluetooth.h": "port",
     "usbhid.h": "port",
