@@ -237,7 +237,8 @@ int modem_plot_spectrum(const std::string &png) {
         data += std::to_string(signal_width2freq(SUART_WIDTH_MAX - i)) + " " + std::to_string(spectrum[i]) + "\n";
     const fs::path script = dir.path() / "spectrum.gp";
     std::string gp = "set terminal png size 1000,500\nset output '" + png + "'\n"
-                     "set title 'uplink spectrum'\nset xlabel 'carrier (Hz)'\nset ylabel 'feature'\nset logscale x\n";
+                     "set title 'uplink spectrum'\nset xlabel 'carrier (Hz)'\nset ylabel 'feature'\nset logscale x\n"
+                     "set xrange [900:12000]\n";
     if (start > 0 && end > 0)
         gp += "set object 1 rect from " + std::to_string(std::min(start, end)) + ", graph 0 to " +
               std::to_string(std::max(start, end)) + ", graph 1 fc rgb '#ddeeff' behind\n";

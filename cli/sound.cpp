@@ -205,8 +205,10 @@ int run_modem(const Options &opt, ModemArgs &a) {
     if (a.what == "scan") return modem_scan();
     if (a.what == "choose") return modem_choose();
     if (a.what == "chantest") {
-        const int rc = modem_chantest(a.chantest_kind);
-        return rc != 0 || a.plot.empty() ? rc : modem_plot_spectrum(a.plot);
+        // The spectrum is measured over the open link; the test closes the
+        // link when it ends, so the picture comes first.
+        if (!a.plot.empty() && modem_plot_spectrum(a.plot) != 0) return 1;
+        return modem_chantest(a.chantest_kind);
     }
     return modem_echo(a.echo_bytes, a.echo_count);
 }

@@ -102,3 +102,12 @@ TEST(CliModemCapture, RefusesWhatItCannotUse) {
         EXPECT_TRUE(r.has_err(c.says)) << r.err;
     }
 }
+
+TEST(CliModemCapture, TheChannelTestDrawsTheSpectrumItMeasured) {
+    ScratchDir scratch;
+    const std::string png = scratch / "spectrum.png";
+    const auto r = run_tool({"--sound", "--sim", "modem", "chantest", "fast", "--plot", png}, scratch);
+    ASSERT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(r.has_out("best carrier")) << r.out;
+    EXPECT_EQ(vrtest::slurp(png).substr(1, 3), "PNG");
+}
