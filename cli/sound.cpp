@@ -18,6 +18,7 @@
 #include "command.h"
 #include "control.h"
 #include "line_port.h"
+#include "modem_capture.h"
 #include "picc.h"
 #include "suart_signal.h"
 #include "sys.h"
@@ -129,14 +130,46 @@ struct ModemArgs : CommandArgs {
     int chantest_kind = 1;  // fast 0, normal 1, full 2
     int echo_bytes = 16;
     int echo_count = 1;
+    std::string file;       // record, play, decode, plot
+    int seconds = 5;        // record
+    std::string plot;       // --plot / --output: the picture to draw
 };
+
+constexpr const char *kModemSynopsis =
+    "scan | choose | chantest [fast|normal|full] [--plot FILE.png] | echo N [COUNT] | record FILE.wav [SECONDS] "
+    "| play FILE.wav | decode FILE.wav | plot FILE.wav --output FILE.png";
+
+// Captures and their pictures need no link to the reader: the audio
+// device (record, play) or the file alone (decode, plot).
+bool capture_command(const std::string &what) {
+    return what == "record" || what == "play" || what == "decode" || what == "plot";
+}
+
+std::string check_capture(ModemArgs &a) {
+    const std::vector<std::string> &w = a.operands;
+    if (w.size() < 2) return a.what + " needs a WAV file";
+    a.file = w[1];
+    a.needs_reader = false;
+    if (a.what == "record" && w.size() <= 3) {
+        if (w.size() == 3) {
+            const auto seconds = parse_number(w[2], 1, 3600);
+            if (!seconds) return "record FILE.wav [SECONDS]: 1 to 3600 seconds";
+            a.seconds = static_cast<int>(*seconds);
+        }
+        return {};
+    }
+    if (w.size() != 2) return a.what + " takes one WAV file";
+    if (a.what == "plot" && a.plot.empty()) return "plot needs --output FILE.png";
+    return {};
+}
 
 constexpr const char *kChantestKinds[] = {"fast", "normal", "full"};
 
 std::string check_modem(ModemArgs &a) {
     const std::vector<std::string> &w = a.operands;
-    if (w.empty()) return "scan | choose | chantest [fast|normal|full] | echo N [COUNT]";
+    if (w.empty()) return kModemSynopsis;
     a.what = w[0];
+    if (capture_command(a.what)) return check_capture(a);
     if ((a.what == "scan" || a.what == "choose") && w.size() == 1) return {};
     if (a.what == "chantest" && w.size() <= 2) {
         if (w.size() == 1) return {};
@@ -158,10 +191,25 @@ std::string check_modem(ModemArgs &a) {
     return "unknown or malformed modem command: " + a.what;
 }
 
-int run_modem(const Options &, ModemArgs &a) {
+int run_modem(const Options &opt, ModemArgs &a) {
+    if (a.what == "decode") return modem_decode(a.file);
+    if (a.what == "plot") return modem_plot(a.file, a.plot);
+    if (a.what == "record" || a.what == "play") {
+        // The simulated reader on the line idles its carrier for the
+        // microphone and hears what is played.
+        if (opt.sim && !start_line_reader(opt)) return 1;
+        const int rc = a.what == "record" ? modem_record(a.file, a.seconds) : modem_play(a.file);
+        close_sound();
+        return rc;
+    }
     if (a.what == "scan") return modem_scan();
     if (a.what == "choose") return modem_choose();
-    if (a.what == "chantest") return modem_chantest(a.chantest_kind);
+    if (a.what == "chantest") {
+        // The spectrum is measured over the open link; the test closes the
+        // link when it ends, so the picture comes first.
+        if (!a.plot.empty() && modem_plot_spectrum(a.plot) != 0) return 1;
+        return modem_chantest(a.chantest_kind);
+    }
     return modem_echo(a.echo_bytes, a.echo_count);
 }
 
@@ -171,16 +219,34 @@ void list_modem_subcommands(std::FILE *out) {
                  "  scan                   try every uplink carrier with both algorithms\n"
                  "  choose                 choose the carrier (handshake mode 6)\n"
                  "  chantest [KIND]        the channel test: fast, normal (default) or full\n"
-                 "  echo N [COUNT]         send N random bytes COUNT times and check the echo\n");
+                 "  echo N [COUNT]         send N random bytes COUNT times and check the echo\n"
+                 "  record FILE.wav [S]    record the uplink for S seconds (default 5) into a WAV file\n"
+                 "  play FILE.wav          play a WAV file to the reader\n"
+                 "  decode FILE.wav        demodulate a capture: its bytes and symbol statistics\n"
+                 "  plot FILE.wav          draw a capture (--output FILE.png): the signal, the filtered\n"
+                 "                         signal, the lobes by symbol and the decoded bytes\n"
+                 "chantest --plot FILE.png also draws the uplink spectrum, its pass band and the carrier.\n"
+                 "decode and plot need no reader; record and play use the audio device only.\n");
 }
+
+std::string apply_plot(ModemArgs &a, const char *value) {
+    a.plot = value;
+    return {};
+}
+
+constexpr Option<ModemArgs> kModemOptions[] = {
+    {"plot", "FILE.png", "chantest: draw the measured uplink spectrum (gnuplot)", apply_plot},
+    {"output", "FILE.png", "plot: the picture to write (gnuplot)", apply_plot},
+};
 
 constexpr Command<ModemArgs> kModem = {
     "modem",
     "the audio link's carrier choice and tests (with --sound)",
-    "scan | choose | chantest [fast|normal|full] | echo N [COUNT]",
-    "Chooses and tests the uplink carrier of the audio link; needs --sound.\n",
+    kModemSynopsis,
+    "Chooses and tests the uplink carrier of the audio link (with --sound), and records,\n"
+    "plays, decodes and draws captures of the headset's signal.\n",
     list_modem_subcommands,
-    {},
+    kModemOptions,
     check_modem,
     run_modem,
 };
@@ -191,7 +257,9 @@ int modem_main(const Options &opt, int argc, char **argv) {
     const bool help = std::any_of(argv + 1, argv + argc, [](const char *a) {
         return std::strcmp(a, "--help") == 0 || std::strcmp(a, "-h") == 0;
     });
-    if (!opt.sound && !help) return command_usage_error("modem", "the modem commands need the audio link (--sound)");
+    const bool file_only = argc > 1 && (std::strcmp(argv[1], "decode") == 0 || std::strcmp(argv[1], "plot") == 0);
+    if (!opt.sound && !help && !file_only)
+        return command_usage_error("modem", "the modem commands need the audio link (--sound)");
     return run_command(kModem, opt, argc, argv);
 }
 

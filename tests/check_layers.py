@@ -42,6 +42,8 @@ PUBLIC_HEADERS = {
     "suart_state.h": "core",
     "pboc_text.h": "core",
     "crypto.h": "crypto",
+    "wav.h": "audio",
+    "android_audio.h": "audio",
     "uart.h": "port",
     "bluetooth.h": "port",
     "usbhid.h": "port",

@@ -6,8 +6,9 @@
 // Backends, one file each:
 //   "pulse"   a Linux sound server through libpulse (default on Linux);
 //   "line"    an in-process virtual line to a simulated reader (tests);
-//   "android" the host's media classes through the Java VM (its slot is
-//             empty until the Android audio bridge fills it).
+//   "android" the host's media classes through the Java VM (default on
+//             Android; elsewhere it serves a program running in a Java VM
+//             that provides those classes).
 // The choice is made in one place, backend() below.
 #pragma once
 
@@ -56,7 +57,7 @@ struct Backend {
 };
 
 // The backend in use: the one named by the environment variable
-// VANTEL_RFID_AUDIO ("pulse" or "line"), else the platform's default. Null
+// VANTEL_RFID_AUDIO ("pulse", "line" or "android"), else the platform's default. Null
 // when the name is unknown or the platform's backend is not built (the
 // modem then fails to open with -10). Chosen once per process, at the first
 // call, unless select() chose before.
@@ -69,8 +70,6 @@ bool select(const char *name);
 // The tables, for select() and the platform choice.
 extern const Backend kPulseBackend;
 extern const Backend kLineBackend;
-#ifdef __ANDROID__
 extern const Backend kAndroidBackend;
-#endif
 
 }  // namespace vr::audio

@@ -33,6 +33,7 @@ constexpr int kESelect = -37;        // fail to select the card
 constexpr int kEAntenna = -38;       // something wrong with antenna
 constexpr int kEKeyType = -39;       // the key type is wrong
 constexpr int kENoMem = -40;         // fail to allocate memmory
+constexpr int kENotWav = -41;        // a file is not a WAV file the library reads
 constexpr int kEThread = -42;        // a modem thread cannot be created
 constexpr int kEReadTimeout = -45;   // the audio link delivered no byte in time
 constexpr int kEWriteQueue = -46;    // the audio link cannot queue the bytes

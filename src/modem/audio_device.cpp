@@ -132,8 +132,8 @@ VR_API int audio_device_pause(int direction) {
 }
 
 VR_API int audio_device_close(int direction) {
+    // Releasing the stream also detaches the calling thread from the Java
+    // VM when the "android" backend attached it.
     audio_device_pause(direction);
-    // The streams hold nothing else on this platform (no Java VM thread to
-    // detach from).
     return 0;
 }

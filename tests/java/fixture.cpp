@@ -15,10 +15,12 @@
 #include <string>
 #include <vector>
 
+#include "android_audio.h"
 #include "bluetooth.h"
 #include "jobj.h"
 #include "pcd.h"
 #include "picc.h"
+#include "suart.h"
 #include "tessil.h"
 #include "virt_com.h"
 
@@ -292,5 +294,43 @@ FIXTURE(jint, bluetoothFlush)(JNIEnv *, jclass) { return bluetooth_flush(3); }
 FIXTURE(jint, bluetoothOpen)(JNIEnv *, jclass) { return bluetooth_open(); }
 
 FIXTURE(jint, bluetoothClose)(JNIEnv *, jclass) { return bluetooth_close(); }
+
+// The "sound" device opened and closed directly, so that the test sees the
+// code of the stage that failed (a card open reports only that the link
+// did not open).
+FIXTURE(jintArray, soundOpen)(JNIEnv *env, jclass) {
+    suart_init(0);
+    errno = 0;
+    const int rc = suart_open();
+    return result_and_errno(env, rc, rc == 0 ? 0 : errno);
+}
+
+FIXTURE(jint, soundClose)(JNIEnv *, jclass) { return suart_close(); }
+
+// The audio bridge's manager operations: 0 getvol, 1 getmaxvol, 2 micmuted,
+// 3 headseton, 4 setvol(value), 5 setmaxvol, 6 incvol, 7 decvol.
+FIXTURE(jintArray, audioManagerCall)(JNIEnv *env, jclass, jint which, jint value) {
+    using Call = int (*)(int);
+    static constexpr Call kCalls[] = {
+        [](int) { return audio_manager_getvol(); },   [](int) { return audio_manager_getmaxvol(); },
+        [](int) { return audio_manager_micmuted(); }, [](int) { return audio_manager_headseton(); },
+        [](int v) { return audio_manager_setvol(v); }, [](int) { return audio_manager_setmaxvol(); },
+        [](int) { return audio_manager_incvol(); },   [](int) { return audio_manager_decvol(); },
+    };
+    if (which < 0 || which >= static_cast<jint>(sizeof kCalls / sizeof *kCalls)) return nullptr;
+    errno = 0;
+    const int rc = kCalls[which](value);
+    return result_and_errno(env, rc, errno);
+}
+
+// The bridge's streams made and destroyed directly.
+FIXTURE(jint, trackInit)(JNIEnv *, jclass, jint channels, jint bits) {
+    return android_track_init(channels, bits, 44100, 512);
+}
+FIXTURE(jint, trackDestroy)(JNIEnv *, jclass) { return android_track_destroy(); }
+FIXTURE(jint, recordInit)(JNIEnv *, jclass, jint channels, jint bits) {
+    return android_record_init(channels, bits, 44100, 512);
+}
+FIXTURE(jint, recordDestroy)(JNIEnv *, jclass) { return android_record_destroy(); }
 
 }  // extern "C"

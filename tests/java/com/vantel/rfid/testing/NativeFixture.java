@@ -53,4 +53,14 @@ public final class NativeFixture {
     public static native int bluetoothFlush();
     public static native int bluetoothOpen();
     public static native int bluetoothClose();
+
+    /** suart_init and suart_open: the result and errno. */
+    public static native int[] soundOpen();
+    public static native int soundClose();
+    /** An audio manager operation (0 getvol ... 7 decvol): the result and errno. */
+    public static native int[] audioManagerCall(int which, int value);
+    public static native int trackInit(int channels, int bits);
+    public static native int trackDestroy();
+    public static native int recordInit(int channels, int bits);
+    public static native int recordDestroy();
 }
