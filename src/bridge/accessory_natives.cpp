@@ -70,6 +70,15 @@ property *property_of(JNIEnv *env, jobject obj, int *code) {
     return ppe;
 }
 
+// The control natives of services and properties: no code is defined, so
+// -22 for a record that exists, else the code for its absence.
+template <typename Record>
+int no_control_code(JNIEnv *env, jobject obj, Record *(*record_of)(JNIEnv *, jobject, int *)) {
+    Hold hold(current().lock);
+    int code = 0;
+    return record_of(env, obj, &code) ? vr::kENoCmd : code;
+}
+
 // A text for the host, or null with the reason in the object's "error".
 jstring text_or_error(JNIEnv *env, jobject obj, const char *text, int code) {
     if (text) return vr::bridge::new_text(env, text);
@@ -275,17 +284,11 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_Service_service_1ppecnt(JNIEnv *env,
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Service_service_1ctrl(JNIEnv *env, jobject obj, jint, jint) {
-    Current &c = current();
-    Hold hold(c.lock);
-    int code = 0;
-    return service_of(env, obj, &code) ? vr::kENoCmd : code;
+    return no_control_code(env, obj, service_of);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Service_service_1ctrl_1ex1(JNIEnv *env, jobject obj, jint, jbyteArray) {
-    Current &c = current();
-    Hold hold(c.lock);
-    int code = 0;
-    return service_of(env, obj, &code) ? vr::kENoCmd : code;
+    return no_control_code(env, obj, service_of);
 }
 
 // ----------------------------------------------------------------- Property
@@ -329,17 +332,11 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_Property_property_1setval(JNIEnv *en
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Property_property_1ctrl(JNIEnv *env, jobject obj, jint, jint) {
-    Current &c = current();
-    Hold hold(c.lock);
-    int code = 0;
-    return property_of(env, obj, &code) ? vr::kENoCmd : code;
+    return no_control_code(env, obj, property_of);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Property_property_1ctrl_1ex1(JNIEnv *env, jobject obj, jint, jbyteArray) {
-    Current &c = current();
-    Hold hold(c.lock);
-    int code = 0;
-    return property_of(env, obj, &code) ? vr::kENoCmd : code;
+    return no_control_code(env, obj, property_of);
 }
 
 }  // extern "C"

@@ -19,7 +19,7 @@ import android.media.AudioManager;
  * code on failure: -24 before an accessory is open, -75 for no such
  * service, -74 for no such property, -22 for an unknown control code.
  */
-public class Accessory {
+public class Accessory extends BluetoothHost {
     static {
         System.loadLibrary("vantelrfid");
     }
@@ -33,8 +33,6 @@ public class Accessory {
     /** The output bytes of the last control call. */
     public byte[] buffer = new byte[0];
 
-    private static volatile BluetoothUart bluetoothUart;
-
     /** An accessory object without a link name yet. */
     public Accessory() {
     }
@@ -46,70 +44,6 @@ public class Accessory {
      */
     public Accessory(String comType) {
         this.comType = comType;
-    }
-
-    /**
-     * Lends the library the application's Bluetooth connection for the
-     * "bluetooth" link.
-     *
-     * @param transport the connection, or null to withdraw it
-     */
-    public static void setBluetoothUart(BluetoothUart transport) {
-        bluetoothUart = transport;
-    }
-
-    /**
-     * Called by the library to open the Bluetooth connection.
-     *
-     * @return 0 when open; -1 without a connection
-     */
-    public int bluetoothUartOpen() {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.open();
-    }
-
-    /**
-     * Called by the library to close the Bluetooth connection.
-     *
-     * @return 0 when closed; -1 without a connection
-     */
-    public int bluetoothUartClose() {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.close();
-    }
-
-    /**
-     * Called by the library to take bytes that have arrived.
-     *
-     * @param buffer where to put them
-     * @param count the most bytes wanted
-     * @return the count placed, 0 or less for none; -1 without a connection
-     */
-    public int bluetoothUartRead(byte[] buffer, int count) {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.read(buffer, count);
-    }
-
-    /**
-     * Called by the library to send bytes.
-     *
-     * @param buffer the bytes
-     * @param count how many
-     * @return 0 when sent; -1 without a connection
-     */
-    public int bluetoothUartWrite(byte[] buffer, int count) {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.write(buffer, count);
-    }
-
-    /**
-     * Called by the library to drop unread bytes.
-     *
-     * @return 0 on success; -1 without a connection
-     */
-    public int bluetoothUartFlush() {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.flush();
     }
 
     /**
