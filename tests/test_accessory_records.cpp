@@ -30,6 +30,10 @@ service *no_service(accessory *, void *) {
     errno = -40;
     return nullptr;
 }
+service *no_service_no_reason(accessory *, void *) {
+    errno = 0;
+    return nullptr;
+}
 
 // A zeroed accessory record, released with everything it owns.
 struct Record {
@@ -64,6 +68,7 @@ TEST(AccessoryRecords, CapacitiesHold255AndRefuseTheNext) {
     EXPECT_EQ(accessory_addsvc(r.acc, nullptr), -24);
     Record other;
     EXPECT_EQ(accessory_addsvc(other.acc, no_service), -40);
+    EXPECT_LT(accessory_addsvc(other.acc, no_service_no_reason), 0) << "a maker's failure reported as success";
     EXPECT_EQ(accessory_svccnt(other.acc), 0);
 }
 

@@ -182,7 +182,8 @@ VR_API int accessory_addsvc(accessory *acc, service_maker maker) {
     // makes (and leaks) nothing.
     if (acc->service_count >= ACCESSORY_SERVICES_MAX) return vr::kETooManyServices;
     service *svc = maker(acc, reinterpret_cast<void *>(maker));
-    if (!svc) return errno;
+    // A maker that makes nothing without saying why still failed.
+    if (!svc) return errno < 0 ? errno : -1;
     svc->owner = acc;
     acc->services[acc->service_count++] = svc;
     return 0;
