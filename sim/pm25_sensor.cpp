@@ -46,21 +46,23 @@ void Pm25Sensor::seed(uint64_t seed) {
     rng_.seed(seed);
 }
 
-// One step of the walk: PM2.5 wanders (reflected inside 1..500), PM1.0 and
-// PM10 keep plausible shares of it, counts follow the masses.
+// One step of the walk: PM2.5 wanders (reflected inside 1..500); the shares
+// of PM1.0 (60-80 %) and PM10 (120-180 %) drift slowly; counts follow the
+// masses.
 void Pm25Sensor::step_locked() {
     std::normal_distribution<double> mass_step(0.0, 2.0);
     std::normal_distribution<double> temperature_step(0.0, 0.1);
     std::normal_distribution<double> humidity_step(0.0, 0.4);
-    std::uniform_real_distribution<double> fine_share(0.6, 0.8);
-    std::uniform_real_distribution<double> coarse_factor(1.2, 1.8);
+    std::normal_distribution<double> share_step(0.0, 0.01);
     Sample& s = now_;
     s.pm25 += mass_step(rng_);
     if (s.pm25 < 1) s.pm25 = 2 - s.pm25;
     if (s.pm25 > 500) s.pm25 = 1000 - s.pm25;
     s.pm25 = std::round(s.pm25 * 10) / 10;
-    s.pm1 = std::round(s.pm25 * fine_share(rng_) * 10) / 10;
-    s.pm10 = std::round(s.pm25 * coarse_factor(rng_) * 10) / 10;
+    fine_share_ = std::clamp(fine_share_ + share_step(rng_), 0.6, 0.8);
+    coarse_factor_ = std::clamp(coarse_factor_ + share_step(rng_), 1.2, 1.8);
+    s.pm1 = std::round(s.pm25 * fine_share_ * 10) / 10;
+    s.pm10 = std::round(s.pm25 * coarse_factor_ * 10) / 10;
     s.pm1_n = static_cast<unsigned>(s.pm1 * 60);
     s.pm25_n = s.pm1_n + static_cast<unsigned>((s.pm25 - s.pm1) * 25);
     s.pm10_n = s.pm25_n + static_cast<unsigned>((s.pm10 - s.pm25) * 4);

@@ -74,6 +74,8 @@ private:
     uint16_t transform_ms_ = 1000;
     uint8_t work_mode_ = 0;
     Sample now_{};
+    double fine_share_ = 0.7;     // PM1.0 / PM2.5
+    double coarse_factor_ = 1.5;  // PM10 / PM2.5
     Clock::time_point last_step_;
     std::map<uint8_t, std::deque<std::string>> spoiled_;
     unsigned measurements_ = 0;
