@@ -86,6 +86,25 @@ jstring text_or_error(JNIEnv *env, jobject obj, const char *text, int code) {
     return nullptr;
 }
 
+// The name of the service or property the host object names.
+template <typename Record>
+jstring name_of(JNIEnv *env, jobject obj, Record *(*record_of)(JNIEnv *, jobject, int *),
+                const char *(*name)(const Record *)) {
+    Hold hold(current().lock);
+    int code = 0;
+    const Record *record = record_of(env, obj, &code);
+    return text_or_error(env, obj, record ? name(record) : nullptr, code);
+}
+
+// A number of that service or property, or the code for its absence.
+template <typename Record>
+jint number_of(JNIEnv *env, jobject obj, Record *(*record_of)(JNIEnv *, jobject, int *), int (*number)(const Record *)) {
+    Hold hold(current().lock);
+    int code = 0;
+    const Record *record = record_of(env, obj, &code);
+    return record ? number(record) : code;
+}
+
 // The link's further argument as its driver reads it: the serial device's
 // path (the class's static uartDeviceName) or the descriptor of a USB
 // device (-1: looked up by its ids); the others read none.
@@ -250,19 +269,11 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1ctrl_1ex1(JNIEn
 // ------------------------------------------------------------------ Service
 
 JNIEXPORT jstring JNICALL Java_com_vantel_rfid_Service_service_1name(JNIEnv *env, jobject obj) {
-    Current &c = current();
-    Hold hold(c.lock);
-    int code = 0;
-    const service *svc = service_of(env, obj, &code);
-    return text_or_error(env, obj, svc ? service_name(svc) : nullptr, code);
+    return name_of(env, obj, service_of, service_name);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Service_service_1type(JNIEnv *env, jobject obj) {
-    Current &c = current();
-    Hold hold(c.lock);
-    int code = 0;
-    const service *svc = service_of(env, obj, &code);
-    return svc ? service_type(svc) : code;
+    return number_of(env, obj, service_of, service_type);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Service_service_1getppe(JNIEnv *env, jobject obj, jint property_id) {
@@ -276,11 +287,7 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_Service_service_1getppe(JNIEnv *env,
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Service_service_1ppecnt(JNIEnv *env, jobject obj) {
-    Current &c = current();
-    Hold hold(c.lock);
-    int code = 0;
-    const service *svc = service_of(env, obj, &code);
-    return svc ? service_ppecnt(svc) : code;
+    return number_of(env, obj, service_of, service_ppecnt);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Service_service_1ctrl(JNIEnv *env, jobject obj, jint, jint) {
@@ -294,19 +301,11 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_Service_service_1ctrl_1ex1(JNIEnv *e
 // ----------------------------------------------------------------- Property
 
 JNIEXPORT jstring JNICALL Java_com_vantel_rfid_Property_property_1name(JNIEnv *env, jobject obj) {
-    Current &c = current();
-    Hold hold(c.lock);
-    int code = 0;
-    const property *ppe = property_of(env, obj, &code);
-    return text_or_error(env, obj, ppe ? property_name(ppe) : nullptr, code);
+    return name_of(env, obj, property_of, property_name);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Property_property_1type(JNIEnv *env, jobject obj) {
-    Current &c = current();
-    Hold hold(c.lock);
-    int code = 0;
-    const property *ppe = property_of(env, obj, &code);
-    return ppe ? property_type(ppe) : code;
+    return number_of(env, obj, property_of, property_type);
 }
 
 JNIEXPORT jfloat JNICALL Java_com_vantel_rfid_Property_property_1getval(JNIEnv *env, jobject obj) {
