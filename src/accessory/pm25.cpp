@@ -182,7 +182,7 @@ int32_t set_state_through_property(accessory *acc, float state) {
 
 // ---- making the tree
 
-struct PropertySpec {
+struct PropertyRow {
     const char *name;
     int32_t id;
     float (*get)(property *);
@@ -190,14 +190,14 @@ struct PropertySpec {
     int32_t (*ctrl)(property *, int, ...);
 };
 
-property *make_property(const PropertySpec &spec) {
+property *make_property(const PropertyRow &row) {
     auto *ppe = static_cast<property *>(std::calloc(1, sizeof(property)));
     if (!ppe) return errno = vr::kENoMem, nullptr;
-    ppe->name = spec.name;
-    ppe->id = spec.id;
-    ppe->get = spec.get;
-    ppe->set = spec.set;
-    ppe->ctrl = spec.ctrl;
+    ppe->name = row.name;
+    ppe->id = row.id;
+    ppe->get = row.get;
+    ppe->set = row.set;
+    ppe->ctrl = row.ctrl;
     return ppe;
 }
 
@@ -377,23 +377,23 @@ VR_API int32_t pm25_ctrl(accessory *acc, int code) {
 
 namespace {
 
-constexpr PropertySpec kTemperature = {"Temperature", PM25_TEMPERATURE, pm25_get_temp, nullptr, nullptr};
-constexpr PropertySpec kHumidity = {"Humidity", PM25_HUMIDITY, pm25_get_humi, nullptr, nullptr};
-constexpr PropertySpec kPm25 = {"PM2.5 Agronomist", PM25_PM25, pm25_get_pm25, nullptr, nullptr};
-constexpr PropertySpec kPm10 = {"PM10 Agronomist", PM25_PM10, pm25_get_pm10, nullptr, nullptr};
-constexpr PropertySpec kAdc = {"ADC Value", PM25_ADC, pm25_get_adc, nullptr, nullptr};
-constexpr PropertySpec kPm1 = {"PM1.0 Agronomist", PM25_PM1, pm25_get_pm1, nullptr, nullptr};
-constexpr PropertySpec kAll = {"all Agronomist", PM25_ALL, pm25_get_all, nullptr, ppe_all_ctrl};
-constexpr PropertySpec kPm25Particles = {"PM2.5 particle Agronomist", PM25_PM25_PARTICLES, pm25_get_pm25_particle,
+constexpr PropertyRow kTemperature = {"Temperature", PM25_TEMPERATURE, pm25_get_temp, nullptr, nullptr};
+constexpr PropertyRow kHumidity = {"Humidity", PM25_HUMIDITY, pm25_get_humi, nullptr, nullptr};
+constexpr PropertyRow kPm25 = {"PM2.5 Agronomist", PM25_PM25, pm25_get_pm25, nullptr, nullptr};
+constexpr PropertyRow kPm10 = {"PM10 Agronomist", PM25_PM10, pm25_get_pm10, nullptr, nullptr};
+constexpr PropertyRow kAdc = {"ADC Value", PM25_ADC, pm25_get_adc, nullptr, nullptr};
+constexpr PropertyRow kPm1 = {"PM1.0 Agronomist", PM25_PM1, pm25_get_pm1, nullptr, nullptr};
+constexpr PropertyRow kAll = {"all Agronomist", PM25_ALL, pm25_get_all, nullptr, ppe_all_ctrl};
+constexpr PropertyRow kPm25Particles = {"PM2.5 particle Agronomist", PM25_PM25_PARTICLES, pm25_get_pm25_particle,
                                          nullptr, nullptr};
-constexpr PropertySpec kPm10Particles = {"PM10 particle Agronomist", PM25_PM10_PARTICLES, pm25_get_pm10_particle,
+constexpr PropertyRow kPm10Particles = {"PM10 particle Agronomist", PM25_PM10_PARTICLES, pm25_get_pm10_particle,
                                          nullptr, nullptr};
-constexpr PropertySpec kPm1Particles = {"PM1.0 particle Agronomist", PM25_PM1_PARTICLES, pm25_get_pm1_particle,
+constexpr PropertyRow kPm1Particles = {"PM1.0 particle Agronomist", PM25_PM1_PARTICLES, pm25_get_pm1_particle,
                                         nullptr, nullptr};
-constexpr PropertySpec kTransformTime = {"Transform Time", PM25_TRANSFORM_TIME, pm25_get_trantime,
+constexpr PropertyRow kTransformTime = {"Transform Time", PM25_TRANSFORM_TIME, pm25_get_trantime,
                                          pm25_set_trantime, nullptr};
-constexpr PropertySpec kWorkMode = {"Work Mode", PM25_WORK_MODE, pm25_get_workmode, pm25_set_workmode, nullptr};
-constexpr PropertySpec kState = {"State", PM25_STATE, pm25_get_state, pm25_set_state, nullptr};
+constexpr PropertyRow kWorkMode = {"Work Mode", PM25_WORK_MODE, pm25_get_workmode, pm25_set_workmode, nullptr};
+constexpr PropertyRow kState = {"State", PM25_STATE, pm25_get_state, pm25_set_state, nullptr};
 
 }  // namespace
 
