@@ -351,10 +351,6 @@ struct SensorSubcommand {
     SensorWork run;
 };
 
-std::string no_operands(SensorArgs &a) {
-    return a.operands.size() == 1 ? std::string() : a.operands[0] + " takes no operands";
-}
-
 std::string check_read(SensorArgs &a) {
     for (std::size_t i = 1; i < a.operands.size(); ++i) {
         const Reading *r = find_property(a.operands[i]);
@@ -415,7 +411,7 @@ std::string check_watch(SensorArgs &a) {
 }
 
 constexpr SensorSubcommand kSensorSubcommands[] = {
-    {"info", "", "identity, services and properties as a tree", no_operands, sensor_info},
+    {"info", "", "identity, services and properties as a tree", takes_no_operands<SensorArgs>, sensor_info},
     {"read", "[PROPERTY...]", "one line per reading with its unit (default: every cached reading)", check_read,
      sensor_read},
     {"watch", "[--interval S] [--count N] [--csv FILE] [--plot FILE.png]",
@@ -428,7 +424,7 @@ constexpr SensorSubcommand kSensorSubcommands[] = {
 std::string check_sensor(SensorArgs &a) {
     a.needs_reader = false;  // the sensor's own open, in the work
     const SensorSubcommand *sub = find_subcommand(kSensorSubcommands, a.operands);
-    if (!sub) return a.operands.empty() ? "a subcommand is missing" : "unknown subcommand " + a.operands[0];
+    if (!sub) return no_subcommand(a.operands);
     if (std::string(sub->name) != "watch" && (a.count || !a.csv.empty() || !a.plot.empty() || a.interval_s != 1.0))
         return "--interval, --count, --csv and --plot belong to watch";
     return sub->check(a);
