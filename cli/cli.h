@@ -58,6 +58,7 @@ extern const CommandEntry kIrCommand;
 extern const CommandEntry kPortsCommand;
 extern const CommandEntry kUsbCommand;
 extern const CommandEntry kModemCommand;
+extern const CommandEntry kSensorCommand;
 
 // Parses hexadecimal text (either case, optional spaces or colons).
 std::optional<std::vector<uint8_t>> parse_hex(const std::string &text);

@@ -29,6 +29,7 @@ namespace {
 const CommandEntry *const kCommands[] = {
     &kReaderCommand, &kRawCommand, &kCardCommand, &kMifareCommand, &kUltralightCommand, &kApduCommand, &kIdcardCommand,
     &kBankCommand, &kTlvCommand, &kIrCommand, &kPortsCommand, &kUsbCommand, &kModemCommand,
+    &kSensorCommand,
 };
 
 const CommandEntry *find_command(const std::string &name) {

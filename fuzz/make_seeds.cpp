@@ -222,6 +222,21 @@ void crypto_seeds() {
     write("str2data", "odd", cat({{8}, text("ABC")}));
 }
 
+void reading_seeds() {
+    // mode: bit 0 a list, bits 1..2 the range (temperature, humidity,
+    // mass, particle count).
+    write("reading", "mass", cat({{4}, text("35.2")}));
+    write("reading", "temperature_negative", cat({{0}, text("-12.5")}));
+    write("reading", "padded", cat({{2}, text(" 45.0\r\n"), {0}}));
+    write("reading", "exponent", cat({{6}, text("1.5e3")}));
+    write("reading", "too_long", cat({{4}, text("12.3456789")}));
+    write("reading", "trailing_junk", cat({{4}, text("12.5ug")}));
+    write("reading", "masses", cat({{5}, text("12.5,30.1,41.7,22.4,45.0")}));
+    write("reading", "particles", cat({{7}, text("2112,2544,2611,22.4,45.0")}));
+    write("reading", "short_list", cat({{5}, text("1,2,")}));
+    write("reading", "empty_field", cat({{5}, text("1,,3")}));
+}
+
 void tlv_seeds() {
     // wanted tag (low, high), occurrence, depth (low, high), the answer.
     auto head = [](uint16_t tag, uint8_t occurrence) {
@@ -629,6 +644,7 @@ int main(int argc, char **argv) {
     card_seeds();
     ctrl_seeds();
     crypto_seeds();
+    reading_seeds();
     tlv_seeds();
     ir_seeds();
     modem_seeds();

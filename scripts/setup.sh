@@ -23,8 +23,9 @@ DEMO_PKGS=""
 # umockdev: the USB tests emulate their devices; OpenJDK and JUnit 5:
 # the Java host classes and their tests.
 # pulseaudio: the audio tests run a private sound server.
-# gnuplot-nox: the tool's `modem plot` and `modem chantest --plot` draw with it.
-TEST_PKGS="pulseaudio pulseaudio-utils libgtest-dev libgmock-dev libssl-dev python3 tshark umockdev libumockdev-dev openjdk-17-jdk-headless junit5 gnuplot-nox"
+# gnuplot-nox: `sensor watch --plot`, `modem plot` and `modem chantest --plot`
+# draw with it (their tests too).
+TEST_PKGS="gnuplot-nox pulseaudio pulseaudio-utils libgtest-dev libgmock-dev libssl-dev python3 tshark umockdev libumockdev-dev openjdk-17-jdk-headless junit5"
 FUZZ_PKGS="clang libclang-rt-14-dev"
 BENCH_PKGS="libbenchmark-dev libssl-dev"
 

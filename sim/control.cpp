@@ -53,6 +53,7 @@ Control::Control(Simulator& sim) : sim_(sim) {
     add("quit", "quit", [](Simulator&, const Args&) { return ControlReply{true, true, "ok"}; });
     install_card_control(*this);
     install_bank_control(*this);
+    install_sensor_control(*this);
 }
 
 void Control::add(const std::string& name, std::string usage, Command command) {

@@ -48,5 +48,7 @@ private:
 void install_card_control(Control& control);
 // The bank card's commands (control_bank.cpp): bank gpo / pse / fail / ...
 void install_bank_control(Control& control);
+// The accessory's commands (control_sensor.cpp): accessory pm25, sensor ...
+void install_sensor_control(Control& control);
 
 }  // namespace vrsim

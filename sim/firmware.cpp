@@ -84,6 +84,16 @@ void Firmware::add_command(uint16_t code, Handler handler) {
     table_.add(code, std::move(handler));
 }
 
+void Firmware::set_sensor(std::shared_ptr<Pm25Sensor> sensor) {
+    std::lock_guard hold(mutex_);
+    sensor_ = std::move(sensor);
+}
+
+std::shared_ptr<Pm25Sensor> Firmware::sensor() const {
+    std::lock_guard hold(mutex_);
+    return sensor_;
+}
+
 bool Firmware::has_command(uint16_t code) const {
     std::lock_guard hold(mutex_);
     return table_.find(code) != nullptr;

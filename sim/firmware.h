@@ -25,6 +25,8 @@
 
 namespace vrsim {
 
+class Pm25Sensor;
+
 enum class Family { first = 1, second = 2 };
 
 // Everything the reader stores and reports back. Defaults are the values a
@@ -176,12 +178,18 @@ public:
     };
     void set_link_cipher(std::shared_ptr<LinkCipher> cipher);
 
+    // The accessory this device is instead of a card reader (set by
+    // install_pm25_commands, pm25_sensor.h); null for a card reader.
+    void set_sensor(std::shared_ptr<Pm25Sensor> sensor);
+    [[nodiscard]] std::shared_ptr<Pm25Sensor> sensor() const;
+
 private:
     Family family_;
     mutable std::mutex mutex_;
     FirmwareState state_;
     CommandTable table_;
     std::shared_ptr<LinkCipher> cipher_;
+    std::shared_ptr<Pm25Sensor> sensor_;
 };
 
 // The reader's link cipher: requests `cmd lo, cmd hi, plain length hi, lo,

@@ -20,6 +20,7 @@
 #include "card_file.h"
 #include "card_words.h"
 #include "control.h"
+#include "pm25_sensor.h"
 #include "simulator.h"
 #include "words.h"
 
@@ -32,6 +33,7 @@ struct Args {
     unsigned long long seed = 0;
     bool control = true;
     std::shared_ptr<vrsim::Card> card;  // in the field from the start
+    bool pm25 = false;                  // --accessory pm25: a sensor, not a reader
     // --audio: the reader on a sound server instead of a pseudo-terminal.
     bool audio = false;
     std::string audio_source = "down.monitor";
@@ -80,6 +82,12 @@ std::string set_seed(Args& a, const char* v) {
     if (!n) return "--seed takes a number";
     a.has_seed = true;
     a.seed = *n;
+    return {};
+}
+
+std::string set_accessory(Args& a, const char* v) {
+    if (std::strcmp(v, "pm25") != 0) return "--accessory takes pm25";
+    a.pm25 = true;
     return {};
 }
 
@@ -178,7 +186,8 @@ constexpr SimOption kOptions[] = {
      set_card_file},
     {"fault", "FAULT", "queue a fault before the first request (repeatable; e.g. delay:500, crc x3, drop every 10)",
      add_fault},
-    {"seed", "N", "make the reader's random bytes reproducible", set_seed},
+    {"seed", "N", "make the reader's random bytes (and a sensor's readings) reproducible", set_seed},
+    {"accessory", "pm25", "the device is a PM2.5 sensor accessory instead of a card reader", set_accessory},
     {"trace", "FILE", "record every frame of the line in a pcapng file (contrib/wireshark decodes it)", set_trace},
     {"audio", nullptr, "the reader on the sound server's line instead of a pseudo-terminal", set_audio},
     {"audio-source", "NAME", "with --audio: the source it hears the host on (default down.monitor)",
@@ -343,6 +352,8 @@ int main(int argc, char** argv) {
     }
     vrsim::Simulator& sim = front ? front->sim() : *own;
     if (args.has_seed) sim.firmware().seed_random(args.seed);
+    if (args.pm25)
+        vrsim::install_pm25_commands(sim.firmware(), std::make_shared<vrsim::Pm25Sensor>(args.has_seed ? args.seed : 1));
     for (const auto& f : args.faults) sim.apply(f);
     if (args.card) sim.field().place(args.card);
     if (front ? !front->start() : !sim.start()) {

@@ -28,7 +28,7 @@ LAYERS = {
     "drivers": 5,
     "emv": 5,
     "bridge": 6,
-    "accessory": 6,
+    "accessory": 5,
 }
 
 # The layer of each public header.
@@ -61,6 +61,8 @@ PUBLIC_HEADERS = {
     "pboc.h": "drivers",
     "tlv.h": "emv",
     "emv.h": "emv",
+    "accessory.h": "accessory",
+    "pm25.h": "accessory",
     "jobj.h": "bridge",
 }
 

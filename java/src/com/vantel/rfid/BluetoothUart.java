@@ -4,7 +4,8 @@ package com.vantel.rfid;
  * The Bluetooth serial connection an application lends to the library for
  * the "bluetooth" link. The application owns the connection (for example an
  * RFCOMM socket); the library only moves its frames through these calls.
- * Install one with {@link RFIDReader#setBluetoothUart(BluetoothUart)}.
+ * Install one with {@link BluetoothHost#setBluetoothUart(BluetoothUart)} (as
+ * {@code RFIDReader.setBluetoothUart} or {@code Accessory.setBluetoothUart}).
  *
  * <p>The library calls these methods on whichever thread runs a card
  * operation, one call at a time. A method that throws counts as failed.

@@ -26,7 +26,7 @@ import android.media.AudioManager;
  * <p>Any thread may call these methods; calls that reach the reader are
  * carried out one at a time.
  */
-public class RFIDReader {
+public class RFIDReader extends BluetoothHost {
     static {
         System.loadLibrary("vantelrfid");
     }
@@ -52,8 +52,6 @@ public class RFIDReader {
     /** The output bytes of the last control call. */
     public byte[] buffer = new byte[0];
 
-    private static volatile BluetoothUart bluetoothUart;
-
     /** A reader object without a link name yet. */
     public RFIDReader() {
     }
@@ -65,73 +63,6 @@ public class RFIDReader {
      */
     public RFIDReader(String comType) {
         this.comType = comType;
-    }
-
-    /**
-     * Lends the library the application's Bluetooth connection for the
-     * "bluetooth" link. The link is the process's one link, so the
-     * connection is too.
-     *
-     * @param transport the connection, or null to withdraw it
-     */
-    public static void setBluetoothUart(BluetoothUart transport) {
-        bluetoothUart = transport;
-    }
-
-    /**
-     * Called by the library to open the Bluetooth connection; delegates to
-     * the {@link BluetoothUart} in use. Subclasses may carry the link
-     * themselves by overriding the five bluetoothUart methods.
-     *
-     * @return 0 when open; -1 without a connection
-     */
-    public int bluetoothUartOpen() {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.open();
-    }
-
-    /**
-     * Called by the library to close the Bluetooth connection.
-     *
-     * @return 0 when closed; -1 without a connection
-     */
-    public int bluetoothUartClose() {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.close();
-    }
-
-    /**
-     * Called by the library to take bytes that have arrived.
-     *
-     * @param buffer where to put them
-     * @param count the most bytes wanted
-     * @return the count placed, 0 or less for none; -1 without a connection
-     */
-    public int bluetoothUartRead(byte[] buffer, int count) {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.read(buffer, count);
-    }
-
-    /**
-     * Called by the library to send bytes.
-     *
-     * @param buffer the bytes
-     * @param count how many
-     * @return 0 when sent; -1 without a connection
-     */
-    public int bluetoothUartWrite(byte[] buffer, int count) {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.write(buffer, count);
-    }
-
-    /**
-     * Called by the library to drop unread bytes.
-     *
-     * @return 0 on success; -1 without a connection
-     */
-    public int bluetoothUartFlush() {
-        BluetoothUart t = bluetoothUart;
-        return t == null ? -1 : t.flush();
     }
 
     /**
