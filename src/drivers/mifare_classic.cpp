@@ -48,10 +48,10 @@ int block_with_value(uint16_t code, const unsigned char *value, uint8_t block) {
 
 }  // namespace
 
-int init_record(picc *record, const picc &ops, const char *type) {
+int init_record(picc *record, const picc &ops, const char *type, char card_protocol) {
     if (!record) return fail(kENotSelected);
     *record = ops;
-    return set_card_texts(record, "NXP(founded by Philips)", type, "ISO14443-A", 'A');
+    return set_card_texts(record, "NXP(founded by Philips)", type, "ISO14443-A", card_protocol);
 }
 
 int auth(const unsigned char *key, uint8_t key_type, uint8_t block) {
@@ -94,31 +94,57 @@ int read_value(unsigned char *value, uint8_t block) {
     return copy_reply(c, value, 4);
 }
 
-int change_keys(const unsigned char *keys, uint8_t key_type, uint8_t block, TrailerRule trailer_of) {
+int change_keys(const unsigned char *keys, uint8_t key_type, uint8_t block, TrailerRule trailer_of,
+                const BlockIo &io) {
     if (!keys) return fail(kEArg);
     if (key_type != MIFARE_KEY_A && key_type != MIFARE_KEY_B && key_type != kChangeBothKeys)
         return fail(kEArg);
     const uint8_t trailer = static_cast<uint8_t>(trailer_of(block));
     unsigned char t[kBlockSize];
-    int rc = read_block(t, trailer);
+    int rc = io.read(t, trailer);
     if (rc != 0) return rc;
     // Changing key A alone keeps key B as read, which is only its value
     // when the card lets it be read.
     if (key_type == MIFARE_KEY_A && !key_b_readable(t)) return fail(kEArg);
     std::memcpy(t, keys, kKeySize);
     if (key_type != MIFARE_KEY_A) std::memcpy(t + 10, keys + kKeySize, kKeySize);
-    return write_block(t, trailer) == 0 ? 0 : -1;
+    return io.write(t, trailer) == 0 ? 0 : -1;
 }
 
-int change_access(const unsigned char *description, uint8_t block, TrailerRule trailer_of) {
+int change_access(const unsigned char *description, uint8_t block, TrailerRule trailer_of, const BlockIo &io) {
     if (!description) return fail(kEArg);
     const uint8_t trailer = static_cast<uint8_t>(trailer_of(block));
     unsigned char t[kBlockSize];
-    if (read_block(t, trailer) != 0) return -1;
+    if (io.read(t, trailer) != 0) return -1;
     for (int i = 0; i < 4; ++i) gen_access(t + 6, description[12 + i], i);
     std::memcpy(t, description, kKeySize);
     std::memcpy(t + 10, description + kKeySize, kKeySize);
-    return write_block(t, trailer) == 0 ? 0 : -1;
+    return io.write(t, trailer) == 0 ? 0 : -1;
+}
+
+void build_value_block(int32_t value, uint8_t address, unsigned char out[kBlockSize]) {
+    const auto v = static_cast<uint32_t>(value);
+    for (int i = 0; i < 4; ++i) {
+        const auto b = static_cast<unsigned char>(v >> (8 * i));
+        out[i] = b;
+        out[4 + i] = static_cast<unsigned char>(~b);
+        out[8 + i] = b;
+    }
+    out[12] = address;
+    out[13] = static_cast<unsigned char>(~address);
+    out[14] = address;
+    out[15] = static_cast<unsigned char>(~address);
+}
+
+bool parse_value_block(const unsigned char block[kBlockSize], int32_t &value) {
+    for (int i = 0; i < 4; ++i)
+        if (block[i] != block[8 + i] || block[i] != static_cast<unsigned char>(~block[4 + i])) return false;
+    if (block[12] != block[14] || block[13] != block[15] || block[13] != static_cast<unsigned char>(~block[12]))
+        return false;
+    uint32_t v = 0;
+    for (int i = 0; i < 4; ++i) v |= static_cast<uint32_t>(block[i]) << (8 * i);
+    value = static_cast<int32_t>(v);
+    return true;
 }
 
 }  // namespace vr::mfc

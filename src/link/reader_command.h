@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <span>
 
+#include "link/direct_command.h"
 #include "virt_com.h"
 
 // Under the address sanitizer the reply buffer past the reply's length is
@@ -54,6 +55,15 @@ struct ReaderCommand {
     int send(int timeout_ms = 0) {
         unpoison_reply();
         const int rc = virt_com_command(&req, &rsp, timeout_ms);
+        poison_past_reply();
+        return rc;
+    }
+
+    // Sends the request as a protocol-1 message of its own (the second
+    // family's direct path); 0, or the path's failure result.
+    int send_direct(int timeout_ms = 0) {
+        unpoison_reply();
+        const int rc = vr::link::direct_command(req, rsp, timeout_ms);
         poison_past_reply();
         return rc;
     }
