@@ -10,6 +10,7 @@
 
 #include "card.h"
 #include "field.h"
+#include "log_capture.h"
 #include "mifare.h"
 #include "pcd.h"
 #include "sim_link.h"
@@ -202,6 +203,37 @@ TEST_F(SecondFamily, Classic1kKeyAndAccessChangesReachTheTrailer) {
     const auto trailer = card->block(7);
     EXPECT_EQ(Bytes(trailer.begin(), trailer.begin() + 6), Bytes(keys, keys + 6));
     EXPECT_EQ(picc_auth(p, keys, 0x60, 4), 0) << "the new key A opens the sector";
+}
+
+}  // namespace
+
+namespace {
+
+// The second family's own link table holds only the PDIUSBD12 attachment:
+// on a serial line it needs the first family registered before it. Without
+// it the open fails as a port that cannot be opened, and says why.
+TEST(SecondFamilyAlone, SerialOpenWithoutTheFirstFamilyFailsClearly) {
+    vrsim::SimOptions o;
+    o.family = 2;
+    auto sim = vrsim::start_simulator(o);
+    ASSERT_TRUE(sim);
+    vrtest::LogCapture log;
+    picc_regapi(VR_FAMILY_SECOND);
+    errno = 0;
+    EXPECT_EQ(virt_com_open("uart", 0, nullptr, sim->path().c_str()), -1);
+    EXPECT_EQ(errno, -10);
+    errno = 0;
+    EXPECT_EQ(picc_open("mifare_s50", "uart", 0, PICC_SEARCH_PLAIN, sim->path().c_str()), nullptr);
+    EXPECT_EQ(errno, -10);
+    bool said = false;
+    for (const std::string &line : log.lines())
+        said = said || line.find("no \"uart\" driver in the registered reader family") != std::string::npos;
+    EXPECT_TRUE(said);
+    // Registered over the first family, the same line opens.
+    picc_regapi(VR_FAMILY_FIRST);
+    picc_regapi(VR_FAMILY_SECOND);
+    EXPECT_EQ(virt_com_open("uart", 0, nullptr, sim->path().c_str()), 0);
+    virt_com_close();
 }
 
 }  // namespace
