@@ -102,6 +102,28 @@ VR_API int dclk_m1s50_decval(const unsigned char *value, uint8_t block);
 VR_API int dclk_m1s50_rdval(unsigned char *value, uint8_t block);
 VR_API int dclk_m1s50_wrval(const unsigned char *value, uint8_t block);
 
+/* The second family's 4K driver: the first family's 4K commands, each a
+ * protocol-1 message of its own (the direct path). */
+VR_API int dclk_m1s70_init(picc *record);
+VR_API int dclk_m1s70_req(void);
+VR_API int dclk_m1s70_wupa(void);
+VR_API int dclk_m1s70_sel(picc *record, int unused);
+VR_API int dclk_m1s70_anticoll(picc *record, int unused);
+VR_API int dclk_m1s70_query(picc *halt, picc *record);
+VR_API int dclk_m1s70_halt(picc *record);
+VR_API int dclk_m1s70_getuid(picc *record);
+VR_API int dclk_m1s70_read(unsigned char *out, uint8_t block);
+VR_API int dclk_m1s70_write(const unsigned char *in, uint8_t block);
+VR_API int dclk_m1s70_auth(const unsigned char *key, uint8_t key_type, uint8_t block);
+VR_API int dclk_m1s70_chpw(const unsigned char *keys, uint8_t key_type, uint8_t block);
+VR_API int dclk_m1s70_chaccess(const unsigned char *description, uint8_t block);
+VR_API int dclk_m1s70_load(uint8_t block);
+VR_API int dclk_m1s70_transfer(uint8_t block);
+VR_API int dclk_m1s70_incval(const unsigned char *value, uint8_t block);
+VR_API int dclk_m1s70_decval(const unsigned char *value, uint8_t block);
+VR_API int dclk_m1s70_rdval(unsigned char *value, uint8_t block);
+VR_API int dclk_m1s70_wrval(const unsigned char *value, uint8_t block);
+
 /* Edits the three access bytes of a sector trailer (bytes[0..2] = trailer
  * bytes 6..8) for one block index (0..2 data blocks, 3 the trailer) with a
  * 3-bit access code C1 (bit 0), C2 (bit 1), C3 (bit 2); 0xFF leaves them

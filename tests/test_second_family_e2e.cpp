@@ -205,6 +205,77 @@ TEST_F(SecondFamily, Classic1kKeyAndAccessChangesReachTheTrailer) {
     EXPECT_EQ(picc_auth(p, keys, 0x60, 4), 0) << "the new key A opens the sector";
 }
 
+// ------------------------------------------------------------ the direct path
+
+TEST_F(SecondFamily, Classic4kOverTheDirectPath) {
+    card = sim->field().place(Card::classic_4k(kUid));
+    picc *p = open("mifare_s70");
+    ASSERT_NE(p, nullptr) << errno;
+    EXPECT_STREQ(picc_type(p), "Mifare S70");
+    sim->clear_log();
+    // A block of the 16-block sectors.
+    ASSERT_EQ(picc_auth(p, kTransportKey, MIFARE_KEY_A, 200), 0);
+    const unsigned char data[16] = {4, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0x4B};
+    ASSERT_EQ(picc_write(p, data, 200), 0);
+    unsigned char back[16] = {};
+    ASSERT_EQ(picc_read(p, back, 200), 0);
+    EXPECT_EQ(Bytes(back, back + 16), Bytes(data, data + 16));
+    EXPECT_EQ(card->block(200)[15], 0x4B);
+    std::vector<uint16_t> codes;
+    for (const auto &r : sent()) codes.push_back(r.cmd);
+    EXPECT_EQ(codes, (std::vector<uint16_t>{0x0207, 0x0209, 0x0208}));
+    // Each went out as a protocol-1 message: AA BB, length, two zero bytes,
+    // the code low byte first.
+    for (const Bytes &f : sim->frames_received()) {
+        ASSERT_GE(f.size(), 8u);
+        EXPECT_EQ(Bytes(f.begin(), f.begin() + 2), (Bytes{0xAA, 0xBB}));
+        EXPECT_EQ(Bytes(f.begin() + 4, f.begin() + 6), (Bytes{0x00, 0x00}));
+        EXPECT_EQ(f[7], 0x02);
+    }
+    // Values over the direct path: the reader builds the block.
+    const unsigned char seven[4] = {7, 0, 0, 0};
+    ASSERT_EQ(picc_wrval(p, seven, 201), 0);
+    ASSERT_EQ(picc_incval(p, seven, 201), 0);
+    ASSERT_EQ(picc_transfer(p, 201), 0);
+    unsigned char value[4] = {};
+    ASSERT_EQ(picc_rdval(p, value, 201), 0);
+    EXPECT_EQ(value[0], 14);
+}
+
+// What the direct path makes of a reply: the echo must repeat the command
+// code, a read that finds no frame fails, the status goes through the first
+// family's table; only a 4K's ATQA passes the request's check.
+TEST_F(SecondFamily, DirectPathReplyChecks) {
+    card = sim->field().place(Card::classic_4k(kUid));
+    struct Case {
+        const char *what;
+        vrsim::Fault fault;
+        int code;
+    };
+    for (const Case &c : {Case{"wrong echo", vrsim::Fault::wrong_echo(), -16}, Case{"no reply", vrsim::Fault::drop(), -14},
+                          Case{"line noise", vrsim::Fault::garbage(), -14},
+                          Case{"status no card", vrsim::Fault::with_status(0x0D), -30},
+                          Case{"status auth", vrsim::Fault::with_status(0x16), -34}}) {
+        // The anticollision of a record without a UID is one direct message.
+        picc record{};
+        sim->inject(c.fault);
+        errno = 0;
+        const int rc = dclk_m1s70_anticoll(&record, 0);
+        EXPECT_EQ(rc, -1) << c.what;
+        EXPECT_EQ(errno, c.code) << c.what;
+        EXPECT_EQ(record.uid_len, 0) << c.what;
+    }
+    // Woken by its request, the card answers the same anticollision.
+    ASSERT_EQ(dclk_m1s70_wupa(), 0);
+    picc record{};
+    ASSERT_EQ(dclk_m1s70_anticoll(&record, 0), 0);
+    EXPECT_EQ(Bytes(record.uid, record.uid + record.uid_len), kUid);
+    card = sim->field().place(Card::classic_1k(kUid));
+    errno = 0;
+    EXPECT_EQ(dclk_m1s70_wupa(), -1);
+    EXPECT_EQ(errno, -20) << "a 1K's ATQA is not a 4K's";
+}
+
 }  // namespace
 
 namespace {

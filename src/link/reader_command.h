@@ -26,6 +26,10 @@
 
 namespace vr {
 
+// Which way a command reaches the reader: the command exchange, or the
+// second family's direct path (a protocol-1 message of its own).
+enum class Route { exchange, direct };
+
 // A request and its reply, filled by a worker and sent once. Lives on the
 // worker's stack (about 8 KiB).
 struct ReaderCommand {
@@ -66,6 +70,9 @@ struct ReaderCommand {
         const int rc = vr::link::direct_command(req, rsp, timeout_ms);
         poison_past_reply();
         return rc;
+    }
+    int send(Route route, int timeout_ms = 0) {
+        return route == Route::direct ? send_direct(timeout_ms) : send(timeout_ms);
     }
 
     std::span<const uint8_t> reply() const {
