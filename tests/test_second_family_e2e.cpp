@@ -14,6 +14,8 @@
 #include "mifare.h"
 #include "pcd.h"
 #include "sim_link.h"
+#include "ultralight.h"
+#include "ultralight_card.h"
 
 namespace {
 
@@ -274,6 +276,40 @@ TEST_F(SecondFamily, DirectPathReplyChecks) {
     errno = 0;
     EXPECT_EQ(dclk_m1s70_wupa(), -1);
     EXPECT_EQ(errno, -20) << "a 1K's ATQA is not a 4K's";
+}
+
+// An Ultralight read answers four pages, all of which the second family's
+// driver hands back; a write is one page.
+TEST_F(SecondFamily, UltralightReadsFourPagesAndWritesOne) {
+    const Bytes uid{0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
+    auto ul = vrsim::UltralightCard::make(false, uid, 0x0044, 0x00, nullptr);
+    for (int page = 4; page < 8; ++page)
+        ul->set_page(page, {static_cast<uint8_t>(page), 0xA0, 0xB0, static_cast<uint8_t>(0xC0 + page)});
+    sim->field().place(ul);
+    picc *p = open("mifare_ul");
+    ASSERT_NE(p, nullptr) << errno;
+    EXPECT_STREQ(picc_type(p), "Mifare ultralight");
+    unsigned char got[10];
+    ASSERT_EQ(picc_getuid(p, got), 7);
+    EXPECT_EQ(Bytes(got, got + 7), uid);
+    unsigned char pages[16] = {};
+    ASSERT_EQ(picc_read(p, pages, 4), 0);
+    Bytes expected;
+    for (int page = 4; page < 8; ++page)
+        for (uint8_t b : ul->page(page)) expected.push_back(b);
+    EXPECT_EQ(Bytes(pages, pages + 16), expected);
+    const unsigned char one[4] = {1, 2, 3, 4};
+    sim->clear_log();
+    ASSERT_EQ(picc_write(p, one, 9), 0);
+    EXPECT_EQ(ul->page(9), (vrsim::Page{1, 2, 3, 4}));
+    ASSERT_EQ(sent().size(), 1u);
+    EXPECT_EQ(sent()[0].cmd, 0x0704);
+    EXPECT_EQ(sent()[0].data, (Bytes{9, 1, 2, 3, 4}));
+    // A card that is not an Ultralight fails the request's check.
+    sim->field().place(Card::classic_1k(kUid));
+    errno = 0;
+    EXPECT_EQ(dclk_m0ul_wupa(), -1);
+    EXPECT_EQ(errno, -20);
 }
 
 }  // namespace
