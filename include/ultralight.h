@@ -90,6 +90,16 @@ VR_API int dclk_m0ul_getuid(picc *record);
 VR_API int dclk_m0ul_read(unsigned char *out, uint8_t page);
 VR_API int dclk_m0ul_write(const unsigned char *in, uint8_t page);
 
+/* The second family's Ultralight C: the Ultralight's operations above, plus
+ * authentication with a 16-byte key (required), the 32-byte key change,
+ * the first protected page and control code 17. */
+VR_API int dclk_m0ulc_init(picc *record);
+VR_API int dclk_m0ulc_auth(const unsigned char *key, uint8_t key_type, uint8_t block);
+VR_API int dclk_m0ulc_chpw(const unsigned char *keys, uint8_t key_type, uint8_t block);
+VR_API int dclk_m0ulc_set_enrypted_start_page(signed char page);
+VR_API int dclk_m0ulc_ctrl(picc *record, int code, intptr_t a, intptr_t b, intptr_t c, intptr_t d,
+                           intptr_t e, intptr_t f);
+
 VR_END_DECLS
 
 #endif

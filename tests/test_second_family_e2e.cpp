@@ -312,6 +312,34 @@ TEST_F(SecondFamily, UltralightReadsFourPagesAndWritesOne) {
     EXPECT_EQ(errno, -20);
 }
 
+// The Ultralight C's key goes with every authentication; control code 17
+// moves the first protected page.
+TEST_F(SecondFamily, UltralightCAuthenticatesAndMovesItsProtectedPages) {
+    auto ulc = vrsim::UltralightCard::make(true, {0x04, 1, 2, 3, 4, 5, 6}, 0x0044, 0x00, nullptr);
+    ulc->set_page(vrsim::ultralight::kAuth0Page, {0x04, 0, 0, 0});
+    ulc->set_page(4, {0x11, 0x22, 0x33, 0x44});
+    sim->field().place(ulc);
+    picc *p = open("mifare_ulc");
+    ASSERT_NE(p, nullptr) << errno;
+    EXPECT_STREQ(picc_type(p), "Mifare Ultralight_C");
+    unsigned char pages[16] = {};
+    EXPECT_NE(picc_read(p, pages, 4), 0) << "protected until authenticated";
+    errno = 0;
+    EXPECT_NE(picc_auth(p, nullptr, 0, 0), 0);
+    EXPECT_EQ(errno, -24) << "no stored-key form";
+    const auto key = vrsim::ultralight::kTransportKey;
+    sim->clear_log();
+    ASSERT_EQ(picc_auth(p, key.data(), 0, 0), 0);
+    // After the failures the card is selected again first; then the key.
+    ASSERT_FALSE(sent().empty());
+    EXPECT_EQ(sent().back().cmd, 0x0703);
+    EXPECT_EQ(sent().back().data, Bytes(key.begin(), key.end()));
+    ASSERT_EQ(picc_read(p, pages, 4), 0) << errno;
+    EXPECT_EQ(Bytes(pages, pages + 4), (Bytes{0x11, 0x22, 0x33, 0x44}));
+    ASSERT_EQ(picc_ctrl(p, PICC_CTRL_ULC_START_PAGE, 0x30), 0);
+    EXPECT_EQ(ulc->page(vrsim::ultralight::kAuth0Page)[0], 0x30);
+}
+
 }  // namespace
 
 namespace {

@@ -31,7 +31,7 @@ constexpr vr::CardDriver kCardDrivers[] = {
     // other entries keep the first family's drivers when that family was
     // registered before.
     {"mifare_ul", VR_FAMILY_SECOND, dclk_m0ul_init},
-    {"mifare_ulc", VR_FAMILY_SECOND, nullptr},
+    {"mifare_ulc", VR_FAMILY_SECOND, dclk_m0ulc_init},
     {"mifare_s50", VR_FAMILY_SECOND, dclk_m1s50_init},
     {"mifare_s70", VR_FAMILY_SECOND, dclk_m1s70_init},
     {"id_card", VR_FAMILY_SECOND, nullptr},

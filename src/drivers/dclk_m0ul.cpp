@@ -21,8 +21,10 @@ constexpr int kFourPages = 4 * kPageSize;
 
 VR_API int dclk_m0ul_req(void) { return request(kRequestIdle, Route::direct); }
 VR_API int dclk_m0ul_wupa(void) { return request(kWakeUp, Route::direct); }
-// The anticollision leaves the card selected.
-VR_API int dclk_m0ul_sel(picc *, int) { return 0; }
+// The anticollision leaves the card selected: the record is marked so, or
+// the framework would wake the card again before each operation and end
+// an Ultralight C's authentication.
+VR_API int dclk_m0ul_sel(picc *record, int unused) { return vr::mark_selected(record, unused); }
 VR_API int dclk_m0ul_anticoll(picc *record, int) {
     return record ? anticoll(record, Route::direct) : vr::fail(vr::kEArg);
 }
