@@ -112,7 +112,7 @@ TEST(RegistryFamilies, ReaderFunctionsBeforeAndAfterRegistration) {
     free(record.protocol_name);
     EXPECT_EQ(tessil.picc_init_tab.cpucard, cpucard_init);
     EXPECT_EQ(tessil.picc_init_tab.id_sam, id_sam_init);
-    EXPECT_EQ(tessil.picc_init_tab.identity, nullptr);
+    EXPECT_EQ(tessil.picc_init_tab.identity, dclk_identity_init);
 }
 
 TEST(RegistryFamilies, SecondFamilyAloneLeavesFirstFamilySlotsEmpty) {

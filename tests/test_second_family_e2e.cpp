@@ -10,6 +10,7 @@
 
 #include "card.h"
 #include "field.h"
+#include "identity_card.h"
 #include "log_capture.h"
 #include "mifare.h"
 #include "pcd.h"
@@ -338,6 +339,27 @@ TEST_F(SecondFamily, UltralightCAuthenticatesAndMovesItsProtectedPages) {
     EXPECT_EQ(Bytes(pages, pages + 4), (Bytes{0x11, 0x22, 0x33, 0x44}));
     ASSERT_EQ(picc_ctrl(p, PICC_CTRL_ULC_START_PAGE, 0x30), 0);
     EXPECT_EQ(ulc->page(vrsim::ultralight::kAuth0Page)[0], 0x30);
+}
+
+TEST_F(SecondFamily, IdentityCardIdentifierOverTheDirectPath) {
+    const Bytes identifier{0x10, 0x20, 0x30, 0x40, 0x50, 0x60, 0x70, 0x80};
+    sim->field().place(vrsim::IdentityCard::make(identifier, nullptr));
+    picc *p = open("id_card");
+    ASSERT_NE(p, nullptr) << errno;
+    EXPECT_EQ(picc_status(p), PICC_STATUS_ACTIVE);
+    unsigned char got[10];
+    ASSERT_EQ(picc_getuid(p, got), 8);
+    EXPECT_EQ(Bytes(got, got + 8), identifier);
+    EXPECT_EQ(sim->firmware().settings().picc_protocol, 'B');
+    bool direct = false;
+    for (const Bytes &f : sim->frames_received()) direct = direct || (f.size() > 7 && f[0] == 0xAA && f[6] == 0x01 && f[7] == 0x03);
+    EXPECT_TRUE(direct) << "0x0301 went out as a protocol-1 message";
+    picc_close(p);
+    // An empty field: the search that wakes cards finds none.
+    (void)sim->field().remove();
+    errno = 0;
+    EXPECT_EQ(picc_open("id_card", "uart", 0, PICC_SEARCH_WAKE, sim->path().c_str()), nullptr);
+    EXPECT_EQ(errno, -30);
 }
 
 }  // namespace

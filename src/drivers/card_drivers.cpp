@@ -34,7 +34,7 @@ constexpr vr::CardDriver kCardDrivers[] = {
     {"mifare_ulc", VR_FAMILY_SECOND, dclk_m0ulc_init},
     {"mifare_s50", VR_FAMILY_SECOND, dclk_m1s50_init},
     {"mifare_s70", VR_FAMILY_SECOND, dclk_m1s70_init},
-    {"id_card", VR_FAMILY_SECOND, nullptr},
+    {"id_card", VR_FAMILY_SECOND, dclk_identity_init},
     {"id_sam", VR_FAMILY_SECOND, id_sam_init},
 };
 
