@@ -4,11 +4,14 @@
 // protocol 6, the others over the direct protocol-1 path.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <vector>
 
 #include "card.h"
+#include "cpu_card.h"
+#include "cpucard.h"
 #include "field.h"
 #include "identity_card.h"
 #include "log_capture.h"
@@ -360,6 +363,42 @@ TEST_F(SecondFamily, IdentityCardIdentifierOverTheDirectPath) {
     errno = 0;
     EXPECT_EQ(picc_open("id_card", "uart", 0, PICC_SEARCH_WAKE, sim->path().c_str()), nullptr);
     EXPECT_EQ(errno, -30);
+}
+
+// The CPU-card driver is offered, not registered: a caller installs it on
+// a record of its own. Its activation's whole answer becomes the UID; its
+// APDUs go in the length-prefixed buffer; block operations send nothing.
+TEST_F(SecondFamily, CpuCardDriverOverTheDirectPath) {
+    const Bytes uid{0x08, 0x0A, 0x0B, 0x0C};
+    sim->field().place(vrsim::CpuCard::make(uid, vrsim::CpuCard::kAtqa, vrsim::CpuCard::kSak, nullptr));
+    EXPECT_NE(tessil.picc_init_tab.cpucard, dclk_cpucard_init);
+    picc record{};
+    ASSERT_EQ(dclk_cpucard_init(&record), 0);
+    sim->clear_log();
+    ASSERT_EQ(record.query(nullptr, &record), 0) << errno;
+    ASSERT_EQ(sent().size(), 1u) << "request and select send nothing";
+    EXPECT_EQ(sent()[0].cmd, 0x0210);
+    EXPECT_EQ(sent()[0].data, (Bytes{0x52}));
+    ASSERT_GT(record.uid_len, 4);
+    // The answer holds the card's UID among the rest (SAK, length, ATS).
+    const Bytes answer(record.uid, record.uid + record.uid_len);
+    EXPECT_NE(std::search(answer.begin(), answer.end(), uid.begin(), uid.end()), answer.end());
+    unsigned char buffer[256] = {7, 0x00, 0xA4, 0x00, 0x0C, 0x02, 0x10, 0x01};
+    ASSERT_EQ(record.read(buffer, 0), 0);
+    EXPECT_EQ(Bytes(buffer, buffer + 3), (Bytes{2, 0x90, 0x00}));
+    unsigned char rd[256] = {5, 0x00, 0xB0, 0x81, 0x05, 0x03};
+    ASSERT_EQ(record.read(rd, 0), 0);
+    EXPECT_EQ(Bytes(rd, rd + 6), (Bytes{5, 5, 6, 7, 0x90, 0x00}));
+    sim->clear_log();
+    const unsigned char sixteen[16] = {};
+    EXPECT_EQ(record.write(sixteen, 4), 0);
+    EXPECT_EQ(record.auth(sixteen, 0x60, 4), 0);
+    EXPECT_EQ(record.transfer(4), 0);
+    EXPECT_EQ(record.halt(&record), 0);
+    EXPECT_TRUE(sent().empty());
+    free(record.vendor);
+    free(record.picc_type);
+    free(record.protocol_name);
 }
 
 }  // namespace
