@@ -37,6 +37,7 @@ struct UlArgs : CommandArgs {
     std::optional<UlKind> kind;
     bool all = false;
     bool zero_unreadable = false;
+    bool force = false;
     // What the check made of the operands.
     long page = 0, count = 1;
     std::vector<uint8_t> data;
@@ -49,12 +50,6 @@ struct UlArgs : CommandArgs {
 std::string set_key(UlArgs &args, const char *value) {
     args.key = parse_hex(value);
     if (!args.key || args.key->size() != 16) return "--key takes 16 bytes (32 hex digits)";
-    return {};
-}
-
-template <bool UlArgs::*Flag>
-std::string set_flag(UlArgs &args, const char *) {
-    args.*Flag = true;
     return {};
 }
 
@@ -73,6 +68,7 @@ constexpr Option<UlArgs> kOptions[] = {
     {"all", nullptr, "restore: the OTP, lock and configuration pages too", set_flag<&UlArgs::all>},
     {"zero-unreadable", nullptr, "dump: write unreadable pages as zeros into a .bin",
      set_flag<&UlArgs::zero_unreadable>},
+    {"force", nullptr, "dump: replace an existing file", set_flag<&UlArgs::force>},
 };
 
 int usage_error(const std::string &why) { return command_usage_error("ultralight", why); }
@@ -117,18 +113,7 @@ bool open_ultralight(UlSession &s, const UlArgs &args) {
 int last_data_page(const UlSession &s) { return s.kind == UlKind::ultralight ? s.pages() - 1 : kLastDataPageC; }
 
 std::string page_line(int page, const uint8_t *bytes, bool readable) {
-    char head[16];
-    std::snprintf(head, sizeof head, "%3d  ", page);
-    std::string line = head;
-    if (!readable) return line + "-- -- -- --  (unreadable)";
-    for (int i = 0; i < kPageSize; ++i) {
-        char b[4];
-        std::snprintf(b, sizeof b, "%02X ", bytes[i]);
-        line += b;
-    }
-    line += " |";
-    for (int i = 0; i < kPageSize; ++i) line += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
-    return line + "|";
+    return memory_line(page, std::span(bytes, kPageSize), readable);
 }
 
 // Before the card is told apart (no --c or --plain) only the larger C's
@@ -221,15 +206,17 @@ UlImage read_image(UlSession &s) {
 }
 
 // The dump's file must have a known form and a place to go before the card
-// is read; an existing one is replaced.
+// is read; an existing one is replaced only with --force, so that a second
+// card's dump cannot take the place of the first by a slip.
 std::string check_dump(UlArgs &args) {
     if (args.operands.size() > 2) return "dump [FILE]";
     if (args.operands.size() < 2) return {};
     args.file = args.operands[1];
     if (!vrdump::ul_format_for_path(args.file))
         return args.file + ": unknown Ultralight dump format (use .bin or .json)";
-    const vrdump::Status status = vrdump::check_writable(args.file, true);
-    return status ? std::string() : status.error;
+    const vrdump::Status status = vrdump::check_writable(args.file, args.force);
+    if (status) return {};
+    return status.error + (status.error.ends_with("not replaced") ? " (--force replaces it)" : "");
 }
 
 int ul_dump(UlSession &s, const UlArgs &args) {
@@ -242,7 +229,7 @@ int ul_dump(UlSession &s, const UlArgs &args) {
     if (!args.file.empty()) {
         vrdump::WriteOptions options;
         options.zero_unreadable = args.zero_unreadable;
-        if (const auto status = vrdump::save_ultralight(args.file, image, options); !status) {
+        if (const auto status = vrdump::save_ultralight(args.file, image, options, args.force); !status) {
             std::fprintf(stderr, "%s\n", status.error.c_str());
             return 1;
         }
@@ -331,7 +318,7 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"read", "PAGE [COUNT]", "read COUNT pages (default 1) from PAGE (hex and ASCII)", check_read, ul_read},
     {"write", "PAGE HEX", "write one page (8 hex digits) and read it back", check_write, ul_write},
-    {"dump", "[FILE]", "read every page that can be read; FILE .bin or .json (replaced)", check_dump, ul_dump},
+    {"dump", "[FILE]", "read every page that can be read; FILE .bin or .json (not replaced without --force)", check_dump, ul_dump},
     {"restore", "FILE",
      "write a dump's data pages back (from page 4; with --all also the OTP and lock bytes and the C's "
      "configuration pages)",
@@ -344,9 +331,7 @@ void list_subcommands(std::FILE *out) { print_subcommands(out, kSubcommands); }
 
 std::string check_ultralight(UlArgs &args) {
     const Subcommand *sub = find_subcommand(args);
-    if (!sub)
-        return args.operands.empty() ? std::string("a subcommand is missing")
-                                     : "unknown subcommand " + args.operands[0];
+    if (!sub) return no_subcommand(args.operands);
     if (args.key && args.stored_key) return "--key and --stored-key exclude each other";
     if (args.key && args.kind == UlKind::ultralight) return "a MIFARE Ultralight has no key";
     return sub->check(args);

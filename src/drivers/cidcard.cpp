@@ -14,6 +14,7 @@
 #include <new>
 
 #include "audio.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "cpucard.h"
 #include "drivers/buffer_exchange.h"
@@ -230,13 +231,16 @@ VR_API int cidcard_ctrl(picc *record, int, const char *name, char *out, int *len
         return -1;
     }
     log_print(2, "%s:%x,%x,%x", "cidcard_ctrl", *length, bytes[0], bytes[1]);
-    std::unique_ptr<char, decltype(&std::free)> text(pboc_data2str(bytes, *length), &std::free);
+    vr::CMemory<char> text(pboc_data2str(bytes, *length));
     if (!text) return vr::kEGeneral;
     std::memcpy(out, text.get(), static_cast<std::size_t>(*length) * 2 + 1);
     *length *= 2;
     return 0;
 }
 
+// The driver's operations: a type B card carrying APDUs, authentication
+// left to them, and its files read by name through the control slot.
+// Slots not named stay empty.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 constexpr picc kCidCardOps = {
@@ -248,27 +252,7 @@ constexpr picc kCidCardOps = {
     .getuid = cidcard_getuid,
     .wupa = cidcard_wupa,
     .read = cidcard_read,
-    .write = nullptr,
-    .readdata = nullptr,
-    .writedata = nullptr,
-    .readdata_enc = nullptr,
-    .writedata_enc = nullptr,
-    .lock = nullptr,
-    .count = nullptr,
     .auth = vr::auth_in_apdus,
-    .chpw = nullptr,
-    .chaccess = nullptr,
-    .load = nullptr,
-    .transfer = nullptr,
-    .incval = nullptr,
-    .decval = nullptr,
-    .rdval = nullptr,
-    .wrval = nullptr,
-    .sign = nullptr,
-    .secblk = nullptr,
-    .blklen = nullptr,
-    .seccnt = nullptr,
-    .blkcnt = nullptr,
     .ctrl = cid_ctrl_slot,
 };
 #pragma GCC diagnostic pop
