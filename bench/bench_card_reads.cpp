@@ -8,6 +8,7 @@
 
 #include "identity.h"
 #include "identity_card.h"
+#include "card.h"
 #include "paced.h"
 #include "tessil.h"
 #include "ultralight.h"
@@ -48,6 +49,26 @@ void BM_IdentityCardFullRead(benchmark::State &state) {
         });
 }
 BENCHMARK(BM_IdentityCardFullRead)->ArgName("baud")->Arg(0)->Arg(115200)->UseRealTime()->Unit(benchmark::kMillisecond);
+
+// A whole MIFARE Classic 1K through the second family: per sector its key
+// loaded (0x4C) and the sector authenticated (0x44), then four reads (0x46),
+// all over protocol 6.
+void BM_Dump1KSecondFamily(benchmark::State &state) {
+    paced_reads(
+        state, [](vrsim::Simulator &sim) { sim.field().place(vrsim::Card::classic_1k({0x01, 0x02, 0x03, 0x04})); },
+        "mifare_s50", 16 * 2 + 64,
+        [](picc *card) {
+            const unsigned char key[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+            unsigned char block[16];
+            for (int b = 0; b < 64; ++b) {
+                if (b % 4 == 0 && picc_auth(card, key, 0x60, static_cast<uint8_t>(b)) != 0) return -1;
+                if (picc_read(card, block, static_cast<uint8_t>(b)) != 0) return -1;
+            }
+            return 0;
+        },
+        2);
+}
+BENCHMARK(BM_Dump1KSecondFamily)->ArgName("baud")->Arg(0)->Arg(115200)->UseRealTime()->Unit(benchmark::kMillisecond);
 
 }  // namespace
 

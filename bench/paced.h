@@ -27,9 +27,10 @@ inline std::size_t wire_bytes(const vrsim::Simulator &sim) {
 
 // A simulator paced at the benchmark's argument (baud, 0: unpaced); null,
 // with the benchmark marked as skipped, when it does not start.
-inline std::unique_ptr<vrsim::Simulator> paced_simulator(benchmark::State &state) {
+inline std::unique_ptr<vrsim::Simulator> paced_simulator(benchmark::State &state, int family = 1) {
     vrsim::SimOptions o;
     o.baud = static_cast<unsigned>(state.range(0));
+    o.family = family;
     auto sim = vrsim::start_simulator(o);
     if (!sim) state.SkipWithError("simulator did not start");
     return sim;
@@ -41,14 +42,16 @@ inline std::unique_ptr<vrsim::Simulator> paced_simulator(benchmark::State &state
 // run and their ratio. `exchanges` is the number of reader commands one
 // run sends: their replies are all logged before the wire bytes are
 // counted. 0 stands for as many as `prepare` sent, for a preparation that
-// runs the work once.
+// runs the work once. `family` 2: a second-family reader, registered over
+// the first family as a serial line needs it.
 template <typename Place, typename Prepare, typename Work>
-void paced(benchmark::State &state, Place place, Prepare prepare, size_t exchanges, Work work) {
+void paced(benchmark::State &state, Place place, Prepare prepare, size_t exchanges, Work work, int family = 1) {
     const unsigned baud = static_cast<unsigned>(state.range(0));
-    auto sim = paced_simulator(state);
+    auto sim = paced_simulator(state, family);
     if (!sim) return;
     place(*sim);
     picc_regapi(VR_FAMILY_FIRST);
+    if (family == 2) picc_regapi(VR_FAMILY_SECOND);
     if (!prepare(*sim)) {
         state.SkipWithError("preparation failed");
         virt_com_close();
@@ -81,7 +84,8 @@ void paced(benchmark::State &state, Place place, Prepare prepare, size_t exchang
 
 // `read(card)` on a card of `type` opened once before the runs.
 template <typename Place, typename Read>
-void paced_reads(benchmark::State &state, Place place, const char *type, size_t exchanges, Read read) {
+void paced_reads(benchmark::State &state, Place place, const char *type, size_t exchanges, Read read,
+                 int family = 1) {
     picc *card = nullptr;
     paced(
         state, place,
@@ -89,7 +93,7 @@ void paced_reads(benchmark::State &state, Place place, const char *type, size_t 
             card = picc_open(type, "uart", 0, PICC_SEARCH_PLAIN, sim.path().c_str());
             return card != nullptr;
         },
-        exchanges, [&](vrsim::Simulator &) { return read(card); });
+        exchanges, [&](vrsim::Simulator &) { return read(card); }, family);
 }
 
 }  // namespace vrbench

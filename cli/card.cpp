@@ -150,6 +150,44 @@ bool describe_type_b_card() {
     return false;
 }
 
+// A second-family reader has no type A search: each of its drivers asks
+// for its own kind of card (the 1K's and the 4K's request check the
+// ATQA), and the identity card answers type B.
+struct SecondFamilyType {
+    const char *type;
+    const char *name;
+    const char *standard;
+};
+constexpr SecondFamilyType kSecondFamilyTypes[] = {
+    {"mifare_s50", "MIFARE Classic 1K", "ISO/IEC 14443A"},
+    {"mifare_s70", "MIFARE Classic 4K", "ISO/IEC 14443A"},
+    {"mifare_ul", "MIFARE Ultralight or Ultralight C", "ISO/IEC 14443A"},
+    {"id_card", "PRC identity card", "ISO/IEC 14443B"},
+};
+
+int describe_second_family_card() {
+    int first_code = 0;
+    for (const SecondFamilyType &t : kSecondFamilyTypes) {
+        picc *record = probe_card(t.type);
+        if (!record) {
+            if (!first_code) first_code = errno;
+            continue;
+        }
+        uint8_t uid[30] = {};
+        const int n = picc_getuid(record, uid);
+        std::printf("%s card: %s\n%19s: %s (%s)\n", t.standard, t.name, "driver type", picc_type(record),
+                    picc_vendor(record));
+        print_bytes(std::strcmp(t.type, "id_card") == 0 ? "identifier" : "UID (NFCID1)", uid, n > 0 ? n : 0);
+        picc_close(record);
+        return 0;
+    }
+    return report_error("card", first_code);
+}
+
+// The MIFARE Classic types a second-family reader opens without a forced
+// kind: the one whose request the card answers.
+constexpr const char *kSecondFamilyClassics[] = {"mifare_s50", "mifare_s70"};
+
 const char *open_type_of(vrdump::Kind kind) {
     switch (kind) {
     case vrdump::Kind::classic_mini: return "mifare_s20";
@@ -206,7 +244,17 @@ bool ultralight_c(picc *record) {
 
 bool open_mifare_card(CardSession &session, std::optional<vrdump::Kind> forced) {
     session.open_type = forced ? open_type_of(*forced) : kIdentify;
-    session.record = open_card(session.open_type.c_str());
+    int code = 0;
+    if (!forced && reader_family() == 2) {
+        for (const char *type : kSecondFamilyClassics) {
+            session.open_type = type;
+            if ((session.record = probe_card(type))) break;
+            if (!code) code = errno;
+        }
+        errno = code;
+    } else {
+        session.record = open_card(session.open_type.c_str());
+    }
     if (!session.record) {
         report_error("card", errno);
         return false;
@@ -232,7 +280,8 @@ bool reopen_card(CardSession &session) {
 
 namespace {
 
-int run_card(const Options &, CommandArgs &) {
+int run_card(const Options &opt, CommandArgs &) {
+    if (opt.family == 2) return describe_second_family_card();
     picc *record = probe_card(kIdentify);
     if (record) return describe_type_a_card(record);
     const int code = errno;

@@ -82,6 +82,8 @@ bool open_reader(const Options &opt);
 void close_reader();
 // The serial device path of the open reader (the simulator's when --sim).
 const std::string &reader_path();
+// The family of the open reader (--family): 1 or 2.
+int reader_family();
 // Starts the simulator program (on the sound server with --sound) and sends
 // it the control lines; the first line it printed, or empty on failure.
 std::string start_simulator_program(const Options &opt);

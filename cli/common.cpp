@@ -28,6 +28,7 @@ pid_t g_sim_pid = -1;
 // simulator with a signal when it closes the reader.
 int g_sim_control = -1;
 std::string g_reader_path;
+int g_reader_family = 1;
 
 constexpr int kSimReplyTimeoutMs = 5000;
 
@@ -263,6 +264,7 @@ bool usb_type_known(const std::string &type) {
 }
 
 bool open_reader(const Options &opt) {
+    g_reader_family = opt.family;
     if (opt.sound) return open_sound(opt);
     if (!opt.usb.empty()) return open_usb_reader(opt);
     std::string path = opt.device;
@@ -279,7 +281,8 @@ bool open_reader(const Options &opt) {
     }
     if (!opt.sim && !device_usable(path)) return false;
     // The serial driver comes with the first family; a second-family reader
-    // on a serial line is registered over it.
+    // on a serial line is registered over it (the second family's own
+    // link table holds only the PDIUSBD12 attachment).
     picc_regapi(0xAA);
     if (opt.family == 2) picc_regapi(0x55);
     if (virt_com_open("uart", 0, nullptr, path.c_str()) != 0) {
@@ -291,6 +294,8 @@ bool open_reader(const Options &opt) {
 }
 
 const std::string &reader_path() { return g_reader_path; }
+
+int reader_family() { return g_reader_family; }
 
 void close_reader() {
     close_sound();

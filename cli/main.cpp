@@ -143,7 +143,10 @@ constexpr GlobalOption kGlobalOptions[] = {
     {"usb", 0, "TYPE", "a reader on USB: usbhid, ch340g, ch9326 or pdiusbd12 (vantel-rfid usb list shows them)",
      set_usb},
     {"usb-fd", 0, "N", "with --usb: the descriptor of the USB device, opened for the tool", set_usb_fd},
-    {"family", 0, "1|2", "the reader's firmware family (default 1)", set_family},
+    {"family", 0, "1|2",
+     "the reader's firmware family (default 1); 2 on a serial line registers the first family first, "
+     "whose serial driver the second family reaches its reader through",
+     set_family},
     {"baud", 'b', "N", "the serial line's speed (default 115200)", set_baud},
     {"timeout", 't', "MS", "the reader's reply time-out in milliseconds (default: the link's own)", set_timeout},
     {"trace", 0, "FILE", "record every frame of the link in FILE (pcapng; contrib/wireshark decodes it)",

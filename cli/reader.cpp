@@ -96,19 +96,30 @@ std::string check_antenna(ReaderArgs &a) {
     return {};
 }
 
+// What a second-family reader lacks of a subcommand. Its firmware has no
+// identity commands (they fail); buzzer, LEDs and antenna the library
+// accepts without sending anything.
+enum class SecondFamily { works, fails, ignored };
+
 struct ReaderSubcommand {
     const char *name;
     const char *operands;
     const char *summary;
     std::string (*check)(ReaderArgs &);
     int (*run)(ReaderArgs &);
+    SecondFamily second_family;
+    const char *second_family_note;
 };
 
 constexpr ReaderSubcommand kReaderSubcommands[] = {
-    {"info", "", "firmware version, model, machine id, serial numbers, battery", takes_no_operands, reader_info},
-    {"beep", "[ON OFF]", "sound the buzzer (ON and OFF times, default 1 1)", check_beep, reader_beep},
-    {"led", "[A B]", "set the LEDs (default 1 1)", check_led, reader_led},
-    {"antenna", "on|off", "switch the antenna's field on or off", check_antenna, reader_antenna},
+    {"info", "", "firmware version, model, machine id, serial numbers, battery", takes_no_operands, reader_info,
+     SecondFamily::fails, "a second-family reader has no identity commands (firmware version, model, ids, battery)"},
+    {"beep", "[ON OFF]", "sound the buzzer (ON and OFF times, default 1 1)", check_beep, reader_beep,
+     SecondFamily::ignored, "a second-family reader has no buzzer command: nothing was sent"},
+    {"led", "[A B]", "set the LEDs (default 1 1)", check_led, reader_led, SecondFamily::ignored,
+     "a second-family reader has no LED command: nothing was sent"},
+    {"antenna", "on|off", "switch the antenna's field on or off", check_antenna, reader_antenna,
+     SecondFamily::ignored, "a second-family reader has no antenna command: nothing was sent"},
 };
 
 const ReaderSubcommand *find(const ReaderArgs &a) { return find_subcommand(kReaderSubcommands, a.operands); }
@@ -119,7 +130,17 @@ std::string check_reader(ReaderArgs &a) {
     return sub->check(a);
 }
 
-int run_reader(const Options &, ReaderArgs &a) { return find(a)->run(a); }
+int run_reader(const Options &opt, ReaderArgs &a) {
+    const ReaderSubcommand *sub = find(a);
+    if (opt.family != 2 || sub->second_family == SecondFamily::works) return sub->run(a);
+    if (sub->second_family == SecondFamily::fails) {
+        std::fprintf(stderr, "reader %s: %s\n", sub->name, sub->second_family_note);
+        return 1;
+    }
+    const int rc = sub->run(a);
+    std::printf("(%s)\n", sub->second_family_note);
+    return rc;
+}
 
 void list_reader_subcommands(std::FILE *out) {
     std::fprintf(out, "subcommands:\n");
@@ -171,7 +192,8 @@ constexpr Command<RawArgs> kRaw = {
     "send one reader command, print the reply's data",
     "HEX",
     "Sends one reader command and prints the data of its reply. HEX is the command code, low byte\n"
-    "first, then its data: `raw 0301` asks for the firmware version (command 0x0103).\n",
+    "first, then its data: `raw 0301` asks for the firmware version (command 0x0103). A second-family\n"
+    "reader (--family 2) takes one-byte codes: only the low byte goes out (`raw 4100 01` is 0x41).\n",
     nullptr,
     {},
     check_raw,

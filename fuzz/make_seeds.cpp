@@ -119,6 +119,18 @@ void frame_seeds() {
     write("frame", "p2_handshake", cat({{0x13, 4, 0}, {0x10, 0x10, 0x02, 0x02}}));
 }
 
+void direct_reply_seeds() {
+    // config, command (low, high), port time-out / 40, then the replies.
+    const Bytes head{0x00, 0x01, 0x02, 75};
+    write("direct_reply", "atqa", cat({head, reply(1, 0, {0x02, 0x00}, 0x0201)}));
+    write("direct_reply", "wrong_echo", cat({head, reply(1, 0, {0x02, 0x00}, 0x0202)}));
+    write("direct_reply", "status_no_card", cat({head, reply(1, 0x0D, {}, 0x0201)}));
+    write("direct_reply", "stuffed_data", cat({head, reply(1, 0, Bytes(40, 0xAA), 0x0201)}));
+    write("direct_reply", "largest", cat({head, reply(1, 0, Bytes(4091, 0x5A), 0x0201)}));
+    write("direct_reply", "noise", cat({head, {0x02, 0x02, 0x00, 0x01, 0x55}}));
+    write("direct_reply", "short_frame", cat({head, {0xAA, 0xBB, 0x04, 0x00, 0x00}}));
+}
+
 void exchange_seeds() {
     const Bytes key{0x3A, 0x91, 0x5C, 0x07, 0xE4, 0x28, 0xB6, 0x6D};
     // config, config 2 (framed replies), key, command (low, high), data
@@ -641,6 +653,7 @@ int main(int argc, char **argv) {
     g_root = argv[1];
     frame_seeds();
     exchange_seeds();
+    direct_reply_seeds();
     card_seeds();
     ctrl_seeds();
     crypto_seeds();

@@ -92,6 +92,25 @@ VR_API int iso14443a_query(picc *halt, picc *record);
 VR_API int iso14443a_halt(picc *record);
 VR_API int iso14443a_getuid(picc *record);
 
+/* The second reader family's CPU-card driver (offered, not registered:
+ * callers install it with dclk_cpucard_init on a record of their own).
+ * The activation (0x0210) and APDUs (0x0211, buffer as cpucard_read) go
+ * over the direct path; the activation's whole answer becomes the UID. */
+VR_API int dclk_cpucard_init(picc *record);
+VR_API int dclk_cpucard_req(void);
+VR_API int dclk_cpucard_wupa(void);
+VR_API int dclk_cpucard_sel(picc *record, int unused);
+VR_API int dclk_cpucard_anticoll(picc *record, int unused);
+VR_API int dclk_cpucard_query(picc *previous, picc *record);
+VR_API int dclk_cpucard_halt(picc *record);
+VR_API int dclk_cpucard_getuid(picc *record);
+VR_API int dclk_cpucard_read(unsigned char *buffer, uint8_t unused);
+VR_API int dclk_cpucard_write(const unsigned char *in, uint8_t block);
+VR_API int dclk_cpucard_auth(const unsigned char *key, uint8_t key_type, uint8_t block);
+VR_API int dclk_cpucard_block(uint8_t block);
+VR_API int dclk_cpucard_value(const unsigned char *value, uint8_t block);
+VR_API int dclk_cpucard_rdval(unsigned char *value, uint8_t block);
+
 VR_END_DECLS
 
 #endif

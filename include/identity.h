@@ -115,6 +115,17 @@ VR_API int sam_read_text_photo_finger_shortcut(unsigned char *text, int *text_le
                                                unsigned char *finger, int *finger_length);
 VR_API int sam_read_finger(unsigned char *finger, int *finger_length);
 
+/* The second reader family's identity-card driver: the identifier over the
+ * direct path (protocol-1 message 0x0301). */
+VR_API int dclk_identity_init(picc *record);
+VR_API int dclk_identity_req(void);
+VR_API int dclk_identity_wupa(void);
+VR_API int dclk_identity_sel(picc *record, int unused);
+VR_API int dclk_identity_anticoll(picc *record, int unused);
+VR_API int dclk_identity_query(picc *previous, picc *record);
+VR_API int dclk_identity_halt(picc *record);
+VR_API int dclk_identity_getuid(picc *record);
+
 VR_END_DECLS
 
 #endif

@@ -77,6 +77,53 @@ VR_API int m1s70_blklen(uint16_t block);
 VR_API int m1s70_seccnt(void);
 VR_API int m1s70_blkcnt(void);
 
+/* The second reader family's 1K driver: the family's own commands through
+ * the command exchange; value blocks are built and checked here. */
+VR_API int dclk_m1s50_init(picc *record);
+VR_API int dclk_m1s50_req(void);
+VR_API int dclk_m1s50_wupa(void);
+VR_API int dclk_m1s50_sel(picc *record, int unused);
+VR_API int dclk_m1s50_anticoll(picc *record, int unused);
+VR_API int dclk_m1s50_query(picc *halt, picc *record);
+VR_API int dclk_m1s50_halt(picc *record);
+VR_API int dclk_m1s50_getuid(picc *record);
+VR_API int dclk_m1s50_read(unsigned char *out, uint8_t block);
+VR_API int dclk_m1s50_write(const unsigned char *in, uint8_t block);
+/* key: 6 bytes (required); key_type MIFARE_KEY_A or MIFARE_KEY_B. */
+VR_API int dclk_m1s50_auth(const unsigned char *key, uint8_t key_type, uint8_t block);
+VR_API int dclk_m1s50_chpw(const unsigned char *keys, uint8_t key_type, uint8_t block);
+VR_API int dclk_m1s50_chaccess(const unsigned char *description, uint8_t block);
+VR_API int dclk_m1s50_load(uint8_t block);
+VR_API int dclk_m1s50_transfer(uint8_t block);
+VR_API int dclk_m1s50_incval(const unsigned char *value, uint8_t block);
+VR_API int dclk_m1s50_decval(const unsigned char *value, uint8_t block);
+/* The 4 value bytes of a block in value format: -1 with errno -14 when the
+ * read fails, -16 when the block is not a value block. */
+VR_API int dclk_m1s50_rdval(unsigned char *value, uint8_t block);
+VR_API int dclk_m1s50_wrval(const unsigned char *value, uint8_t block);
+
+/* The second family's 4K driver: the first family's 4K commands, each a
+ * protocol-1 message of its own (the direct path). */
+VR_API int dclk_m1s70_init(picc *record);
+VR_API int dclk_m1s70_req(void);
+VR_API int dclk_m1s70_wupa(void);
+VR_API int dclk_m1s70_sel(picc *record, int unused);
+VR_API int dclk_m1s70_anticoll(picc *record, int unused);
+VR_API int dclk_m1s70_query(picc *halt, picc *record);
+VR_API int dclk_m1s70_halt(picc *record);
+VR_API int dclk_m1s70_getuid(picc *record);
+VR_API int dclk_m1s70_read(unsigned char *out, uint8_t block);
+VR_API int dclk_m1s70_write(const unsigned char *in, uint8_t block);
+VR_API int dclk_m1s70_auth(const unsigned char *key, uint8_t key_type, uint8_t block);
+VR_API int dclk_m1s70_chpw(const unsigned char *keys, uint8_t key_type, uint8_t block);
+VR_API int dclk_m1s70_chaccess(const unsigned char *description, uint8_t block);
+VR_API int dclk_m1s70_load(uint8_t block);
+VR_API int dclk_m1s70_transfer(uint8_t block);
+VR_API int dclk_m1s70_incval(const unsigned char *value, uint8_t block);
+VR_API int dclk_m1s70_decval(const unsigned char *value, uint8_t block);
+VR_API int dclk_m1s70_rdval(unsigned char *value, uint8_t block);
+VR_API int dclk_m1s70_wrval(const unsigned char *value, uint8_t block);
+
 /* Edits the three access bytes of a sector trailer (bytes[0..2] = trailer
  * bytes 6..8) for one block index (0..2 data blocks, 3 the trailer) with a
  * 3-bit access code C1 (bit 0), C2 (bit 1), C3 (bit 2); 0xFF leaves them

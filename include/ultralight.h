@@ -77,6 +77,29 @@ VR_API int m0ulc_ctrl(picc *record, int code, intptr_t a, intptr_t b, intptr_t c
 /* Sets the first page that needs the authentication (0x30: none). */
 VR_API int m0ulc_set_enrypted_start_page(signed char page);
 
+/* The second reader family's Ultralight: the first family's commands over
+ * the direct path; a read returns four pages (16 bytes). */
+VR_API int dclk_m0ul_init(picc *record);
+VR_API int dclk_m0ul_req(void);
+VR_API int dclk_m0ul_wupa(void);
+VR_API int dclk_m0ul_sel(picc *record, int unused);
+VR_API int dclk_m0ul_anticoll(picc *record, int unused);
+VR_API int dclk_m0ul_query(picc *previous, picc *record);
+VR_API int dclk_m0ul_halt(picc *record);
+VR_API int dclk_m0ul_getuid(picc *record);
+VR_API int dclk_m0ul_read(unsigned char *out, uint8_t page);
+VR_API int dclk_m0ul_write(const unsigned char *in, uint8_t page);
+
+/* The second family's Ultralight C: the Ultralight's operations above, plus
+ * authentication with a 16-byte key (required), the 32-byte key change,
+ * the first protected page and control code 17. */
+VR_API int dclk_m0ulc_init(picc *record);
+VR_API int dclk_m0ulc_auth(const unsigned char *key, uint8_t key_type, uint8_t block);
+VR_API int dclk_m0ulc_chpw(const unsigned char *keys, uint8_t key_type, uint8_t block);
+VR_API int dclk_m0ulc_set_enrypted_start_page(signed char page);
+VR_API int dclk_m0ulc_ctrl(picc *record, int code, intptr_t a, intptr_t b, intptr_t c, intptr_t d,
+                           intptr_t e, intptr_t f);
+
 VR_END_DECLS
 
 #endif

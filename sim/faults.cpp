@@ -26,6 +26,7 @@ constexpr std::pair<std::string_view, Fault::Kind> kKindNames[] = {
     {"garbage", Fault::Kind::garbage},
     {"enc_ragged", Fault::Kind::enc_ragged},
     {"enc_overlong", Fault::Kind::enc_overlong},
+    {"wrong_echo", Fault::Kind::wrong_echo},
 };
 
 }  // namespace

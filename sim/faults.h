@@ -27,6 +27,8 @@ struct Fault {
         enc_ragged,    // ciphertext one byte short of its blocks (one byte
                        // over when there is none)
         enc_overlong,  // plain length one more than the ciphertext holds
+        wrong_echo,    // a protocol-1 reply repeats the next command code
+                       // instead of the request's (the command still runs)
     };
     Kind kind = Kind::drop;
     unsigned delay_ms = 0;
@@ -43,6 +45,7 @@ struct Fault {
     static Fault garbage() { return {Kind::garbage}; }
     static Fault enc_ragged() { return {Kind::enc_ragged}; }
     static Fault enc_overlong() { return {Kind::enc_overlong}; }
+    static Fault wrong_echo() { return {Kind::wrong_echo}; }
 
     bool operator==(const Fault&) const = default;
 };
@@ -58,7 +61,7 @@ struct FaultOrder {
 };
 
 // Parses "KIND [ARG] [xN] [every N]": drop, delay MS, crc, stale90 [N],
-// lateping, status BYTE, hangup, garbage, enc_ragged, enc_overlong; e.g.
+// lateping, status BYTE, hangup, garbage, enc_ragged, enc_overlong, wrong_echo; e.g.
 // "drop x3", "delay 500", "stale90 10", "status 0x0d", "crc every 10". Separators: blanks, ':' ',' '=' (so
 // "delay:500" works as one command-line word). Numbers in decimal or 0x
 // hexadecimal. Sets *error and returns nothing on a bad order.

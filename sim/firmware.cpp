@@ -7,6 +7,11 @@ Firmware::Firmware(Family family) : family_(family) {
     install_link_commands(table_);
     if (family_ == Family::second) {
         install_second_family_commands(table_);
+        // The direct path: the first family's card commands in protocol-1
+        // messages, answered with the first family's status bytes.
+        install_card_commands(direct_table_);
+        install_ultralight_commands(direct_table_);
+        install_iso_dep_commands(direct_table_);
     } else {
         install_reader_commands(table_);
         install_card_commands(table_);
@@ -58,6 +63,15 @@ Reply Firmware::handle(const Request& request) {
         cipher_->seal_reply(key, reply);
     return reply;
 }
+
+Reply Firmware::handle_direct(const Request& request) {
+    std::lock_guard hold(mutex_);
+    const Handler* handler = direct_table_.find(request.cmd);
+    if (handler == nullptr) return Reply::error(status::no_command);
+    return (*handler)(state_, request);
+}
+
+bool Firmware::takes_direct_messages() const { return family_ == Family::second; }
 
 Settings Firmware::settings() const {
     std::lock_guard hold(mutex_);

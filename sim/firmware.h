@@ -66,6 +66,8 @@ struct Settings {
                                        0x4D, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x01};
     // 0x0605: downloaded keys by (index, key type 0x60/0x61).
     std::map<std::pair<uint8_t, uint8_t>, Bytes> keys;
+    // Second family, 0x4C: keys loaded by (key selector, sector).
+    std::map<std::pair<uint8_t, uint8_t>, std::array<uint8_t, 6>> sector_keys;
 };
 
 // What the command handlers work on.
@@ -125,6 +127,13 @@ public:
 
     // Runs one request; thread-safe against the accessors below.
     [[nodiscard]] Reply handle(const Request& request);
+
+    // Second family: a protocol-1 message that reaches the direct path
+    // (first-family card command codes, first-family status bytes).
+    [[nodiscard]] Reply handle_direct(const Request& request);
+    // Whether this family's reader takes protocol-1 messages beside its
+    // own protocol (the second family's direct path).
+    [[nodiscard]] bool takes_direct_messages() const;
 
     // The status byte this family reports for a command it does not know
     // (both map to -22, "not such command").
@@ -188,6 +197,7 @@ private:
     mutable std::mutex mutex_;
     FirmwareState state_;
     CommandTable table_;
+    CommandTable direct_table_;  // second family only
     std::shared_ptr<LinkCipher> cipher_;
     std::shared_ptr<Pm25Sensor> sensor_;
 };

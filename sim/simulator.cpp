@@ -342,7 +342,8 @@ bool Simulator::process_input() {
     while (!rx_.empty()) {
         const auto now = Clock::now();
         const bool at_gap = now >= last_arrival_ + std::chrono::milliseconds(options_.frame_gap_ms);
-        const HostFrame f = decode_host_frame(protocol_, rx_, at_gap);
+        const int protocol = protocol_of_next_frame();
+        const HostFrame f = decode_host_frame(protocol, rx_, at_gap);
         if (f.kind == Decode::need_more || f.consumed == 0) {
             rx_deadline_ = last_arrival_ + std::chrono::milliseconds(options_.frame_gap_ms);
             return true;
@@ -355,7 +356,7 @@ bool Simulator::process_input() {
         rx_.erase(rx_.begin(), rx_.begin() + static_cast<long>(f.consumed));
         rx_ready_.erase(rx_ready_.begin(), rx_ready_.begin() + static_cast<long>(f.consumed));
         if (f.kind != Decode::garbage && !f.handshake)
-            trace_.record(vr::trace::Direction::to_reader, protocol_, options_.family, raw.data(), raw.size());
+            trace_.record(vr::trace::Direction::to_reader, protocol, options_.family, raw.data(), raw.size());
         {
             std::lock_guard hold(log_mutex_);
             if (f.kind == Decode::garbage)
@@ -365,7 +366,7 @@ bool Simulator::process_input() {
         }
         log_changed_.notify_all();
         if (f.kind == Decode::garbage) continue;
-        const bool completed = answer(f);
+        const bool completed = answer(f, protocol);
         {
             std::lock_guard hold(log_mutex_);
             ++handled_;
@@ -379,11 +380,20 @@ bool Simulator::process_input() {
     return true;
 }
 
-bool Simulator::answer(const HostFrame& f) {
+// The second family's reader takes the direct path's protocol-1 messages
+// (head AA BB) beside its own protocol-6 frames.
+constexpr uint8_t kDirectHead = 0xAA;
+
+int Simulator::protocol_of_next_frame() const {
+    if (protocol_ == 6 && firmware_.takes_direct_messages() && !rx_.empty() && rx_.front() == kDirectHead) return 1;
+    return protocol_;
+}
+
+bool Simulator::answer(const HostFrame& f, int protocol) {
     if (f.handshake) return send(Bytes{kP2Ack});
     // Protocols 1 and 6 ignore a frame whose checksum fails; protocol 3
     // tells the host with status 0x91.
-    if (f.kind == Decode::bad_checksum && protocol_ != 3) return true;
+    if (f.kind == Decode::bad_checksum && protocol != 3) return true;
 
     std::optional<Fault> fault;
     {
@@ -395,10 +405,10 @@ bool Simulator::answer(const HostFrame& f) {
         return true;
     }
     if (f.kind == Decode::bad_checksum)
-        return respond(Request{}, Reply::error(status::crc_error), fault);
+        return respond(Request{}, Reply::error(status::crc_error), fault, protocol);
 
-    const auto request = parse_request_body(protocol_, f.body, f.encrypted);
-    if (!request) return respond(Request{}, Reply::error(firmware_.malformed_status()), fault);
+    const auto request = parse_request_body(protocol, f.body, f.encrypted);
+    if (!request) return respond(Request{}, Reply::error(firmware_.malformed_status()), fault, protocol);
     {
         std::lock_guard hold(log_mutex_);
         requests_.push_back(*request);
@@ -406,27 +416,30 @@ bool Simulator::answer(const HostFrame& f) {
     log_changed_.notify_all();
     // An injected status stands for a reader that failed the command: it
     // does not run.
-    const Reply reply = fault && fault->kind == Fault::Kind::status
-                            ? Reply::error(fault->status)
-                            : firmware_.handle(*request);
-    return respond(*request, reply, fault);
+    const bool direct = protocol != protocol_;
+    const Reply reply = fault && fault->kind == Fault::Kind::status ? Reply::error(fault->status)
+                        : direct                                    ? firmware_.handle_direct(*request)
+                                                                    : firmware_.handle(*request);
+    return respond(*request, reply, fault, protocol);
 }
 
-bool Simulator::respond(const Request& request, const Reply& reply, std::optional<Fault> fault) {
+bool Simulator::respond(const Request& request, const Reply& reply, std::optional<Fault> fault, int protocol) {
     Bytes frame;
-    if (protocol_ == 2) {
+    if (protocol == 2) {
         frame = {kP2Ack};  // protocol 2 only acknowledges; no reply frame
     } else if (reply.silent) {
         return true;
     } else if (reply.repeat_previous) {
         frame = !previous_reply_.empty()
                     ? previous_reply_
-                    : encode_reply_frame(protocol_, firmware_.nothing_to_repeat_status(), {},
+                    : encode_reply_frame(protocol, firmware_.nothing_to_repeat_status(), {},
                                          request.cmd);
     } else {
         Bytes data = reply.data;
         if (fault && reply.encrypted) spoil_enciphered(data, fault->kind);
-        frame = encode_reply_frame(protocol_, reply.status, data, request.cmd, reply.encrypted);
+        const bool echo_spoiled = fault && fault->kind == Fault::Kind::wrong_echo;
+        const auto echo = static_cast<uint16_t>(echo_spoiled ? request.cmd + 1 : request.cmd);
+        frame = encode_reply_frame(protocol, reply.status, data, echo, reply.encrypted);
         previous_reply_ = frame;
     }
 
@@ -439,24 +452,25 @@ bool Simulator::respond(const Request& request, const Reply& reply, std::optiona
             if (!sleep_until(Clock::now() + std::chrono::milliseconds(fault->delay_ms))) return false;
             break;
         case Fault::Kind::crc:
-            corrupt_checksum(frame, protocol_);
+            corrupt_checksum(frame, protocol);
             break;
         case Fault::Kind::stale90:
             for (unsigned k = 0; k < fault->reports; ++k)
-                out.push_back(encode_reply_frame(protocol_, status::timeout, {}, request.cmd));
+                out.push_back(encode_reply_frame(protocol, status::timeout, {}, request.cmd));
             break;
         case Fault::Kind::garbage:
             frame.assign(std::begin(kLineNoise), std::end(kLineNoise));
             break;
         case Fault::Kind::lateping: {
             const uint8_t ping[] = {0x11, 0x22, 0x33};
-            out.push_back(encode_reply_frame(protocol_, status::ok, ping, kCmdEcho));
+            out.push_back(encode_reply_frame(protocol, status::ok, ping, kCmdEcho));
             break;
         }
         case Fault::Kind::status:
         case Fault::Kind::hangup:
         case Fault::Kind::enc_ragged:
         case Fault::Kind::enc_overlong:
+        case Fault::Kind::wrong_echo:
             break;
         }
     }

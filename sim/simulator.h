@@ -119,8 +119,9 @@ private:
     bool process_input();  // false when interrupted
 
     // reply side
-    bool answer(const HostFrame& frame);
-    bool respond(const Request& request, const Reply& reply, std::optional<Fault> fault);
+    [[nodiscard]] int protocol_of_next_frame() const;
+    bool answer(const HostFrame& frame, int protocol);
+    bool respond(const Request& request, const Reply& reply, std::optional<Fault> fault, int protocol);
     bool send(const Bytes& frame);
     enum class Write { done, interrupted, failed };
     Write write_now(ByteView bytes);

@@ -45,7 +45,11 @@ constexpr uint8_t cmd_type = 0x8F;       // -113 invalid command
 constexpr uint8_t timeout = 0x90;        // -112; also the stale reply
 constexpr uint8_t crc_error = 0x91;      // -111 request failed its CRC
 // Second family.
+constexpr uint8_t dc_no_card = 0x01;       // -30
 constexpr uint8_t dc_bad_argument = 0x03;  // -24
+constexpr uint8_t dc_auth_failed = 0x04;   // -34
+constexpr uint8_t dc_read_failed = 0x0B;   // -35
+constexpr uint8_t dc_write_failed = 0x0F;  // -36
 constexpr uint8_t dc_no_command = 0x1A;    // -22
 constexpr uint8_t dc_no_reply = 0x06;      // -14 fail to receive message
 }  // namespace status

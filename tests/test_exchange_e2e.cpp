@@ -56,11 +56,15 @@ TEST_F(Exchange, Protocol6SecondFamily) {
     EXPECT_EQ(errno, -22);
     EXPECT_TRUE(sim->frames_received().empty());
     // A reader status comes back through the second family's table and the
-    // public function clamps it to -1.
-    sim->inject(Fault::with_status(0x01));
-    errno = 0;
-    EXPECT_EQ(pcd_set_picc_protocol('A'), -1);
-    EXPECT_EQ(errno, -99) << "errno holds the first-family reading of the status";
+    // public function clamps it to -1; errno holds the family's own code,
+    // which the first family's table lacks for these statuses (no card, a
+    // command the firmware does not know, a failed read).
+    for (const auto &[status, code] : {std::pair{0x01, -30}, std::pair{0x1A, -22}, std::pair{0x0B, -35}}) {
+        sim->inject(Fault::with_status(static_cast<uint8_t>(status)));
+        errno = 0;
+        EXPECT_EQ(pcd_set_picc_protocol('A'), -1);
+        EXPECT_EQ(errno, code) << status;
+    }
 }
 
 TEST_F(Exchange, StaleAndLatePingRepliesAreSkipped) {

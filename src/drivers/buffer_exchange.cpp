@@ -8,11 +8,11 @@
 
 namespace vr {
 
-int exchange_in_buffer(uint16_t command, unsigned char *buffer) {
+int exchange_in_buffer(uint16_t command, unsigned char *buffer, Route route) {
     if (!buffer) return fail(kEArg);
     ReaderCommand c(command);
     c.append(buffer + 1, buffer[0]);
-    const int rc = c.send();
+    const int rc = c.send(route);
     if (rc != 0) return rc;
     const auto reply = c.reply();
     // The caller's buffer is only known to hold what its length byte can

@@ -4,6 +4,8 @@
 
 #include <cstdint>
 
+#include "link/reader_command.h"
+
 namespace vr {
 
 // Largest answer the buffer's length byte can count.
@@ -13,6 +15,6 @@ constexpr int kBufferAnswerMax = 255;
 // success buffer[0] holds the answer's length and the answer follows it.
 // An answer longer than 255 bytes is refused (-1, errno -16) and nothing
 // is copied. 0, or the exchange's result.
-int exchange_in_buffer(uint16_t command, unsigned char *buffer);
+int exchange_in_buffer(uint16_t command, unsigned char *buffer, Route route = Route::exchange);
 
 }  // namespace vr

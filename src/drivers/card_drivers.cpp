@@ -26,14 +26,15 @@ constexpr vr::CardDriver kCardDrivers[] = {
     {"pboc_card", VR_FAMILY_FIRST, pboc_init},
 
     // Second family: its firmware serves these types with its own drivers,
-    // which replace the entries (none in this build but the SAM's, which
-    // both families share); the other entries keep the first family's
-    // drivers when that family was registered before.
-    {"mifare_ul", VR_FAMILY_SECOND, nullptr},
-    {"mifare_ulc", VR_FAMILY_SECOND, nullptr},
-    {"mifare_s50", VR_FAMILY_SECOND, nullptr},
-    {"mifare_s70", VR_FAMILY_SECOND, nullptr},
-    {"id_card", VR_FAMILY_SECOND, nullptr},
+    // which replace the entries (the SAM's driver both families share); a
+    // null init empties a type whose driver this build still lacks. The
+    // other entries keep the first family's drivers when that family was
+    // registered before.
+    {"mifare_ul", VR_FAMILY_SECOND, dclk_m0ul_init},
+    {"mifare_ulc", VR_FAMILY_SECOND, dclk_m0ulc_init},
+    {"mifare_s50", VR_FAMILY_SECOND, dclk_m1s50_init},
+    {"mifare_s70", VR_FAMILY_SECOND, dclk_m1s70_init},
+    {"id_card", VR_FAMILY_SECOND, dclk_identity_init},
     {"id_sam", VR_FAMILY_SECOND, id_sam_init},
 };
 

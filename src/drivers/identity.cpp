@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "drivers/card_steps.h"
 #include "drivers/card_texts.h"
+#include "drivers/identity_card.h"
 #include "identity.h"
 #include "link/reader_command.h"
 #include "pcd.h"
@@ -29,20 +30,24 @@ VR_API int identity_wupa(void) { return 0; }
 VR_API int identity_sel(picc *record, int unused) { return vr::mark_selected(record, unused); }
 VR_API int identity_halt(picc *) { return 0; }
 
-VR_API int identity_anticoll(picc *record, int) {
-    if (!record) return vr::fail(vr::kENotSelected);
+int vr::identity_card::read_identifier(picc *record, Route route) {
     if (record->uid_len > 0) return 0;
     if (pcd_antenna_close() != 0) return vr::fail(vr::kEAntenna);
     sys_delay_nus(kFieldOffUs);
     if (pcd_antenna_open() != 0) return vr::fail(vr::kEAntenna);
     vr::ReaderCommand c(kCmdCardIdentifier, {kWakeUp});
-    const int rc = c.send();
+    const int rc = c.send(route);
     if (rc != 0) return rc;
     if (c.reply().size() < kIdentifierLen) return vr::fail(vr::kEMsgWrong);
     std::memcpy(record->uid, c.reply().data(), kIdentifierLen);
     record->uid_len = kIdentifierLen;
     record->card_status = PICC_STATUS_ACTIVE;
     return 0;
+}
+
+VR_API int identity_anticoll(picc *record, int) {
+    if (!record) return vr::fail(vr::kENotSelected);
+    return vr::identity_card::read_identifier(record, vr::Route::exchange);
 }
 
 VR_API int identity_query(picc *previous, picc *record) { return vr::query_card(kQuery, previous, record); }

@@ -15,58 +15,16 @@ using namespace vr::mfc;
 constexpr int kSectors = 40;
 constexpr int kBlocks = 256;
 constexpr int kSmallSectors = 32;
-constexpr uint16_t kCmdRequest = 0x0201;
-constexpr uint16_t kCmdAnticoll = 0x0202;
-constexpr uint16_t kCmdSelect = 0x0203;
-constexpr uint16_t kCmdHalt = 0x0204;
 constexpr uint8_t kRequestIdle = 0x26;
 constexpr uint8_t kWakeUp = 0x52;
-constexpr int kUidLen = 4;
-
-// Request or wake-up; only a 4K card's ATQA (02 00) is accepted.
-int request(uint8_t kind) {
-    if (pcd_set_picc_protocol('A') != 0) return -1;
-    vr::ReaderCommand c(kCmdRequest, {kind});
-    int rc = c.send();
-    if (rc != 0) return rc;
-    const auto reply = c.reply();
-    if (reply.size() != 2 || reply[0] != 0x02 || reply[1] != 0x00) return vr::fail(vr::kECardType);
-    return 0;
-}
 
 }  // namespace
 
-VR_API int m1s70_req(void) { return request(kRequestIdle); }
-VR_API int m1s70_wupa(void) { return request(kWakeUp); }
-
-VR_API int m1s70_anticoll(picc *record, int) {
-    if (!record) return vr::fail(vr::kENotSelected);
-    if (record->uid_len > 0) return 0;
-    vr::ReaderCommand c(kCmdAnticoll);
-    int rc = c.send();
-    if (rc != 0) return rc;
-    if (c.reply().size() < kUidLen) return vr::fail(vr::kEMsgWrong);
-    std::memcpy(record->uid, c.reply().data(), kUidLen);
-    record->uid_len = kUidLen;
-    return 0;
-}
-
-VR_API int m1s70_sel(picc *record, int) {
-    if (!record) return vr::fail(vr::kENotSelected);
-    vr::ReaderCommand c(kCmdSelect);
-    c.append(record->uid, kUidLen);
-    int rc = c.send();
-    if (rc == 0) record->card_status = PICC_STATUS_ACTIVE;
-    return rc;
-}
-
-VR_API int m1s70_halt(picc *record) {
-    if (!record) return vr::fail(vr::kENotSelected);
-    vr::ReaderCommand c(kCmdHalt);
-    int rc = c.send();
-    if (rc == 0) record->card_status = PICC_STATUS_HALTED;
-    return rc;
-}
+VR_API int m1s70_req(void) { return request_4k(kRequestIdle, vr::Route::exchange); }
+VR_API int m1s70_wupa(void) { return request_4k(kWakeUp, vr::Route::exchange); }
+VR_API int m1s70_anticoll(picc *record, int) { return anticoll_4k(record, vr::Route::exchange); }
+VR_API int m1s70_sel(picc *record, int) { return select_4k(record, vr::Route::exchange); }
+VR_API int m1s70_halt(picc *record) { return halt_4k(record, vr::Route::exchange); }
 
 VR_API int m1s70_query(picc *halt, picc *record) {
     if (!record) return vr::fail(vr::kENotSelected);

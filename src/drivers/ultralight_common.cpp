@@ -30,10 +30,10 @@ int init_record(picc *record, const picc &ops, const char *type) {
     return init_card_record(record, ops, "NXP(founded by Philips)", type, "ISO14443-A", 'A');
 }
 
-int request(uint8_t kind) {
+int request(uint8_t kind, Route route) {
     if (pcd_set_picc_protocol('A') != 0) return -1;
     ReaderCommand c(kCmdRequest, {kind});
-    const int rc = c.send();
+    const int rc = c.send(route);
     if (rc != 0) return rc;
     const auto reply = c.reply();
     if (reply.size() != sizeof kAtqa || std::memcmp(reply.data(), kAtqa, sizeof kAtqa) != 0)
@@ -41,11 +41,11 @@ int request(uint8_t kind) {
     return 0;
 }
 
-int anticoll(picc *record) {
+int anticoll(picc *record, Route route) {
     if (!record) return fail(kENotSelected);
     if (record->uid_len > 0) return 0;
     ReaderCommand c(kCmdAnticoll);
-    const int rc = c.send();
+    const int rc = c.send(route);
     if (rc != 0) return rc;
     const auto reply = c.reply();
     if (reply.size() < kUidAt + kUidLen) return fail(kEMsgWrong);
@@ -55,27 +55,27 @@ int anticoll(picc *record) {
     return 0;
 }
 
-int halt(picc *record) {
+int halt(picc *record, Route route) {
     ReaderCommand c(kCmdHalt);
-    const int rc = c.send();
+    const int rc = c.send(route);
     if (rc == 0 && record) record->card_status = PICC_STATUS_HALTED;
     return rc;
 }
 
-int read_page(unsigned char *out, uint8_t page) {
+int read_page(unsigned char *out, uint8_t page, Route route, int bytes) {
     if (!out) return fail(kEArg);
     ReaderCommand c(kCmdReadPage, {page});
-    const int rc = c.send();
+    const int rc = c.send(route);
     if (rc != 0) return rc;
     // The reader answers four pages; the page asked for comes first.
-    return copy_reply(c, out, kPageSize);
+    return copy_reply(c, out, bytes);
 }
 
-int write_page(const unsigned char *in, uint8_t page) {
+int write_page(const unsigned char *in, uint8_t page, Route route) {
     if (!in) return fail(kEArg);
     ReaderCommand c(kCmdWritePage, {page});
     c.append(in, kPageSize);
-    return c.send();
+    return c.send(route);
 }
 
 bool read_range_fits(int address, int length, int size) {

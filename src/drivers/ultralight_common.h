@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "link/reader_command.h"
 #include "picc.h"
 
 namespace vr::ul {
@@ -28,12 +29,14 @@ int init_record(picc *record, const picc &ops, const char *type);
 
 // REQA (0x26) or WUPA (0x52) in type A; 0 only when the Ultralight ATQA
 // 44 00 answers, else errno -20.
-int request(uint8_t kind);
+int request(uint8_t kind, Route route = Route::exchange);
 // The 7-byte UID, read once; the card is then selected.
-int anticoll(picc *record);
-int halt(picc *record);
-int read_page(unsigned char *out, uint8_t page);
-int write_page(const unsigned char *in, uint8_t page);
+int anticoll(picc *record, Route route = Route::exchange);
+int halt(picc *record, Route route = Route::exchange);
+// The reader answers four pages; `bytes` of them are copied (the second
+// family's driver takes all 16).
+int read_page(unsigned char *out, uint8_t page, Route route = Route::exchange, int bytes = kPageSize);
+int write_page(const unsigned char *in, uint8_t page, Route route = Route::exchange);
 
 // Range checks against a memory of `size` bytes (address and length are
 // the callers' 16-bit values).

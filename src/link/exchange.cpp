@@ -158,7 +158,15 @@ int check_reply_p6(virt_com_rsp *rsp) {
     if (status != 0) {
         return_code(status);
         log_print(1, "return_code(rc):0x%02x (%d)\n", status, errno);
-        return dc_errno_transform(static_cast<signed char>(status));
+        // The first family's table misreads most of this family's status
+        // bytes (a command the firmware lacks would be "unknown error", a
+        // failed read "not such command"), and callers of the public
+        // functions see only -1 and errno: errno gets the family's own
+        // code, unless only the first family's table knows the status
+        // (the framing's reports 0x8E..0x91).
+        const int code = dc_errno_transform(static_cast<signed char>(status));
+        if (code != vr::kEUnknown) errno = code;
+        return code;
     }
     drop_leading(rsp, 1);
     return 0;
@@ -209,6 +217,10 @@ ExchangeTry::ExchangeTry() : held_(pthread_mutex_trylock(&g_exchange_lock) == 0)
 ExchangeTry::~ExchangeTry() {
     if (held_) pthread_mutex_unlock(&g_exchange_lock);
 }
+
+ExchangeHold::ExchangeHold() { pthread_mutex_lock(&g_exchange_lock); }
+
+ExchangeHold::~ExchangeHold() { pthread_mutex_unlock(&g_exchange_lock); }
 
 int prepare_raw_request() {
     if (check_port(nullptr) != 0) return -1;

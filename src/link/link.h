@@ -96,6 +96,16 @@ private:
     bool held_;
 };
 
+// Holds the exchange lock for traffic that goes past the exchange (the
+// direct protocol-1 messages of direct_command.h).
+class ExchangeHold {
+public:
+    ExchangeHold();
+    ~ExchangeHold();
+    ExchangeHold(const ExchangeHold &) = delete;
+    ExchangeHold &operator=(const ExchangeHold &) = delete;
+};
+
 // ---- the exchange's own requests (exchange.cpp)
 
 // Before a ping or a repeat request: the port open and present,

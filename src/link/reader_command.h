@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <span>
 
+#include "link/direct_command.h"
 #include "virt_com.h"
 
 // Under the address sanitizer the reply buffer past the reply's length is
@@ -24,6 +25,10 @@
 #endif
 
 namespace vr {
+
+// Which way a command reaches the reader: the command exchange, or the
+// second family's direct path (a protocol-1 message of its own).
+enum class Route { exchange, direct };
 
 // A request and its reply, filled by a worker and sent once. Lives on the
 // worker's stack (about 8 KiB).
@@ -56,6 +61,18 @@ struct ReaderCommand {
         const int rc = virt_com_command(&req, &rsp, timeout_ms);
         poison_past_reply();
         return rc;
+    }
+
+    // Sends the request as a protocol-1 message of its own (the second
+    // family's direct path); 0, or the path's failure result.
+    int send_direct(int timeout_ms = 0) {
+        unpoison_reply();
+        const int rc = vr::link::direct_command(req, rsp, timeout_ms);
+        poison_past_reply();
+        return rc;
+    }
+    int send(Route route, int timeout_ms = 0) {
+        return route == Route::direct ? send_direct(timeout_ms) : send(timeout_ms);
     }
 
     std::span<const uint8_t> reply() const {

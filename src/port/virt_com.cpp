@@ -154,9 +154,15 @@ VR_API int virt_com_init(const char *type, int mode, va_list list) {
     const vr::port::LinkDriver *driver = vr::port::find_link_driver(type);
     if (!driver) return -1;
     com.timeout = driver->timeout_ms;
-    // A driver the registered family does not offer cannot be chosen.
+    // A driver the registered family does not offer cannot be chosen: the
+    // second family's table holds the PDIUSBD12 attachment only, and
+    // reaches a serial line through the first family's driver.
     const com_init_fn init = driver->slot ? tessil.com_init_tab.*driver->slot : driver->init;
-    if (!init) return -1;
+    if (!init) {
+        log_print(1, "%s: no \"%s\" driver in the registered reader family (register the first family first)\n",
+                  "virt_com_init", driver->name);
+        return -1;
+    }
     return init(mode, list);
 }
 
