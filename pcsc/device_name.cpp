@@ -28,6 +28,10 @@ bool apply_option(std::string_view option, DeviceOptions &out) {
         out.timeout_ms = *n;
         return true;
     }
+    if (key == "log" && (n = number_in(value, 0, 3))) {
+        out.log_level = *n;
+        return true;
+    }
     return false;
 }
 

@@ -4,6 +4,8 @@
 // family   the reader family, 1 or 2 (default 1)
 // timeout  the reply time-out in milliseconds, 20..10000 (default: the
 //          library's own)
+// log      the library's log level, 0..3 (default: 0 unless the environment
+//          names one in VANTEL_RFID_LOG_LEVEL)
 #pragma once
 
 #include <optional>
@@ -16,6 +18,7 @@ struct DeviceOptions {
     std::string path;
     int family = 1;
     int timeout_ms = 0;  // 0: the library's default
+    int log_level = -1;  // -1: not given
 };
 
 // The options, or nothing for an empty path, an unknown option or a value

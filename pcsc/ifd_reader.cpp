@@ -5,6 +5,7 @@
 #include <cstring>
 #include <vector>
 
+#include "log.h"
 #include "pcd.h"
 #include "picc.h"
 #include "sys.h"
@@ -130,6 +131,12 @@ Reader::~Reader() { close(); }
 
 RESPONSECODE Reader::open(const DeviceOptions &options) {
     if (open_) return IFD_COMMUNICATION_ERROR;  // the library drives one reader per process
+    // The library logs an empty field as an error, and pcscd asks for the
+    // card every 400 ms: quiet unless asked for.
+    if (options.log_level >= 0)
+        log_set_level(options.log_level);
+    else if (!std::getenv("VANTEL_RFID_LOG_LEVEL"))
+        log_set_level(0);
     picc_regapi(VR_FAMILY_FIRST);
     if (options.family == kSecondFamily) picc_regapi(VR_FAMILY_SECOND);
     if (virt_com_open("uart", 0, nullptr, options.path.c_str()) != 0) return IFD_COMMUNICATION_ERROR;

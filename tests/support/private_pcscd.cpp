@@ -1,0 +1,132 @@
+#include "private_pcscd.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+extern char **environ;
+
+namespace vrtest {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Sanitizer runtimes the driver was built with must be loaded first into
+// pcscd, which is not built with them.
+#ifdef VR_PCSCD_PRELOAD
+constexpr const char *kPreload = VR_PCSCD_PRELOAD;
+#else
+constexpr const char *kPreload = "";
+#endif
+
+std::vector<std::string> environment_for_pcscd() {
+    std::vector<std::string> env;
+    for (char **e = environ; *e; ++e) env.emplace_back(*e);
+    if (*kPreload) {
+        env.push_back(std::string("LD_PRELOAD=") + kPreload);
+        // pcscd's own allocations outlive it by design.
+        env.emplace_back("ASAN_OPTIONS=detect_leaks=0");
+    }
+    return env;
+}
+
+}  // namespace
+
+bool PrivatePcscd::start(const std::string &device_name, const std::string &driver) {
+    char tmpl[] = "/tmp/vr-pcscd-XXXXXX";
+    if (!::mkdtemp(tmpl)) {
+        error_ = "mkdtemp failed";
+        return false;
+    }
+    dir_ = tmpl;
+    fs::create_directories(dir_ + "/run");
+    const std::string conf = dir_ + "/reader.conf";
+    std::ofstream(conf) << "FRIENDLYNAME \"Vantel Test Reader\"\nDEVICENAME " << device_name << "\nLIBPATH " << driver
+                        << "\n";
+    const std::string script = "mount -n --bind " + dir_ + "/run /run && exec pcscd --foreground --debug --apdu --config " + conf;
+    std::vector<std::string> args{"unshare", "--mount", "--propagation", "private", "sh", "-c", script};
+    std::vector<char *> argv;
+    for (auto &a : args) argv.push_back(a.data());
+    argv.push_back(nullptr);
+    auto env_strings = environment_for_pcscd();
+    std::vector<char *> envp;
+    for (auto &e : env_strings) envp.push_back(e.data());
+    envp.push_back(nullptr);
+    posix_spawn_file_actions_t fa;
+    posix_spawn_file_actions_init(&fa);
+    const std::string log_path = dir_ + "/pcscd.log";
+    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    posix_spawn_file_actions_adddup2(&fa, STDOUT_FILENO, STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    const int rc = ::posix_spawnp(&pid_, "unshare", &fa, nullptr, argv.data(), envp.data());
+    posix_spawn_file_actions_destroy(&fa);
+    if (rc != 0) {
+        pid_ = -1;
+        error_ = "cannot spawn unshare";
+        return false;
+    }
+    const std::string socket = dir_ + "/run/pcscd/pcscd.comm";
+    ::setenv("PCSCLITE_CSOCK_NAME", socket.c_str(), 1);
+    // Ready once its socket exists (about 0.1 s).
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (!fs::exists(socket)) {
+        if (!running() || std::chrono::steady_clock::now() > deadline) {
+            error_ = "pcscd did not start:\n" + log();
+            return false;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return true;
+}
+
+bool PrivatePcscd::running() {
+    if (pid_ <= 0) return false;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) == 0) return true;
+    pid_ = -1;
+    return false;
+}
+
+int PrivatePcscd::stop(std::chrono::milliseconds grace) {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, SIGINT);
+    const auto deadline = std::chrono::steady_clock::now() + grace;
+    int status = 0;
+    while (::waitpid(pid_, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            pid_ = -1;
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    pid_ = -1;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+std::string PrivatePcscd::log() const {
+    std::ifstream in(dir_ + "/pcscd.log");
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+PrivatePcscd::~PrivatePcscd() {
+    stop();
+    if (!dir_.empty()) {
+        std::error_code ignored;
+        fs::remove_all(dir_, ignored);
+    }
+}
+
+}  // namespace vrtest
