@@ -329,7 +329,9 @@ TEST_F(PcscE2e, ReaderFaultsGiveErrorsAndPcscdCarriesOn) {
         if (transmit(read, answer) == SCARD_S_SUCCESS && answer.size() > 2) {
             EXPECT_EQ(answer, block) << "never wrong data";
         }
-        EXPECT_LT(std::chrono::steady_clock::now() - start, 5s) << "bounded by the link's time-outs";
+        // A hang detector, not a speed test: the link gives up within a second
+        // here; a driver waiting on a dead line would take tens.
+        EXPECT_LT(std::chrono::steady_clock::now() - start, 10s) << "bounded by the link's time-outs";
         sim->clear_faults();
         EXPECT_TRUE(daemon.running());
         SCardDisconnect(card, SCARD_RESET_CARD);

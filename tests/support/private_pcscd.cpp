@@ -3,9 +3,12 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -39,15 +42,36 @@ std::vector<std::string> environment_for_pcscd() {
     return env;
 }
 
+bool accepts_connections(const std::string &path) {
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (path.size() >= sizeof address.sun_path) return false;
+    std::copy(path.begin(), path.end(), address.sun_path);
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return false;
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&address), sizeof address) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// The client library takes the socket's path once per process: every
+// daemon of a process lives in the same directory (one at a time).
+std::string process_directory() {
+    static const std::string dir = [] {
+        char tmpl[] = "/tmp/vr-pcscd-XXXXXX";
+        return std::string(::mkdtemp(tmpl) ? tmpl : "");
+    }();
+    return dir;
+}
+
 }  // namespace
 
 bool PrivatePcscd::start(const std::string &device_name, const std::string &driver) {
-    char tmpl[] = "/tmp/vr-pcscd-XXXXXX";
-    if (!::mkdtemp(tmpl)) {
+    dir_ = process_directory();
+    if (dir_.empty()) {
         error_ = "mkdtemp failed";
         return false;
     }
-    dir_ = tmpl;
     fs::create_directories(dir_ + "/run");
     const std::string conf = dir_ + "/reader.conf";
     std::ofstream(conf) << "FRIENDLYNAME \"Vantel Test Reader\"\nDEVICENAME " << device_name << "\nLIBPATH " << driver
@@ -76,9 +100,10 @@ bool PrivatePcscd::start(const std::string &device_name, const std::string &driv
     }
     const std::string socket = dir_ + "/run/pcscd/pcscd.comm";
     ::setenv("PCSCLITE_CSOCK_NAME", socket.c_str(), 1);
-    // Ready once its socket exists (about 0.1 s).
+    // Ready once its socket takes connections (about 0.1 s): the file
+    // exists a moment before the daemon listens on it.
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
-    while (!fs::exists(socket)) {
+    while (!accepts_connections(socket)) {
         if (!running() || std::chrono::steady_clock::now() > deadline) {
             error_ = "pcscd did not start:\n" + log();
             return false;

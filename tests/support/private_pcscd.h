@@ -4,7 +4,8 @@
 // with a reader.conf that declares one reader. Clients reach it through
 // PCSCLITE_CSOCK_NAME, which start() sets for this process. The daemon is
 // stopped (SIGINT, then SIGKILL) and its directory removed when the object
-// goes.
+// goes. One daemon at a time per process: the client library keeps the
+// socket path it first saw, so every daemon of the process uses the same.
 #pragma once
 
 #include <sys/types.h>
