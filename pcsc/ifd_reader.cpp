@@ -139,23 +139,39 @@ RESPONSECODE Reader::open(const DeviceOptions &options) {
         log_set_level(0);
     picc_regapi(VR_FAMILY_FIRST);
     if (options.family == kSecondFamily) picc_regapi(VR_FAMILY_SECOND);
-    if (virt_com_open("uart", 0, nullptr, options.path.c_str()) != 0) return IFD_COMMUNICATION_ERROR;
-    if (options.timeout_ms) tessil.s_com.timeout = options.timeout_ms;
+    options_ = options;
+    const RESPONSECODE rc = open_port();
+    open_ = rc == IFD_SUCCESS;
+    return rc;
+}
+
+RESPONSECODE Reader::open_port() {
+    if (virt_com_open("uart", 0, nullptr, options_.path.c_str()) != 0) return IFD_COMMUNICATION_ERROR;
+    if (options_.timeout_ms) tessil.s_com.timeout = options_.timeout_ms;
     // The field on: also proves that a reader answers on the line.
     if (pcd_antenna_open() != 0) {
         virt_com_close();
         return IFD_COMMUNICATION_ERROR;
     }
-    options_ = options;
-    open_ = true;
+    port_lost_ = false;
     return IFD_SUCCESS;
+}
+
+// A search the reader did not answer properly: the port is opened afresh
+// at the next poll, which also recovers a device that went away and came
+// back (a hang-up, a serial adapter plugged in again).
+RESPONSECODE Reader::after_link_failure() {
+    forget_card();
+    virt_com_close();
+    port_lost_ = true;
+    return IFD_COMMUNICATION_ERROR;
 }
 
 void Reader::close() {
     if (!open_) return;
     forget_card();
     keys_ = {};
-    virt_com_close();
+    if (!port_lost_) virt_com_close();
     open_ = false;
 }
 
@@ -164,7 +180,11 @@ Reader::Found Reader::search(picc &probe) {
     std::free(probe.picc_type);
     probe.picc_type = nullptr;
     if (rc == 0) return Found::card;
-    return is_link_failure(code_of(rc)) ? Found::link_failed : Found::empty;
+    // The reader's card statuses (-30..-39: no card, request, select, ...)
+    // say the field holds no card it can activate; anything else is the
+    // reader or the line failing (a hung-up line reads as a general error).
+    const int code = code_of(rc);
+    return code <= -30 && code >= -39 ? Found::empty : Found::link_failed;
 }
 
 Outcome Reader::reactivate() {
@@ -181,10 +201,11 @@ Outcome Reader::reactivate() {
 
 RESPONSECODE Reader::presence() {
     if (!open_) return IFD_COMMUNICATION_ERROR;
+    if (port_lost_ && open_port() != IFD_SUCCESS) return IFD_COMMUNICATION_ERROR;
     if (powered_ && card_.kind == CardKind::iso_dep && !exchange_failed_) return IFD_ICC_PRESENT;
     picc probe{};
     switch (search(probe)) {
-    case Found::link_failed: forget_card(); return IFD_COMMUNICATION_ERROR;
+    case Found::link_failed: return after_link_failure();
     case Found::empty: forget_card(); return IFD_ICC_NOT_PRESENT;
     case Found::card: break;
     }
@@ -311,7 +332,7 @@ RESPONSECODE Reader::exchange_with_card(const UCHAR *tx, DWORD tx_length, Bytes 
 }
 
 RESPONSECODE Reader::transmit(const UCHAR *tx, DWORD tx_length, UCHAR *rx, DWORD *rx_length) {
-    if (!open_) return IFD_COMMUNICATION_ERROR;
+    if (!open_ || port_lost_) return IFD_COMMUNICATION_ERROR;
     if (!powered_ || !record_) return IFD_ICC_NOT_PRESENT;
     Bytes answer;
     const bool to_card = card_.kind == CardKind::iso_dep && !(tx_length > 0 && tx[0] == kReaderClass);
@@ -334,7 +355,7 @@ RESPONSECODE Reader::control(DWORD code, const UCHAR *in, DWORD in_length, UCHAR
                              DWORD *returned) {
     *returned = 0;
     if (code == kFeatureRequest) return IFD_SUCCESS;
-    if (!open_) return IFD_COMMUNICATION_ERROR;
+    if (!open_ || port_lost_) return IFD_COMMUNICATION_ERROR;
     switch (code) {
     case VR_IFD_BUZZER:
     case VR_IFD_LED: {

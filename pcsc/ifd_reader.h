@@ -57,9 +57,12 @@ private:
     void forget_card();
     RESPONSECODE exchange_with_card(const UCHAR *tx, DWORD tx_length, Bytes &answer);
     Outcome reactivate();
+    RESPONSECODE open_port();
+    RESPONSECODE after_link_failure();
 
     std::mutex mutex_;
     bool open_ = false;
+    bool port_lost_ = false;  // the device went away: opened again at the next poll
     DeviceOptions options_;
     CardFacts card_;
     Bytes atr_;

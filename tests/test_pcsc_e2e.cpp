@@ -5,6 +5,8 @@
 #include <PCSC/wintypes.h>
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <chrono>
 #include <string>
 #include <thread>
@@ -49,10 +51,14 @@ Bytes cat(Bytes a, const Bytes &b) {
 class PcscE2e : public ::testing::Test {
 protected:
     void SetUp() override {
-        sim = vrsim::start_simulator();
+        // pcscd opens the reader by a link that a reconnected simulator
+        // points at its new pseudo-terminal.
+        vrsim::SimOptions options;
+        options.link = "/tmp/vr-pcsc-reader-" + std::to_string(::getpid());
+        sim = vrsim::start_simulator(options);
         ASSERT_TRUE(sim) << "simulator did not start";
         // Short reply time-outs keep the fault cases quick.
-        ASSERT_TRUE(daemon.start(sim->path() + ":timeout=100", VR_IFD_PATH)) << daemon.error();
+        ASSERT_TRUE(daemon.start(options.link + ":timeout=100", VR_IFD_PATH)) << daemon.error();
         ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context), SCARD_S_SUCCESS);
         ASSERT_TRUE(wait_for_reader()) << daemon.log();
     }
@@ -342,13 +348,28 @@ TEST_F(PcscE2e, ReaderFaultsGiveErrorsAndPcscdCarriesOn) {
     }
 }
 
-TEST_F(PcscE2e, AHungUpReaderFailsCleanly) {
+// A hang-up (a serial adapter pulled out) fails cleanly; the reader serves
+// again once its device is back.
+TEST_F(PcscE2e, AHungUpReaderFailsCleanlyAndIsOpenedAgain) {
     place(vrsim::CpuCard::make({}, vrsim::CpuCard::kAtqa, vrsim::CpuCard::kSak, nullptr));
     ASSERT_EQ(connect(), SCARD_S_SUCCESS);
     sim->hangup();
     Bytes answer;
     EXPECT_NE(transmit(kSelectLabel, answer), SCARD_S_SUCCESS);
     EXPECT_TRUE(wait_state(SCARD_STATE_EMPTY | SCARD_STATE_UNAVAILABLE | SCARD_STATE_MUTE, 3s));
+    EXPECT_TRUE(daemon.running());
+    SCardDisconnect(card, SCARD_LEAVE_CARD);
+    card = 0;
+    ASSERT_TRUE(sim->reconnect());
+    ASSERT_TRUE(wait_state(SCARD_STATE_PRESENT, 3s)) << "the reader opened again\n" << daemon.log();
+    ASSERT_EQ(connect(), SCARD_S_SUCCESS);
+    EXPECT_TRUE(selected(send(kSelectLabel)));
+}
+
+// A type A card without a driver here is seen, but cannot be used.
+TEST_F(PcscE2e, ACardWithoutADriverIsPresentButRefusesConnection) {
+    place(vrsim::Card::type_a(0x0004, 0x10));
+    EXPECT_NE(connect(), SCARD_S_SUCCESS);
     EXPECT_TRUE(daemon.running());
 }
 
