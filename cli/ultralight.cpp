@@ -37,6 +37,7 @@ struct UlArgs : CommandArgs {
     std::optional<UlKind> kind;
     bool all = false;
     bool zero_unreadable = false;
+    bool force = false;
     // What the check made of the operands.
     long page = 0, count = 1;
     std::vector<uint8_t> data;
@@ -73,6 +74,7 @@ constexpr Option<UlArgs> kOptions[] = {
     {"all", nullptr, "restore: the OTP, lock and configuration pages too", set_flag<&UlArgs::all>},
     {"zero-unreadable", nullptr, "dump: write unreadable pages as zeros into a .bin",
      set_flag<&UlArgs::zero_unreadable>},
+    {"force", nullptr, "dump: replace an existing file", set_flag<&UlArgs::force>},
 };
 
 int usage_error(const std::string &why) { return command_usage_error("ultralight", why); }
@@ -221,15 +223,17 @@ UlImage read_image(UlSession &s) {
 }
 
 // The dump's file must have a known form and a place to go before the card
-// is read; an existing one is replaced.
+// is read; an existing one is replaced only with --force, so that a second
+// card's dump cannot take the place of the first by a slip.
 std::string check_dump(UlArgs &args) {
     if (args.operands.size() > 2) return "dump [FILE]";
     if (args.operands.size() < 2) return {};
     args.file = args.operands[1];
     if (!vrdump::ul_format_for_path(args.file))
         return args.file + ": unknown Ultralight dump format (use .bin or .json)";
-    const vrdump::Status status = vrdump::check_writable(args.file, true);
-    return status ? std::string() : status.error;
+    const vrdump::Status status = vrdump::check_writable(args.file, args.force);
+    if (status) return {};
+    return status.error + (status.error.ends_with("not replaced") ? " (--force replaces it)" : "");
 }
 
 int ul_dump(UlSession &s, const UlArgs &args) {
@@ -242,7 +246,7 @@ int ul_dump(UlSession &s, const UlArgs &args) {
     if (!args.file.empty()) {
         vrdump::WriteOptions options;
         options.zero_unreadable = args.zero_unreadable;
-        if (const auto status = vrdump::save_ultralight(args.file, image, options); !status) {
+        if (const auto status = vrdump::save_ultralight(args.file, image, options, args.force); !status) {
             std::fprintf(stderr, "%s\n", status.error.c_str());
             return 1;
         }
@@ -331,7 +335,7 @@ struct Subcommand {
 constexpr Subcommand kSubcommands[] = {
     {"read", "PAGE [COUNT]", "read COUNT pages (default 1) from PAGE (hex and ASCII)", check_read, ul_read},
     {"write", "PAGE HEX", "write one page (8 hex digits) and read it back", check_write, ul_write},
-    {"dump", "[FILE]", "read every page that can be read; FILE .bin or .json (replaced)", check_dump, ul_dump},
+    {"dump", "[FILE]", "read every page that can be read; FILE .bin or .json (not replaced without --force)", check_dump, ul_dump},
     {"restore", "FILE",
      "write a dump's data pages back (from page 4; with --all also the OTP and lock bytes and the C's "
      "configuration pages)",

@@ -26,7 +26,8 @@ void print_device(const usbhid_device_info &d) {
 }
 
 void print_permission_help(int denied) {
-    std::printf("\nYou may not open %d of these devices. Install the udev rule %s (in contrib/udev/),\n"
+    std::printf("\nYou may not open %d of these devices. Install the udev rule %s\n"
+                "(contrib/udev/ in the sources, share/vantel-rfid/ where the tool is installed),\n"
                 "then plug the device in again:\n"
                 "  sudo cp %s /etc/udev/rules.d/\n"
                 "  sudo udevadm control --reload-rules && sudo udevadm trigger\n\n%s",

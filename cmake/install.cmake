@@ -62,3 +62,8 @@ foreach(program vantel-rfid vantel-rfid-sim)
 endforeach()
 add_custom_target(man_pages ALL DEPENDS ${VR_MAN_PAGES})
 install(FILES ${VR_MAN_PAGES} DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
+
+# The udev rule that lets users open the USB readers. It goes beside the
+# other shared files, not into udev's own directory: enabling it is the
+# administrator's step (`usb list` says how).
+install(FILES ${VR_UDEV_RULE_FILE} DESTINATION ${CMAKE_INSTALL_DATADIR}/vantel-rfid)

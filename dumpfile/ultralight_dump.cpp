@@ -202,12 +202,12 @@ Status load_ultralight(const std::string &path, UlImage &image) {
     return s;
 }
 
-Status save_ultralight(const std::string &path, const UlImage &image, const WriteOptions &options) {
+Status save_ultralight(const std::string &path, const UlImage &image, const WriteOptions &options, bool replace) {
     const auto format = ul_format_for_path(path);
     if (!format) return fail(path + ": unknown Ultralight dump format (use .bin or .json)");
     std::vector<uint8_t> bytes;
     if (Status s = encode_ultralight(*format, image, bytes, options); !s) return fail(path + ": " + s.error);
-    return write_file(path, bytes);
+    return write_file(path, bytes, replace);
 }
 
 }  // namespace vrdump

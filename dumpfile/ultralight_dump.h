@@ -55,8 +55,10 @@ bool is_ultralight_dump(UlFormat format, std::span<const uint8_t> bytes);
 Status decode_ultralight(UlFormat format, std::span<const uint8_t> bytes, UlImage &image);
 Status encode_ultralight(UlFormat format, const UlImage &image, std::vector<uint8_t> &bytes,
                          const WriteOptions &options = {});
-// Error texts start with the file's path.
+// Error texts start with the file's path. A dump is written whole or not
+// at all; an existing file is replaced only with `replace`.
 Status load_ultralight(const std::string &path, UlImage &image);
-Status save_ultralight(const std::string &path, const UlImage &image, const WriteOptions &options = {});
+Status save_ultralight(const std::string &path, const UlImage &image, const WriteOptions &options = {},
+                       bool replace = false);
 
 }  // namespace vrdump

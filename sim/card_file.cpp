@@ -147,7 +147,27 @@ LoadedCard load_card_file(const std::string& path) {
     return out;
 }
 
+namespace {
+
+// An Ultralight is saved whole: the model reads even the C's key pages,
+// which card load then puts back.
+std::string save_ultralight_card(const UltralightCard& card, const std::string& path) {
+    vrdump::UlImage image = vrdump::UlImage::empty(card.model_c() ? vrdump::UlKind::ultralight_c
+                                                                  : vrdump::UlKind::ultralight);
+    image.uid = card.uid();
+    for (int p = 0; p < card.page_count(); ++p) {
+        const auto i = static_cast<size_t>(p);
+        std::ranges::copy(card.page(p), image.pages[i].begin());
+        image.readable[i] = 1;
+    }
+    const vrdump::Status saved = vrdump::save_ultralight(path, image, {}, true);
+    return saved ? std::string() : saved.error;
+}
+
+}  // namespace
+
 std::string save_card_file(const Card& card, const std::string& path) {
+    if (const auto* ul = dynamic_cast<const UltralightCard*>(&card)) return save_ultralight_card(*ul, path);
     const auto kind = image_kind(card.kind());
     if (!kind) return card.name() + " has no memory in this model";
     vrdump::CardImage image = vrdump::CardImage::empty(*kind);

@@ -26,9 +26,9 @@ struct LoadedCard {
 // the file gives no identity).
 [[nodiscard]] LoadedCard load_card_file(const std::string& path);
 
-// Writes a MIFARE Classic card's whole memory, keys included, with its
-// identity to a dump file (replacing one there). An error text, empty on
-// success.
+// Writes a MIFARE Classic or Ultralight card's whole memory, keys
+// included, with its identity to a dump file (replacing one there). An
+// error text, empty on success.
 [[nodiscard]] std::string save_card_file(const Card& card, const std::string& path);
 
 }  // namespace vrsim

@@ -7,8 +7,8 @@
 //   card load FILE                               a card from a file: MIFARE Classic
 //                                                (.mfd/.bin, .eml, .json), Ultralight
 //                                                (.bin, .json), identity card (.json)
-//   card save FILE                               the MIFARE Classic card in the
-//                                                field to a dump file
+//   card save FILE                               the MIFARE Classic or Ultralight
+//                                                card in the field to a dump file
 //
 // UID and the values in hexadecimal (colons allowed between bytes: 11:22:33:44);
 // ATQA as its 16-bit value (0344 is sent 44 03).

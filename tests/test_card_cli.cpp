@@ -76,6 +76,13 @@ TEST_F(CardCli, UltralightWriteReadDumpAndRestore) {
     EXPECT_EQ(vrdump::hex(image.uid), "04112233445566");
     EXPECT_EQ(image.pages[5], (vrdump::UlPage{0xCA, 0xFE, 0xBA, 0xBE}));
     EXPECT_EQ(image.unreadable_count(), 0);
+    // A second dump to the same file is refused before the card is read,
+    // and the first stays as it was.
+    const std::string first = vrtest::slurp(json);
+    const Outcome again = tool({"ultralight", "dump", json});
+    EXPECT_EQ(again.status, 2);
+    EXPECT_TRUE(again.has_err("ul.json: exists; not replaced (--force replaces it)")) << again.err;
+    EXPECT_EQ(vrtest::slurp(json), first);
 
     // Restore onto a new card: the data pages come back, the UID does not.
     ask_ok("card place mifare_ul 04AABBCCDDEEFF");
@@ -105,7 +112,7 @@ TEST_F(CardCli, UltralightCProtectedPagesAndTheKey) {
     EXPECT_EQ(image.kind, vrdump::UlKind::ultralight_c);
     EXPECT_EQ(image.unreadable_count(), 48 - 20);
     EXPECT_EQ(tool({"ultralight", "dump", scratch_ / "c.bin"}).status, 1) << "a .bin cannot mark them";
-    ok({"ultralight", "dump", json, "--key", key});
+    ok({"ultralight", "dump", json, "--key", key, "--force"});
     ASSERT_TRUE(vrdump::load_ultralight(json, image));
     EXPECT_EQ(image.unreadable_count(), 4) << "only the key";
     EXPECT_EQ(image.pages[20], (vrdump::UlPage{0x11, 0x22, 0x33, 0x44}));

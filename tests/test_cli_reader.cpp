@@ -1,30 +1,18 @@
 // The command-line tool's reader commands, run as a program against the
 // simulator program it starts itself.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <regex>
 #include <string>
 
+#include "shell_run.h"
+
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string output;
-};
+using ToolRun = vrtest::ShellRun;
 
 ToolRun run_tool(const std::string &args) {
-    const std::string cmd = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid " + args + " 2>&1";
-    FILE *p = popen(cmd.c_str(), "r");
-    ToolRun r{-1, {}};
-    if (!p) return r;
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
+    return vrtest::run_shell(std::string(VR_BINARY_DIR) + "/bin/vantel-rfid " + args);
 }
 
 TEST(CliReader, InfoShowsTheReadersIdentity) {

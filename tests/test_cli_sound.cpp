@@ -2,32 +2,18 @@
 // reader on the virtual line in the tool's process, or (with
 // VANTEL_RFID_AUDIO=pulse) the simulator program on a private sound server.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 
-#include <cstdio>
 #include <string>
+
+#include "shell_run.h"
 
 namespace {
 
-struct ToolRun {
-    int status;
-    std::string output;
-};
-
-ToolRun run(const std::string &command) {
-    FILE *p = popen((command + " 2>&1").c_str(), "r");
-    ToolRun r{-1, {}};
-    if (!p) return r;
-    char buf[512];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0) r.output.append(buf, n);
-    const int st = pclose(p);
-    r.status = WIFEXITED(st) ? WEXITSTATUS(st) : -1;
-    return r;
-}
+using ToolRun = vrtest::ShellRun;
+using vrtest::run_shell;
 
 ToolRun run_tool(const std::string &args) {
-    return run("env -u VANTEL_RFID_AUDIO " + std::string(VR_BINARY_DIR) + "/bin/vantel-rfid --sim --audio " + args);
+    return run_shell("env -u VANTEL_RFID_AUDIO " + std::string(VR_BINARY_DIR) + "/bin/vantel-rfid --sim --audio " + args);
 }
 
 bool has(const ToolRun &r, const char *text) { return r.output.find(text) != std::string::npos; }
@@ -61,7 +47,7 @@ TEST(CliSound, ModemCommands) {
 }
 
 TEST(CliSound, SimulatorProgramOnAPrivateSoundServer) {
-    const ToolRun r = run("sh " + std::string(VR_SOURCE_DIR) + "/scripts/pulse-private.sh run env VANTEL_RFID_AUDIO=pulse " +
+    const ToolRun r = run_shell("sh " + std::string(VR_SOURCE_DIR) + "/scripts/pulse-private.sh run env VANTEL_RFID_AUDIO=pulse " +
                           std::string(VR_BINARY_DIR) + "/bin/vantel-rfid --sim --audio reader info");
     EXPECT_EQ(r.status, 0) << r.output;
     EXPECT_TRUE(has(r, "model:             VR1356-S")) << r.output;

@@ -2,7 +2,6 @@
 // re-using the threads, open/close/plug cycles, delivery of handlers to
 // threads that keep going to sleep, and the device operations' refusals.
 #include <gtest/gtest.h>
-#include <dirent.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -20,21 +19,14 @@
 #include "suart.h"
 #include "sys.h"
 #include "tessil.h"
+#include "thread_count.h"
 
 namespace {
 
 using vrtest::SoundLink;
 namespace line = vr::audio::line;
 
-int thread_count() {
-    int n = 0;
-    if (DIR *d = opendir("/proc/self/task")) {
-        while (dirent *e = readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        closedir(d);
-    }
-    return n;
-}
+using vrtest::thread_count;
 
 // Waits (bounded) until every modem thread is asleep.
 bool all_asleep() {

@@ -378,6 +378,12 @@ TEST(SimControl, NewKindsFilesAndSamFaults) {
     EXPECT_EQ(dump.text.rfind("ok 48 pages\n  0  04AABB", 0), 0u) << dump.text;
     EXPECT_NE(dump.text.find("\n  7  77777777"), std::string::npos);
     EXPECT_NE(dump.text.find("\n 44  42524541"), std::string::npos) << "the key pages stay the new card's";
+    // Saved and loaded back page for page.
+    EXPECT_EQ(say("card save " + (dir / "saved.json").string()).text, "ok saved " + (dir / "saved.json").string());
+    EXPECT_TRUE(say("card place mifare_ul").ok);
+    EXPECT_EQ(say("card load " + (dir / "saved.json").string()).text,
+              "ok mifare_ulc uid=04AABBCCDDEEFF atqa=0044 sak=00 state=idle");
+    EXPECT_EQ(say("card dump").text, dump.text);
 
     {
         std::ofstream out(dir / "id.json");

@@ -151,7 +151,8 @@ TEST(SimProgram, CardFromADumpFile) {
 
 // card save writes the card in the field, keys included, in a form card
 // load takes back: a Classic Mini here, whose 320-byte image is the
-// smallest form.
+// smallest form. An Ultralight is saved too (its round trip is
+// test_sim_iso_cards').
 TEST(SimProgram, CardSavedAndLoadedAgain) {
     char dir_template[] = "/tmp/vrsim-prog-XXXXXX";
     ASSERT_NE(::mkdtemp(dir_template), nullptr);
@@ -171,7 +172,7 @@ TEST(SimProgram, CardSavedAndLoadedAgain) {
     EXPECT_EQ(*image.keys[4].b, (vrdump::Key{0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}));
 
     ASSERT_EQ(p.ask("card place mifare_ul")->rfind("ok mifare_ul", 0), 0u);
-    EXPECT_EQ(p.ask("card save " + dir + "/ul.json")->rfind("error:", 0), 0u);
+    EXPECT_EQ(p.ask("card save " + dir + "/ul.json"), "ok saved " + dir + "/ul.json");
     EXPECT_EQ(p.ask("card load " + dir + "/mini.mfd"), "ok mifare_s20 uid=0A0B0C0D atqa=0004 sak=09 state=idle");
     EXPECT_EQ(p.ask("quit"), "ok");
     EXPECT_EQ(p.wait(), 0);

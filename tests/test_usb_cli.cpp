@@ -3,6 +3,8 @@
 // through the umockdev preload it inherits with the bed's location.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +27,6 @@ extern char **environ;
 namespace {
 
 const std::string kTool = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid";
-constexpr uid_t kNobody = 65534;
 
 struct Outcome {
     int status = -1;
@@ -63,8 +64,17 @@ std::vector<std::string> tool_environment() {
     return env;
 }
 
-// Runs the tool, as another user when `as` is given; output captured.
-Outcome run_tool(const std::vector<std::string> &args, uid_t as = 0) {
+// Root opens any file whatever its mode; a tool run `unprivileged` loses
+// that power (the capabilities that bypass file modes leave its bounding
+// set before exec) but keeps root's identity, so it still reaches its own
+// binary wherever the tree was checked out.
+void drop_file_mode_bypass() {
+    for (const int cap : {CAP_DAC_OVERRIDE, CAP_DAC_READ_SEARCH})
+        if (prctl(PR_CAPBSET_DROP, cap, 0, 0, 0) != 0) _exit(126);
+}
+
+// Runs the tool with its output captured.
+Outcome run_tool(const std::vector<std::string> &args, bool unprivileged = false) {
     const std::string base = std::filesystem::temp_directory_path() / ("vr_usb_cli_" + std::to_string(getpid()));
     const std::string out = base + ".out", err = base + ".err";
     std::vector<std::string> all{kTool};
@@ -83,7 +93,7 @@ Outcome run_tool(const std::vector<std::string> &args, uid_t as = 0) {
         const int o1 = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         const int o2 = open(err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
         dup2(in, 0), dup2(o1, 1), dup2(o2, 2);
-        if (as && (setgid(as) != 0 || setuid(as) != 0)) _exit(126);
+        if (unprivileged && geteuid() == 0) drop_file_mode_bypass();
         execve(kTool.c_str(), argv.data(), envp.data());
         _exit(127);
     }
@@ -161,18 +171,8 @@ TEST_F(UsbTool, ListSaysWhenPermissionIsLacking) {
     vrtest::EmulatedUsb *dev = plug(vrsim::UsbKind::hid_reader);
     ASSERT_TRUE(dev);
     const std::string node = bed->root() + dev->node();
-    uid_t as = 0;
-    if (geteuid() == 0) {
-        // root opens anything: the tool runs as nobody, who may use the bed
-        // (its udev monitor binds a socket in it) but not open the node.
-        chmod(bed->root().c_str(), 0777);
-        for (const auto &e : std::filesystem::recursive_directory_iterator(bed->root()))
-            chmod(e.path().c_str(), e.is_directory() || e.is_socket() ? 0777 : 0644);
-        as = kNobody;
-    }
-    const mode_t node_mode = as ? 0600 : 0000;
-    ASSERT_EQ(chmod(node.c_str(), node_mode), 0);
-    const Outcome r = run_tool({"usb", "list"}, as);
+    ASSERT_EQ(chmod(node.c_str(), 0000), 0);
+    const Outcome r = run_tool({"usb", "list"}, true);
     EXPECT_EQ(r.status, 0) << r.err;
     EXPECT_TRUE(r.has("usbhid     0108:0100  bus 001 address 002  (no permission to open it)")) << r.out << r.err;
     EXPECT_TRUE(r.has("sudo cp 60-vantel-rfid.rules /etc/udev/rules.d/")) << r.out;

@@ -1,7 +1,6 @@
 // The USB links end to end: the real libusb against emulated devices of the
 // four attachments (tests/support/usb), whose far end is the simulated
 // reader. Runs under the umockdev preload.
-#include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
@@ -20,6 +19,7 @@
 #include "picc.h"
 #include "sim_harness.h"
 #include "tessil.h"
+#include "thread_count.h"
 #include "usb_bed.h"
 #include "usbhid.h"
 #include "virt_com.h"
@@ -38,15 +38,7 @@ const unsigned char kTransportKey[6] = {0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
 
 std::string kind_name(const testing::TestParamInfo<UsbKind> &info) { return vrsim::usb_identity(info.param).name; }
 
-int thread_count() {
-    int n = 0;
-    if (DIR *d = opendir("/proc/self/task")) {
-        while (dirent *e = readdir(d))
-            if (e->d_name[0] != '.') ++n;
-        closedir(d);
-    }
-    return n;
-}
+using vrtest::thread_count;
 
 // One emulated device of a kind, the simulated reader of the kind's family
 // behind it.

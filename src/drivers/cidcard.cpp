@@ -237,6 +237,9 @@ VR_API int cidcard_ctrl(picc *record, int, const char *name, char *out, int *len
     return 0;
 }
 
+// The driver's operations: a type B card carrying APDUs, authentication
+// left to them, and its files read by name through the control slot.
+// Slots not named stay empty.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 constexpr picc kCidCardOps = {
@@ -248,27 +251,7 @@ constexpr picc kCidCardOps = {
     .getuid = cidcard_getuid,
     .wupa = cidcard_wupa,
     .read = cidcard_read,
-    .write = nullptr,
-    .readdata = nullptr,
-    .writedata = nullptr,
-    .readdata_enc = nullptr,
-    .writedata_enc = nullptr,
-    .lock = nullptr,
-    .count = nullptr,
     .auth = vr::auth_in_apdus,
-    .chpw = nullptr,
-    .chaccess = nullptr,
-    .load = nullptr,
-    .transfer = nullptr,
-    .incval = nullptr,
-    .decval = nullptr,
-    .rdval = nullptr,
-    .wrval = nullptr,
-    .sign = nullptr,
-    .secblk = nullptr,
-    .blklen = nullptr,
-    .seccnt = nullptr,
-    .blkcnt = nullptr,
     .ctrl = cid_ctrl_slot,
 };
 #pragma GCC diagnostic pop

@@ -77,6 +77,8 @@ VR_API int cpucard_getuid(picc *record) { return vr::getuid_once(cpucard_anticol
 
 VR_API int cpucard_read(unsigned char *buffer, uint8_t) { return vr::exchange_in_buffer(kCmdApdu, buffer); }
 
+// The driver's operations: activation, and the APDU exchange as the read
+// slot with authentication left to the APDUs. Slots not named stay empty.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 constexpr picc kCpuCardOps = {
@@ -88,28 +90,7 @@ constexpr picc kCpuCardOps = {
     .getuid = cpucard_getuid,
     .wupa = cpucard_wupa,
     .read = cpucard_read,
-    .write = nullptr,
-    .readdata = nullptr,
-    .writedata = nullptr,
-    .readdata_enc = nullptr,
-    .writedata_enc = nullptr,
-    .lock = nullptr,
-    .count = nullptr,
     .auth = vr::auth_in_apdus,
-    .chpw = nullptr,
-    .chaccess = nullptr,
-    .load = nullptr,
-    .transfer = nullptr,
-    .incval = nullptr,
-    .decval = nullptr,
-    .rdval = nullptr,
-    .wrval = nullptr,
-    .sign = nullptr,
-    .secblk = nullptr,
-    .blklen = nullptr,
-    .seccnt = nullptr,
-    .blkcnt = nullptr,
-    .ctrl = nullptr,
 };
 #pragma GCC diagnostic pop
 

@@ -77,23 +77,10 @@ constexpr picc kM0ulOps = {
     .writedata = m0ul_writedata,
     .readdata_enc = m0ul_readdata_enc,
     .writedata_enc = m0ul_writedata_enc,
-    .lock = nullptr,
-    .count = nullptr,
-    .auth = nullptr,
-    .chpw = nullptr,
-    .chaccess = nullptr,
-    .load = nullptr,
-    .transfer = nullptr,
-    .incval = nullptr,
-    .decval = nullptr,
-    .rdval = nullptr,
-    .wrval = nullptr,
-    .sign = nullptr,
     .secblk = m0ul_secblk,
     .blklen = m0ul_blklen,
     .seccnt = m0ul_seccnt,
     .blkcnt = m0ul_blkcnt,
-    .ctrl = nullptr,
 };
 #pragma GCC diagnostic pop
 

@@ -56,6 +56,8 @@ def check_tree(source, prefix, problems):
             problems.append(f"missing the manual page share/man/man1/{program}.1")
         elif ".SH SYNOPSIS" not in page.read_text() or piece not in page.read_text():
             problems.append(f"the manual page of {program} lacks its synopsis or {piece!r}")
+    if not (prefix / "share" / "vantel-rfid" / "60-vantel-rfid.rules").exists():
+        problems.append("missing the udev rule share/vantel-rfid/60-vantel-rfid.rules")
     return libdir
 
 
