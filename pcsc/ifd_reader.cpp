@@ -244,7 +244,7 @@ RESPONSECODE Reader::identify(const picc &probe) {
         }
         card_.historical = ats_historical_bytes(record_->ats, static_cast<std::size_t>(std::max<int>(record_->ats_len, 0)));
     }
-    atr_ = card_.kind == CardKind::iso_dep ? iso_dep_atr(*card_.historical) : storage_atr(card_.kind);
+    atr_ = card_.kind == CardKind::iso_dep ? iso_dep_atr(card_.historical.value_or(Bytes{})) : storage_atr(card_.kind);
     return IFD_ICC_PRESENT;
 }
 

@@ -9,8 +9,9 @@
  *   VR_IFD_FIRMWARE_VERSION  in: nothing; out: the reader's 16-byte
  *                            firmware version text (NUL-padded).
  *
- * A wrong input length is SCARD_E_INVALID_PARAMETER (IFD_ERROR_...); a
- * reader that does not answer, SCARD_E_NOT_TRANSACTED. The feature request
+ * A wrong input length or a reader that does not answer fails the call
+ * (pcscd reports SCARD_E_NOT_TRANSACTED); a buffer too small for the
+ * version, SCARD_E_INSUFFICIENT_BUFFER. The feature request
  * (SCARD_CTL_CODE(3400)) answers an empty list: the driver offers no
  * PIN-pad features. Any other code is SCARD_E_UNSUPPORTED_FEATURE. */
 #ifndef VANTELRFID_IFD_H
