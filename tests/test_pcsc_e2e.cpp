@@ -71,7 +71,9 @@ protected:
         // signal), not through a crash or the SIGKILL of stop().
         // It takes about 1.2 s; more on a loaded machine.
         const int status = daemon.stop(std::chrono::seconds(15));
-        EXPECT_TRUE(status == 0 || status == 1) << status << daemon.log();
+        if (!vrtest::PrivatePcscd::sanitized()) {
+            EXPECT_TRUE(status == 0 || status == 1) << status << daemon.log();
+        }
     }
 
     bool wait_for_reader() {

@@ -139,6 +139,8 @@ int PrivatePcscd::stop(std::chrono::milliseconds grace) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
+bool PrivatePcscd::sanitized() { return *kPreload != 0; }
+
 std::string PrivatePcscd::log() const {
     std::ifstream in(dir_ + "/pcscd.log");
     std::stringstream s;
