@@ -49,12 +49,11 @@ std::string explain(unsigned sw) {
     return known && known[0] ? known : explain_generally(sw);
 }
 
-std::string spaced_hex(const uint8_t *bytes, std::size_t n) { return to_hex(bytes, n, " "); }
-
 // Prints one answer: its bytes and its status word. A CID card's answer
 // ends with a byte of the reader's own after the status word.
 void print_answer(const std::vector<uint8_t> &apdu, const uint8_t *answer, int n, bool reader_byte) {
-    std::printf("> %s\n< %s\n", spaced_hex(apdu.data(), apdu.size()).c_str(), spaced_hex(answer, static_cast<std::size_t>(n)).c_str());
+    std::printf("> %s\n< %s\n", to_hex(apdu.data(), apdu.size()).c_str(),
+                to_hex(answer, static_cast<std::size_t>(n)).c_str());
     const int end = reader_byte ? n - 1 : n;
     if (end < 2) {
         std::printf("  (no status word)\n");
@@ -106,12 +105,6 @@ struct ApduArgs : CommandArgs {
     bool cid = false, batch = false;
     std::vector<std::vector<uint8_t>> apdus;
 };
-
-template <bool ApduArgs::*Flag>
-std::string set_flag(ApduArgs &args, const char *) {
-    args.*Flag = true;
-    return {};
-}
 
 constexpr Option<ApduArgs> kOptions[] = {
     {"cid", nullptr, "send to the type B CID card (without it: the CPU card, else a CID card)",

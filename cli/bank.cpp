@@ -261,10 +261,6 @@ int finish_alone(picc *record, const BankArgs &args) { return finish(record, arg
 
 // ---- the command
 
-std::string no_operands(BankArgs &a) {
-    return a.operands.size() == 1 ? std::string() : a.operands[0] + " takes no operands";
-}
-
 std::string check_purchase(BankArgs &a) {
     if (a.operands.size() != 2 || !amount_cents(a.operands[1], a.amount))
         return "purchase AMOUNT: a sum such as 12.34 (at most ten digits before the point, two after)";
@@ -287,7 +283,7 @@ struct BankSubcommand {
 };
 
 constexpr BankSubcommand kBankSubcommands[] = {
-    {"info", "", "card number, expiry, holder, ID document, balance, payment application", no_operands, info},
+    {"info", "", "card number, expiry, holder, ID document, balance, payment application", takes_no_operands, info},
     {"purchase", "AMOUNT",
      "start a purchase and print the online message; `finish HEX` lines on standard input end it",
      check_purchase, purchase},
@@ -295,15 +291,11 @@ constexpr BankSubcommand kBankSubcommands[] = {
      finish_alone},
 };
 
-const BankSubcommand *find(const BankArgs &a) {
-    for (const BankSubcommand &s : kBankSubcommands)
-        if (!a.operands.empty() && a.operands[0] == s.name) return &s;
-    return nullptr;
-}
+const BankSubcommand *find(const BankArgs &a) { return find_subcommand(kBankSubcommands, a.operands); }
 
 std::string check_bank(BankArgs &a) {
     const BankSubcommand *sub = find(a);
-    if (!sub) return a.operands.empty() ? "a subcommand is missing" : "unknown subcommand " + a.operands[0];
+    if (!sub) return no_subcommand(a.operands);
     return sub->check(a);
 }
 
@@ -318,12 +310,6 @@ void list_bank_subcommands(std::FILE *out) {
     std::fprintf(out, "subcommands:\n");
     for (const BankSubcommand &s : kBankSubcommands)
         std::fprintf(out, "  %-30s %s\n", (std::string(s.name) + " " + s.operands).c_str(), s.summary);
-}
-
-template <bool BankArgs::*Flag>
-std::string set_flag(BankArgs &args, const char *) {
-    args.*Flag = true;
-    return {};
 }
 
 constexpr Option<BankArgs> kOptions[] = {

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -63,6 +64,10 @@ std::optional<std::vector<uint8_t>> parse_hex(const std::string &text);
 std::string to_hex(const uint8_t *bytes, std::size_t n, const char *sep = " ");
 // A whole number within min..max: decimal, 0x hexadecimal or 0 octal.
 std::optional<long> parse_number(const std::string &text, long min, long max);
+
+// One line of a memory view: the number, the bytes in hex and as text
+// ("  4  01 02 ..  |..|"); bytes that could not be read show as "--".
+std::string memory_line(int number, std::span<const uint8_t> bytes, bool readable);
 
 // Prints "WHAT failed: error CODE: english / chinese" on standard error and
 // returns the tool's exit status for failures (1).

@@ -88,6 +88,10 @@ void print_command_help(std::FILE *out, const char *name, const char *synopsis, 
     }
 }
 
+std::string no_subcommand(const std::vector<std::string> &operands) {
+    return operands.empty() ? "a subcommand is missing" : "unknown subcommand " + operands[0];
+}
+
 int command_usage_error(const char *name, const std::string &why) {
     std::fprintf(stderr, "vantel-rfid %s: %s (see: vantel-rfid help %s)\n", name, why.c_str(), name);
     return 2;

@@ -106,6 +106,21 @@ int run_command(const Command<Args> &c, const Options &opt, int argc, char **arg
     return status;
 }
 
+// An option without a value that sets one flag of the arguments:
+// `set_flag<&FooArgs::quiet>` as an Option<FooArgs>'s apply.
+template <typename Member>
+struct FlagOwner;
+template <typename Args>
+struct FlagOwner<bool Args::*> {
+    using type = Args;
+};
+
+template <auto Flag>
+std::string set_flag(typename FlagOwner<decltype(Flag)>::type &args, const char *) {
+    args.*Flag = true;
+    return {};
+}
+
 // A command's table of subcommands (rows with a name, operands and a
 // summary): the row its first operand names, or null.
 template <typename Sub, std::size_t N>
@@ -114,6 +129,16 @@ const Sub *find_subcommand(const Sub (&table)[N], const std::vector<std::string>
     for (const Sub &s : table)
         if (operands[0] == s.name) return &s;
     return nullptr;
+}
+
+// Why the operands name no subcommand: none is given, or the first operand
+// is not one of them.
+std::string no_subcommand(const std::vector<std::string> &operands);
+
+// The check of a subcommand that takes no operands after its name.
+template <typename Args>
+std::string takes_no_operands(Args &args) {
+    return args.operands.size() == 1 ? std::string() : args.operands[0] + " takes no operands";
 }
 
 // The list of subcommands its help shows.

@@ -206,6 +206,20 @@ std::string to_hex(const uint8_t *bytes, std::size_t n, const char *sep) {
     return s;
 }
 
+std::string memory_line(int number, std::span<const uint8_t> bytes, bool readable) {
+    char head[16];
+    std::snprintf(head, sizeof head, "%3d  ", number);
+    std::string line = head;
+    std::string text;
+    for (uint8_t b : bytes) {
+        char cell[4];
+        std::snprintf(cell, sizeof cell, "%02X ", b);
+        line += readable ? cell : "-- ";
+        text += b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
+    }
+    return line + (readable ? " |" + text + "|" : " (unreadable)");
+}
+
 std::string error_text(int code) {
     errno = code;
     const std::string english = sys_strerror();

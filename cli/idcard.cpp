@@ -75,9 +75,8 @@ constexpr Option<IdcardArgs> kOptions[] = {
 
 // The files the records go to must be writable before the card is read.
 std::string check_idcard(IdcardArgs &args) {
-    if (args.operands.empty()) return "a subcommand is missing";
-    if (args.operands[0] != "read") return "unknown subcommand " + args.operands[0];
-    if (args.operands.size() > 1) return "read takes no operands";
+    if (args.operands.empty() || args.operands[0] != "read") return no_subcommand(args.operands);
+    if (const std::string why = takes_no_operands(args); !why.empty()) return why;
     for (const std::string *file : {&args.photo_file, &args.finger_file})
         if (!file->empty())
             if (const auto status = vrdump::check_writable(*file, true); !status) return status.error;

@@ -59,12 +59,6 @@ std::string set_kind(MifareArgs &args, const char *) {
     return {};
 }
 
-template <bool MifareArgs::*Flag>
-std::string set_flag(MifareArgs &args, const char *) {
-    args.*Flag = true;
-    return {};
-}
-
 std::string set_keys_file(MifareArgs &args, const char *value) {
     args.keys_file = value;
     const vrdump::Status s = vrdump::load_keys(value, args.key_file);
@@ -142,7 +136,7 @@ int mifare_read(CardSession &session, const MifareArgs &args) {
     if (int rc = authenticate(session, vrdump::sector_of(*block))) return report_error("authenticate", rc);
     vrdump::Block data{};
     if (int rc = read_block(session, *block, data)) return report_error("read", rc);
-    std::printf("%s\n", block_line(*block, data, true).c_str());
+    std::printf("%s\n", memory_line(*block, data, true).c_str());
     return 0;
 }
 
@@ -366,9 +360,7 @@ std::string check_key_sources(const MifareArgs &args) {
 
 std::string check_mifare(MifareArgs &args) {
     const Subcommand *sub = find_subcommand(args);
-    if (!sub)
-        return args.operands.empty() ? std::string("a subcommand is missing")
-                                     : "unknown subcommand " + args.operands[0];
+    if (!sub) return no_subcommand(args.operands);
     if (const std::string why = check_key_sources(args); !why.empty()) return why;
     args.needs_reader = sub->needs != Needs::nothing;
     return sub->check(args);
@@ -467,20 +459,6 @@ int verify_block(CardSession &session, int block, const vrdump::Block &written) 
     if (!std::equal(back.begin() + 6, back.begin() + 10, written.begin() + 6)) return 1;
     if (vrdump::readable_key_b(written) && !std::equal(back.begin() + 10, back.end(), written.begin() + 10)) return 1;
     return 0;
-}
-
-std::string block_line(int block, const vrdump::Block &data, bool readable) {
-    char head[8];
-    std::snprintf(head, sizeof head, "%3d  ", block);
-    std::string line = head;
-    std::string text;
-    for (uint8_t b : data) {
-        char cell[4];
-        std::snprintf(cell, sizeof cell, "%02X ", b);
-        line += readable ? cell : "-- ";
-        text += readable && b >= 0x20 && b < 0x7F ? static_cast<char>(b) : '.';
-    }
-    return line + (readable ? " |" + text + "|" : " (unreadable)");
 }
 
 int usage_error(const std::string &why) { return command_usage_error("mifare", why); }

@@ -80,10 +80,6 @@ bool freezes_access(uint8_t trailer_code);
 // would freeze the sector's access conditions. Empty when it may be.
 std::string trailer_problem(const MifareArgs &args, const vrdump::Block &trailer);
 
-// One line of the hex and ASCII view: block number, 16 bytes, the bytes as
-// text ('.' where not printable); an unreadable block shows "--".
-std::string block_line(int block, const vrdump::Block &data, bool readable);
-
 int usage_error(const std::string &why);
 
 // Checks of the operands made before the reader is touched; an error text,

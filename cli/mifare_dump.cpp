@@ -103,7 +103,7 @@ void print_view(const vrdump::CardImage &image) {
         std::printf("sector %d\n", s);
         const int first = vrdump::first_block(s);
         for (int b = first; b < first + vrdump::blocks_in_sector(s); ++b)
-            std::printf("%s\n", block_line(b, image.blocks[b], image.readable[b]).c_str());
+            std::printf("%s\n", memory_line(b, image.blocks[b], image.readable[b]).c_str());
     }
 }
 

@@ -87,10 +87,6 @@ std::string two_bytes(ReaderArgs &a, const char *names) {
     return {};
 }
 
-std::string no_operands(ReaderArgs &a) {
-    return a.operands.size() == 1 ? std::string() : a.operands[0] + " takes no operands";
-}
-
 std::string check_beep(ReaderArgs &a) { return two_bytes(a, "ON OFF"); }
 std::string check_led(ReaderArgs &a) { return two_bytes(a, "A B"); }
 
@@ -109,21 +105,17 @@ struct ReaderSubcommand {
 };
 
 constexpr ReaderSubcommand kReaderSubcommands[] = {
-    {"info", "", "firmware version, model, machine id, serial numbers, battery", no_operands, reader_info},
+    {"info", "", "firmware version, model, machine id, serial numbers, battery", takes_no_operands, reader_info},
     {"beep", "[ON OFF]", "sound the buzzer (ON and OFF times, default 1 1)", check_beep, reader_beep},
     {"led", "[A B]", "set the LEDs (default 1 1)", check_led, reader_led},
     {"antenna", "on|off", "switch the antenna's field on or off", check_antenna, reader_antenna},
 };
 
-const ReaderSubcommand *find(const ReaderArgs &a) {
-    for (const ReaderSubcommand &s : kReaderSubcommands)
-        if (!a.operands.empty() && a.operands[0] == s.name) return &s;
-    return nullptr;
-}
+const ReaderSubcommand *find(const ReaderArgs &a) { return find_subcommand(kReaderSubcommands, a.operands); }
 
 std::string check_reader(ReaderArgs &a) {
     const ReaderSubcommand *sub = find(a);
-    if (!sub) return a.operands.empty() ? "a subcommand is missing" : "unknown subcommand " + a.operands[0];
+    if (!sub) return no_subcommand(a.operands);
     return sub->check(a);
 }
 

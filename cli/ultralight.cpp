@@ -53,12 +53,6 @@ std::string set_key(UlArgs &args, const char *value) {
     return {};
 }
 
-template <bool UlArgs::*Flag>
-std::string set_flag(UlArgs &args, const char *) {
-    args.*Flag = true;
-    return {};
-}
-
 template <UlKind Kind>
 std::string set_kind(UlArgs &args, const char *) {
     args.kind = Kind;
@@ -119,18 +113,7 @@ bool open_ultralight(UlSession &s, const UlArgs &args) {
 int last_data_page(const UlSession &s) { return s.kind == UlKind::ultralight ? s.pages() - 1 : kLastDataPageC; }
 
 std::string page_line(int page, const uint8_t *bytes, bool readable) {
-    char head[16];
-    std::snprintf(head, sizeof head, "%3d  ", page);
-    std::string line = head;
-    if (!readable) return line + "-- -- -- --  (unreadable)";
-    for (int i = 0; i < kPageSize; ++i) {
-        char b[4];
-        std::snprintf(b, sizeof b, "%02X ", bytes[i]);
-        line += b;
-    }
-    line += " |";
-    for (int i = 0; i < kPageSize; ++i) line += bytes[i] >= 0x20 && bytes[i] < 0x7F ? static_cast<char>(bytes[i]) : '.';
-    return line + "|";
+    return memory_line(page, std::span(bytes, kPageSize), readable);
 }
 
 // Before the card is told apart (no --c or --plain) only the larger C's
@@ -348,9 +331,7 @@ void list_subcommands(std::FILE *out) { print_subcommands(out, kSubcommands); }
 
 std::string check_ultralight(UlArgs &args) {
     const Subcommand *sub = find_subcommand(args);
-    if (!sub)
-        return args.operands.empty() ? std::string("a subcommand is missing")
-                                     : "unknown subcommand " + args.operands[0];
+    if (!sub) return no_subcommand(args.operands);
     if (args.key && args.stored_key) return "--key and --stored-key exclude each other";
     if (args.key && args.kind == UlKind::ultralight) return "a MIFARE Ultralight has no key";
     return sub->check(args);

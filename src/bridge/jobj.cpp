@@ -11,6 +11,7 @@
 
 #include "bridge/jni_support.h"
 #include "bridge/reader_object.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "core/jvm.h"
 #include "picc.h"
@@ -25,10 +26,6 @@ constexpr const char *kText = "Ljava/lang/String;";
 constexpr const char *kBytes = "[B";
 constexpr const char *kInt = "I";
 constexpr int kMaxUid = 20;
-
-struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
-};
 
 // Sets errno and gives the failure value of the caller's result type.
 template <typename T>
@@ -103,7 +100,7 @@ private:
     jfieldID id_ = nullptr;
 };
 
-using Text = std::unique_ptr<char, FreeDeleter>;
+using Text = vr::CMemory<char>;
 
 // A text field into *out (null for a null text): false, errno set, when the
 // field cannot be read or copied.
@@ -316,7 +313,7 @@ VR_API picc *jobj2picc(JNIEnv *env, jobject reader) {
     unsigned char *uid = nullptr;
     int uid_len = 0;
     if (get_bytes(env, reader, "uid", &uid, &uid_len, Kind::kInstance) != 0) return nullptr;
-    std::unique_ptr<unsigned char, FreeDeleter> uid_copy(uid);
+    vr::CMemory<unsigned char> uid_copy(uid);
     // A null type or vendor names a card record without one.
     Text type;
     Text vendor;

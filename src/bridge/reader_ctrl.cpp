@@ -15,6 +15,7 @@
 #include "bridge/jni_support.h"
 #include "bridge/natives.h"
 #include "bridge/reader_object.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "log.h"
 #include "picc.h"
@@ -98,25 +99,27 @@ struct Output {
 
 int identity_call(picc *card, int code, IdentityAreas &a, Output *out) {
     switch (code) {
-    case 69:
-    case 71:
-    case 73: {
-        const int rc = picc_ctrl(card, 73, a.text(), &a.text_capacity, a.photo(), &a.photo_capacity);
-        if (code == 69) *out = {a.text(), kTextArea};
-        if (code == 71) *out = {a.photo(), kPhotoArea};
-        if (code == 73) *out = {a.text(), kTextArea + kPhotoArea};
+    case PICC_CTRL_ID_READ:
+    case PICC_CTRL_ID_WRITE:
+    case PICC_CTRL_ID_EXCHANGE: {
+        const int rc =
+            picc_ctrl(card, PICC_CTRL_ID_EXCHANGE, a.text(), &a.text_capacity, a.photo(), &a.photo_capacity);
+        if (code == PICC_CTRL_ID_READ) *out = {a.text(), kTextArea};
+        if (code == PICC_CTRL_ID_WRITE) *out = {a.photo(), kPhotoArea};
+        if (code == PICC_CTRL_ID_EXCHANGE) *out = {a.text(), kTextArea + kPhotoArea};
         return rc;
     }
-    case 72:
-    case 74: {
+    case PICC_CTRL_ID_FILE:
+    case PICC_CTRL_ID_EXCHANGE6: {
         const int rc = picc_ctrl(card, code, a.text(), &a.text_capacity, a.photo(), &a.photo_capacity, a.finger(),
                                  &a.finger_capacity);
-        *out = code == 72 ? Output{a.finger(), kFingerArea} : Output{a.text(), kTextArea + kPhotoArea + kFingerArea};
+        *out = code == PICC_CTRL_ID_FILE ? Output{a.finger(), kFingerArea}
+                                         : Output{a.text(), kTextArea + kPhotoArea + kFingerArea};
         return rc;
     }
-    default:  // 79: the fingerprint area in the place the dispatcher reads it
+    default:  // PICC_CTRL_ID_FINGERPRINT: the fingerprint area in the place the dispatcher reads it
         *out = {a.finger(), kFingerArea};
-        return picc_ctrl(card, 79, a.finger(), &a.finger_capacity);
+        return picc_ctrl(card, PICC_CTRL_ID_FINGERPRINT, a.finger(), &a.finger_capacity);
     }
 }
 
@@ -181,12 +184,12 @@ bool has_output_area(int code) {
 }
 
 // Codes whose text argument must hold a minimum count of bytes, which is
-// passed along: 9 (serial number), 62 and 63 (keys), 65 (valid cards).
+// passed along.
 int minimum_length(int code) {
     switch (code) {
-    case 9: return 8;
-    case 62: case 63: return 16;
-    case 65: return 2;
+    case PICC_CTRL_SET_MSN: return 8;
+    case PICC_CTRL_SET_ULC_KEY: case PICC_CTRL_SET_DATAENC_KEY: return 16;
+    case PICC_CTRL_SET_VALIDCARD: return 2;
     default: return -1;
     }
 }
@@ -251,7 +254,7 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_RFIDReader_picc_1ctrl(JNIEnv *env, j
     case CtrlKind::kModel: {
         unsigned char *model = nullptr;
         rc = picc_ctrl(card, code, &model);
-        std::unique_ptr<unsigned char, decltype(&std::free)> owned(model, &std::free);
+        vr::CMemory<unsigned char> owned(model);
         if (rc == 0 && model) {
             const auto n = static_cast<int>(std::strlen(reinterpret_cast<char *>(model)));
             return vr::bridge::set_buffer(env, bound.fields(), reader, model, n) == 0 ? rc : vr::kENoMem;

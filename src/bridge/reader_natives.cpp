@@ -13,6 +13,7 @@
 #include "bridge/jni_support.h"
 #include "bridge/natives.h"
 #include "bridge/reader_object.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "core/jvm.h"
 #include "jobj.h"
@@ -65,7 +66,7 @@ int block_bytes(picc *card, uint8_t block) {
 }
 
 // Byte arrays a card function reads or writes `need` bytes of: -24 for a
-// missing or shorter array, -40 when its copy cannot be made, else 0.
+// missing or shorter array, else 0.
 int check_array(JNIEnv *env, jbyteArray array, int need) {
     if (!array || env->GetArrayLength(array) < need) return vr::kEArg;
     return 0;
@@ -82,7 +83,8 @@ jint get_le32(const unsigned char *in) {
     return static_cast<jint>(v);
 }
 
-// A card function on a whole array that it reads or writes `need` bytes of.
+// A card function on a whole array that it reads or writes `need` bytes of;
+// -40 when the array's copy cannot be made.
 template <typename Call>
 jint with_array(JNIEnv *env, jbyteArray array, int need, ByteArg::Direction direction, std::size_t room, Call call) {
     if (const int rc = check_array(env, array, need)) return rc;
@@ -402,7 +404,7 @@ JNIEXPORT jstring JNICALL Java_com_vantel_rfid_RFIDReader_picc_1hard_1model(JNIE
     if (bound.error() == vr::kEArg) return nullptr;
     unsigned char *model = nullptr;
     const int rc = picc_ctrl(bound.card(), PICC_CTRL_HARD_MODEL, &model);
-    std::unique_ptr<unsigned char, decltype(&std::free)> owned(model, &std::free);
+    vr::CMemory<unsigned char> owned(model);
     if (rc != 0 || !model) return vr::bridge::new_text(env, picc_strerror(rc));
     return vr::bridge::new_text(env, reinterpret_cast<const char *>(model));
 }

@@ -117,16 +117,15 @@ int ultra_connect_sound(va_list *extra) {
     case 1: return finish_connect(handshake_with_fallback(6));
     // Types 2 and 3 open the port before they set the algorithm: opening
     // sets the modem's defaults, which would undo the caller's choice.
+    // Type 2 then tries the carrier, type 3 changes to it.
     case 2:
+    case 3: {
         if (!valid_alg(alg)) return vr::fail(vr::kEArg);
         if (virt_com_open("sound", 0) != 0) return finish_connect(-1);
         vr::modem::set_uplink_alg(alg);
+        if (type == 3) return finish_connect(signal_change_frequence(freq));
         return finish_connect(signal_try_communicate(freq) < 0 ? -1 : 0);
-    case 3:
-        if (!valid_alg(alg)) return vr::fail(vr::kEArg);
-        if (virt_com_open("sound", 0) != 0) return finish_connect(-1);
-        vr::modem::set_uplink_alg(alg);
-        return finish_connect(signal_change_frequence(freq));
+    }
     // Any other type would leave the port closed while the connection
     // counted as made: refuse it.
     default: return vr::fail(vr::kEArg);

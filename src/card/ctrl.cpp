@@ -17,6 +17,7 @@
 #include "audio.h"
 #include "card/ir_convert.h"
 #include "card/purchase.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "core/lock.h"
 #include "link/audio_link.h"
@@ -175,16 +176,13 @@ int purchase(picc *record, Args &args, vr::PurchaseStep step) {
     auto *out = args.ptr<char>();
     auto *length = args.ptr<int>();
     if (!in || !out || !length) return vr::kEArg;
-    struct FreeDeleter {
-        void operator()(void *p) const { std::free(p); }
-    };
-    std::unique_ptr<uint8_t, FreeDeleter> work(static_cast<uint8_t *>(std::calloc(1, kPurchaseWork)));
+    vr::CMemory<uint8_t> work(static_cast<uint8_t *>(std::calloc(1, kPurchaseWork)));
     if (!work) return vr::kENoMem;
     if (pboc_str2data(in, work.get(), kPurchaseWork) != 0) return vr::kEGeneral;
     uint16_t result_length = 0;
     if (step(record, work.get(), static_cast<int>(std::strlen(in) / 2), work.get(), &result_length) != 0)
         return vr::result_or_code(-1);
-    std::unique_ptr<char, FreeDeleter> text(pboc_data2str(work.get(), result_length));
+    vr::CMemory<char> text(pboc_data2str(work.get(), result_length));
     if (!text) return vr::kENoMem;
     std::memcpy(out, text.get(), 2u * result_length + 1);
     *length = 2 * result_length;

@@ -14,6 +14,7 @@
 #include <new>
 
 #include "audio.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "cpucard.h"
 #include "drivers/buffer_exchange.h"
@@ -230,7 +231,7 @@ VR_API int cidcard_ctrl(picc *record, int, const char *name, char *out, int *len
         return -1;
     }
     log_print(2, "%s:%x,%x,%x", "cidcard_ctrl", *length, bytes[0], bytes[1]);
-    std::unique_ptr<char, decltype(&std::free)> text(pboc_data2str(bytes, *length), &std::free);
+    vr::CMemory<char> text(pboc_data2str(bytes, *length));
     if (!text) return vr::kEGeneral;
     std::memcpy(out, text.get(), static_cast<std::size_t>(*length) * 2 + 1);
     *length *= 2;

@@ -20,6 +20,7 @@
 
 #include "audio.h"
 #include "card/purchase.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "core/lock.h"
 #include "emv.h"
@@ -415,10 +416,6 @@ std::vector<uint8_t> working_copy(const tlv_object *records, int count) {
     return working;
 }
 
-struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
-};
-
 int purchase_start(picc *card, const uint8_t *in, int length, uint8_t *out, uint16_t *out_length) {
     if (!card) return vr::fail(vr::kENotSelected);
     if (!out || !out_length || length < 0 || (!in && length > 0)) return vr::fail(vr::kEArg);
@@ -436,7 +433,7 @@ int purchase_start(picc *card, const uint8_t *in, int length, uint8_t *out, uint
     tlv_object *raw = nullptr;
     int count = 0;
     get_records_purchase(&app, &raw, &count, input.data(), length);
-    const std::unique_ptr<tlv_object, FreeDeleter> records(raw);
+    const vr::CMemory<tlv_object> records(raw);
     log_print(LOG_LEVEL_I, "get_records_purchase: records_length 0x%x, 0x%x", count, 4);
 
     const std::vector<uint8_t> working = working_copy(records.get(), count);
@@ -585,7 +582,7 @@ VR_API int apduWithBytesEx(picc *, const uint8_t *apdu, int length, apdu_respons
         errno = vr::kEArg;
         return 0;
     }
-    std::unique_ptr<uint8_t, FreeDeleter> work(static_cast<uint8_t *>(std::malloc(kWorkSize)));
+    vr::CMemory<uint8_t> work(static_cast<uint8_t *>(std::malloc(kWorkSize)));
     if (!work) {
         errno = vr::kENoMem;
         return 0;

@@ -43,9 +43,8 @@ constexpr int kChangeTries = 10;
 constexpr unsigned kChangeWaitUs = 100000;
 constexpr int kRandomBytes = 4087;
 
-constexpr std::array<int, 22> kScanTable = {1002, 1050, 1102, 1160, 1225, 1297, 1378, 1470,
-                                            1575, 1696, 1837, 2004, 2205, 2450, 2756, 3150,
-                                            3675, 4410, 5000, 5512, 7350, 11025};
+constexpr std::array kScanTable = {1002, 1050, 1102, 1160, 1225, 1297, 1378, 1470, 1575, 1696, 1837,
+                                   2004, 2205, 2450, 2756, 3150, 3675, 4410, 5000, 5512, 7350, 11025};
 constexpr std::array<int, 3> kCandidates = {7350, 5512, 2004};
 
 // Writes an echo body and reads the reader's answer into reply (room for
@@ -92,8 +91,8 @@ int scan_with(int alg, int *out) {
 }
 
 struct ScanResult {
-    std::array<int, 22> pattern{};  // uplink algorithm 0
-    std::array<int, 22> simple{};   // uplink algorithm 2
+    std::array<int, kScanTable.size()> pattern{};  // uplink algorithm 0
+    std::array<int, kScanTable.size()> simple{};   // uplink algorithm 2
     int pattern_count = 0;
     int simple_count = 0;
 };

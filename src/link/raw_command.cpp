@@ -10,6 +10,7 @@
 #include <string>
 
 #include "audio.h"
+#include "core/c_memory.h"
 #include "core/errors.h"
 #include "log.h"
 #include "pboc_text.h"
@@ -23,10 +24,7 @@ constexpr int kRawTimeoutMs = 10000;
 // (4097 bytes) plus the two header bytes, so no reply can overrun them.
 constexpr int kWorkSize = 2 + VIRT_COM_RSP_MAX + 1;
 
-struct FreeDeleter {
-    void operator()(void *p) const { std::free(p); }
-};
-using Work = std::unique_ptr<unsigned char, FreeDeleter>;
+using Work = vr::CMemory<unsigned char>;
 
 Work new_work() { return Work(static_cast<unsigned char *>(std::calloc(1, kWorkSize))); }
 
@@ -38,7 +36,7 @@ void put_header(unsigned char *work, uint16_t code) {
 // Encodes bytes as hexadecimal into the caller's text; false when the text
 // cannot be made.
 bool write_hex(const unsigned char *bytes, int n, char *out) {
-    std::unique_ptr<char, FreeDeleter> text(pboc_data2str(bytes, n));
+    vr::CMemory<char> text(pboc_data2str(bytes, n));
     if (!text || !out) return false;
     std::memcpy(out, text.get(), static_cast<std::size_t>(n) * 2 + 1);
     return true;
@@ -120,7 +118,7 @@ int byte_command(const unsigned char *in, unsigned char *out, int *length, int h
 int batch_hex(uint16_t header, const char *text, char *out, int *length) {
     if (!text || !out || !length) return vr::kEArg;
     Work work = new_work();
-    std::unique_ptr<char, FreeDeleter> copy(strdup(text));
+    vr::CMemory<char> copy(strdup(text));
     if (!work || !copy) return vr::kENoMem;
     unsigned char *w = work.get();
     put_header(w, header);
@@ -140,7 +138,7 @@ int batch_hex(uint16_t header, const char *text, char *out, int *length) {
     for (int i = 0; i + 2 <= n;) {
         const int len = w[i] << 8 | w[i + 1];
         if (i + 2 + len > n) return vr::kEGeneral;
-        std::unique_ptr<char, FreeDeleter> hex(pboc_data2str(w + i + 2, len));
+        vr::CMemory<char> hex(pboc_data2str(w + i + 2, len));
         if (!hex) return vr::kEGeneral;
         joined += hex.get();
         joined += ',';

@@ -17,6 +17,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 #include <memory>
 #include <mutex>
 
@@ -383,26 +384,22 @@ int bulk_read(ringbuf *ring) {
 
 // ------------------------------------------------------------ port side
 
-// Report movers of the attachment the driver serves.
-int read_report(ringbuf *ring) {
-    switch (g_attachment->kind) {
-    case Kind::ch340g: return ch340g_read_linux(ring);
-    case Kind::ch9326: return ch9326_read_linux(ring);
-    case Kind::pdiusbd12: return pdiusbd12_read_linux(ring);
-    case Kind::hid_reader: break;
-    }
-    return usbhid_device_read_linux(ring);
-}
+// Report movers of each attachment, in the order of Kind.
+struct Movers {
+    int (*read)(ringbuf *ring);
+    int (*write)(ringbuf *ring);
+};
+constexpr Movers kMovers[] = {
+    {usbhid_device_read_linux, usbhid_device_write_linux},
+    {ch340g_read_linux, ch340g_write_linux},
+    {ch9326_read_linux, ch9326_write_linux},
+    {pdiusbd12_read_linux, pdiusbd12_write_linux},
+};
+static_assert(std::size(kMovers) == std::size(vr::port::usb::kAttachments), "a row of movers for each kind");
 
-int write_report(ringbuf *ring) {
-    switch (g_attachment->kind) {
-    case Kind::ch340g: return ch340g_write_linux(ring);
-    case Kind::ch9326: return ch9326_write_linux(ring);
-    case Kind::pdiusbd12: return pdiusbd12_write_linux(ring);
-    case Kind::hid_reader: break;
-    }
-    return usbhid_device_write_linux(ring);
-}
+const Movers &movers() { return kMovers[static_cast<int>(g_attachment->kind)]; }
+int read_report(ringbuf *ring) { return movers().read(ring); }
+int write_report(ringbuf *ring) { return movers().write(ring); }
 
 int init_attachment(Kind kind, va_list list) {
     va_list args;
