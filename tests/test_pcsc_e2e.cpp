@@ -25,9 +25,10 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 using namespace std::chrono_literals;
 
-// pcscd asks for the card every 400 ms; insertion and removal must show
-// within about half a second, so one second is the test's patience.
-constexpr auto kEventWait = 1500ms;
+// pcscd asks for the card every 400 ms, so insertion and removal show
+// within about half a second; the test waits longer only for the slow
+// sanitizer builds (a wait ends at the event).
+constexpr auto kEventWait = 6s;
 
 // SELECT of the CPU card's label file, answered with its FCI.
 const Bytes kSelectLabel{0x00, 0xA4, 0x00, 0x00, 0x02, 0x00, 0x01};
@@ -67,13 +68,15 @@ protected:
         if (context) SCardReleaseContext(context);
         // A clean stop closes the channel; a crash would show here too.
         EXPECT_TRUE(daemon.running()) << daemon.log();
-        // pcscd exits on its own after SIGINT (with status 1 after a
-        // signal), not through a crash or the SIGKILL of stop().
-        // It takes about 1.2 s; more on a loaded machine.
-        const int status = daemon.stop(std::chrono::seconds(15));
-        if (!vrtest::PrivatePcscd::sanitized()) {
-            EXPECT_TRUE(status == 0 || status == 1) << status << daemon.log();
-        }
+        // pcscd exits on its own after SIGINT (status 1 after a signal), not
+        // through a crash (128 + the signal). Its shutdown sometimes stalls
+        // in its hot-plug thread on a loaded machine, before it reaches the
+        // driver; stop() then kills it (-1), which is only excused when the
+        // driver's channel was never being closed.
+        const int status = daemon.stop(std::chrono::seconds(8));
+        const bool stalled_before_driver =
+            status == -1 && daemon.log().find("RFUnInitializeReader") == std::string::npos;
+        EXPECT_TRUE(status == 0 || status == 1 || stalled_before_driver) << status << daemon.log();
     }
 
     bool wait_for_reader() {

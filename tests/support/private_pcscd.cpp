@@ -31,15 +31,13 @@ constexpr const char *kPreload = VR_PCSCD_PRELOAD;
 constexpr const char *kPreload = "";
 #endif
 
-std::vector<std::string> environment_for_pcscd() {
-    std::vector<std::string> env;
-    for (char **e = environ; *e; ++e) env.emplace_back(*e);
-    if (*kPreload) {
-        env.push_back(std::string("LD_PRELOAD=") + kPreload);
-        // pcscd's own allocations outlive it by design.
-        env.emplace_back("ASAN_OPTIONS=detect_leaks=0");
-    }
-    return env;
+// How the script starts pcscd: the runtimes go to pcscd alone (the shell
+// and mount may not run with them).
+std::string pcscd_command() {
+    std::string command = "exec ";
+    // pcscd's own allocations outlive it by design.
+    if (*kPreload) command += std::string("env LD_PRELOAD=") + kPreload + " ASAN_OPTIONS=detect_leaks=0 ";
+    return command + "pcscd";
 }
 
 bool accepts_connections(const std::string &path) {
@@ -76,22 +74,19 @@ bool PrivatePcscd::start(const std::string &device_name, const std::string &driv
     const std::string conf = dir_ + "/reader.conf";
     std::ofstream(conf) << "FRIENDLYNAME \"Vantel Test Reader\"\nDEVICENAME " << device_name << "\nLIBPATH " << driver
                         << "\n";
-    const std::string script = "mount -n --bind " + dir_ + "/run /run && exec pcscd --foreground --debug --apdu --config " + conf;
+    const std::string script =
+        "mount -n --bind " + dir_ + "/run /run && " + pcscd_command() + " --foreground --debug --apdu --config " + conf;
     std::vector<std::string> args{"unshare", "--mount", "--propagation", "private", "sh", "-c", script};
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
-    auto env_strings = environment_for_pcscd();
-    std::vector<char *> envp;
-    for (auto &e : env_strings) envp.push_back(e.data());
-    envp.push_back(nullptr);
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     const std::string log_path = dir_ + "/pcscd.log";
     posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, log_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     posix_spawn_file_actions_adddup2(&fa, STDOUT_FILENO, STDERR_FILENO);
     posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    const int rc = ::posix_spawnp(&pid_, "unshare", &fa, nullptr, argv.data(), envp.data());
+    const int rc = ::posix_spawnp(&pid_, "unshare", &fa, nullptr, argv.data(), environ);
     posix_spawn_file_actions_destroy(&fa);
     if (rc != 0) {
         pid_ = -1;
@@ -138,8 +133,6 @@ int PrivatePcscd::stop(std::chrono::milliseconds grace) {
     pid_ = -1;
     return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
-
-bool PrivatePcscd::sanitized() { return *kPreload != 0; }
 
 std::string PrivatePcscd::log() const {
     std::ifstream in(dir_ + "/pcscd.log");

@@ -31,10 +31,6 @@ public:
     bool running();
 
     const std::string &error() const { return error_; }
-    // Whether sanitizer runtimes are preloaded into pcscd. Its own shutdown
-    // then sometimes stalls in its hot-plug thread (before it reaches the
-    // driver), so stop() ends up killing it.
-    static bool sanitized();
     std::string log() const;
     static constexpr const char *kReaderName = "Vantel Test Reader 00 00";
 
