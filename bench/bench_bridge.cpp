@@ -15,6 +15,7 @@
 #include <ctime>
 #include <string>
 
+#include "cpu_clock.h"
 #include "jobj.h"
 #include "picc.h"
 #include "tessil.h"
@@ -101,12 +102,6 @@ bool start_vm() {
 
 // Both kinds of call run on this thread (the Java loop too), so its CPU
 // time measures them without the time other processes take the CPU.
-double thread_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
-
 template <typename CCall, typename JavaBatch>
 void compare(benchmark::State &state, CCall c_call, JavaBatch java_batch) {
     if (!env) {
@@ -117,12 +112,12 @@ void compare(benchmark::State &state, CCall c_call, JavaBatch java_batch) {
     double java_s = 0;
     int failures = 0;
     for (auto _ : state) {
-        double t0 = thread_seconds();
+        double t0 = vrbench::thread_cpu_seconds();
         for (int i = 0; i < kBatch; ++i) failures += c_call() != 0;
-        c_s += thread_seconds() - t0;
-        t0 = thread_seconds();
+        c_s += vrbench::thread_cpu_seconds() - t0;
+        t0 = vrbench::thread_cpu_seconds();
         failures += java_batch() != 0;
-        java_s += thread_seconds() - t0;
+        java_s += vrbench::thread_cpu_seconds() - t0;
     }
     const double calls = static_cast<double>(state.iterations()) * kBatch;
     state.counters["c_us"] = c_s / calls * 1e6;

@@ -6,6 +6,7 @@
 
 #include <ctime>
 
+#include "cpu_clock.h"
 #include "card.h"
 #include "field.h"
 #include "paced.h"
@@ -16,11 +17,7 @@
 
 namespace {
 
-double thread_cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using vrbench::thread_cpu_seconds;
 
 // Bytes on the wire in both directions since the log was cleared.
 using vrbench::wire_bytes;

@@ -7,6 +7,7 @@
 #include <memory>
 #include <vector>
 
+#include "cpu_clock.h"
 #include "pcd.h"
 #include "picc.h"
 #include "sim_harness.h"
@@ -15,11 +16,7 @@
 
 namespace {
 
-double cpu_seconds(clockid_t clock) {
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using vrbench::cpu_seconds;
 
 // One reader command with `data_len` data bytes per iteration (the echo
 // command answers with the same bytes, so request and reply grow together).

@@ -15,6 +15,7 @@
 #include <string>
 #include <thread>
 
+#include "cpu_clock.h"
 #include "audio/backend.h"
 #include "audio_front.h"
 #include "card.h"
@@ -58,13 +59,7 @@ std::unique_ptr<vrsim::AudioFrontEnd> start_reader(int backend, std::unique_ptr<
     return front;
 }
 
-double thread_cpu_seconds(pthread_t thread) {
-    clockid_t clock;
-    if (pthread_getcpuclockid(thread, &clock) != 0) return 0.0;
-    timespec ts{};
-    clock_gettime(clock, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using vrbench::thread_cpu_seconds;
 
 double modem_cpu_seconds() {
     const suart_state &s = vr::modem::state();

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "cpu_clock.h"
 #include "core/pcapng.h"
 #include "pcd.h"
 #include "picc.h"
@@ -19,11 +20,7 @@
 
 namespace {
 
-double thread_cpu_seconds() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) + static_cast<double>(ts.tv_nsec) * 1e-9;
-}
+using vrbench::thread_cpu_seconds;
 
 // The library's CPU per echo exchange of `data` bytes, untraced.
 double exchange_cpu_us(int data, int rounds) {

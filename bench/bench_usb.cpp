@@ -11,6 +11,7 @@
 #include <memory>
 #include <vector>
 
+#include "cpu_clock.h"
 #include "frame.h"
 #include "pcd.h"
 #include "picc.h"
@@ -26,11 +27,7 @@ namespace {
 using vrsim::Bytes;
 using vrsim::UsbKind;
 
-double thread_cpu_us() {
-    timespec ts{};
-    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &ts);
-    return static_cast<double>(ts.tv_sec) * 1e6 + static_cast<double>(ts.tv_nsec) * 1e-3;
-}
+double thread_cpu_us() { return vrbench::thread_cpu_seconds() * 1e6; }
 
 double now_us() {
     return std::chrono::duration<double, std::micro>(std::chrono::steady_clock::now().time_since_epoch()).count();

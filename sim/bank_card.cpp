@@ -288,7 +288,7 @@ Bytes BankCard::process_locked(ByteView bytes) {
     }
     if (!c.valid) return sw_only(sw::wrong_length);
     if (c.cla == 0x84 || c.cla == 0x04) return script(c.ins, c.p1, c.p2, bytes, c.data);
-    if (c.cla == 0x00 && c.ins == 0xA4) return select_file(bytes);
+    if (c.cla == 0x00 && c.ins == 0xA4) return select_file(bytes, c.p1, c.data);
     if (c.cla == 0x80 && c.ins == 0xA8) return processing_options(c.data);
     if (c.cla == 0x80 && c.ins == 0xCA) return get_data(c.p1, c.p2);
     if (c.cla == 0x80 && c.ins == 0xAE) return generate_ac(c.p1, c.data);
@@ -296,16 +296,15 @@ Bytes BankCard::process_locked(ByteView bytes) {
     return CpuCard::process_locked(bytes);
 }
 
-Bytes BankCard::select_file(ByteView bytes) {
-    const Command c(bytes);
-    const bool by_name = c.p1 == 0x04 && !c.data.empty();
-    if (by_name && !pse_ && std::ranges::equal(c.data, kPse)) return sw_only(sw::file_not_found);
+Bytes BankCard::select_file(ByteView bytes, uint8_t p1, ByteView data) {
+    const bool by_name = p1 == 0x04 && !data.empty();
+    if (by_name && !pse_ && std::ranges::equal(data, kPse)) return sw_only(sw::file_not_found);
     Bytes answer = CpuCard::process_locked(bytes);
     const bool selected = answer.size() >= 2 && answer[answer.size() - 2] == 0x90;
     if (!selected) return answer;
     // The application is the one DF whose name starts with what was asked.
     const bool application =
-        by_name && c.data.size() <= std::size(kAid) && std::equal(c.data.begin(), c.data.end(), std::begin(kAid));
+        by_name && data.size() <= std::size(kAid) && std::equal(data.begin(), data.end(), std::begin(kAid));
     reset_transaction();
     if (!application) return answer;
     phase_ = Phase::selected;

@@ -106,7 +106,7 @@ private:
     // A new selection or new processing options start a new transaction.
     void reset_transaction();
 
-    [[nodiscard]] Bytes select_file(ByteView command);
+    [[nodiscard]] Bytes select_file(ByteView command, uint8_t p1, ByteView data);
     [[nodiscard]] Bytes processing_options(ByteView data);
     [[nodiscard]] Bytes get_data(uint8_t p1, uint8_t p2);
     [[nodiscard]] Bytes generate_ac(uint8_t p1, ByteView data);

@@ -12,11 +12,10 @@
 //   bank script HEX              a script command (header, Lc, data) with the
 //                                MAC for the last ARQC appended
 //   bank show                    its settings and counters
-#include <cstdlib>
-
 #include "bank_card.h"
 #include "card_words.h"
 #include "control.h"
+#include "words.h"
 
 namespace vrsim {
 namespace {
@@ -28,16 +27,10 @@ constexpr const char* kUsage =
 ControlReply ok(std::string text) { return {true, false, std::move(text)}; }
 ControlReply error(std::string text) { return {false, false, "error: " + std::move(text)}; }
 
-std::optional<unsigned> repeat_count(std::string_view word) {
-    if (word.size() < 2 || word[0] != 'x') return std::nullopt;
-    const unsigned long n = std::strtoul(std::string(word.substr(1)).c_str(), nullptr, 10);
-    return n == 0 || n > 1000 ? std::nullopt : std::optional<unsigned>(static_cast<unsigned>(n));
-}
-
 ControlReply fail(BankCard& card, const Control::Args& args) {
     const auto ins = parse_hex(args[2]);
     const auto sw = parse_hex(args[3]);
-    const auto count = args.size() == 5 ? repeat_count(args[4]) : std::optional<unsigned>(1);
+    const auto count = args.size() == 5 ? parse_repeat(args[4], 1000) : std::optional<unsigned>(1);
     if (!ins || ins->size() != 1 || !sw || sw->size() != 2 || !count) return error(kUsage);
     card.fail((*ins)[0], static_cast<uint16_t>((*sw)[0] << 8 | (*sw)[1]), *count);
     return ok("ok");

@@ -13,7 +13,6 @@
 // UID and the values in hexadecimal (colons allowed between bytes: 11:22:33:44);
 // ATQA as its 16-bit value (0344 is sent 44 03).
 #include <cstdio>
-#include <cstdlib>
 
 #include "card_file.h"
 #include "card_words.h"
@@ -114,13 +113,9 @@ ControlReply sam_command(Simulator& sim, const Control::Args& args) {
     if (what == "fail" && (args.size() == 4 || args.size() == 5)) {
         const auto step = Sam::step_named(args[2]);
         const auto sw3 = parse_hex(args[3]);
-        unsigned count = 1;
-        if (args.size() == 5) {
-            if (args[4].size() < 2 || args[4][0] != 'x') return error(kUsage);
-            count = static_cast<unsigned>(std::strtoul(std::string(args[4].substr(1)).c_str(), nullptr, 10));
-        }
-        if (!step || !sw3 || sw3->size() != 1 || count == 0) return error(kUsage);
-        sam.fail(*step, (*sw3)[0], count);
+        const auto count = args.size() == 5 ? parse_repeat(args[4], 1000000) : std::optional<unsigned>(1);
+        if (!step || !sw3 || sw3->size() != 1 || !count) return error(kUsage);
+        sam.fail(*step, (*sw3)[0], *count);
         return ok("ok");
     }
     if (what == "spoil" && args.size() == 3) {

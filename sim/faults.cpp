@@ -66,9 +66,9 @@ std::optional<FaultOrder> parse_fault_order(std::string_view text, std::string* 
             if (!n || *n == 0) return fail(error, "every needs a period above 0");
             order.every = static_cast<unsigned>(*n);
         } else if (w.size() > 1 && w[0] == 'x') {
-            const auto n = parse_unsigned(w.substr(1));
-            if (!n || *n == 0 || *n > 1000000) return fail(error, "bad count: " + std::string(w));
-            order.count = static_cast<unsigned>(*n);
+            const auto n = parse_repeat(w, 1000000);
+            if (!n) return fail(error, "bad count: " + std::string(w));
+            order.count = *n;
         } else {
             return fail(error, "unexpected word: " + std::string(w));
         }

@@ -311,19 +311,21 @@ UsbDevice::Answer UsbDevice::next_in_report(size_t length) {
     return a;
 }
 
+// Bytes cross an adapter only when its line runs within 3 % of the
+// reader's rate (and, on the CH340G, with 8 data bits enabled).
 bool UsbDevice::line_passes() const {
-    const auto near = [this](unsigned rate) {
-        const unsigned diff = rate > line_baud_ ? rate - line_baud_ : line_baud_ - rate;
-        return rate != 0 && diff * 100 <= line_baud_ * 3;
-    };
-    switch (identity_.kind) {
-    case UsbKind::ch340g:
-        return rate_set_ && near(adapter_rate(registers_[kCh340gPrescaler], registers_[kCh340gDivisor])) &&
-               registers_[kCh340gLcr] == kCh340gLcrEnable8 && registers_[kCh340gLcr2] == 0;
-    case UsbKind::ch9326:
-        return ch9326_settings_.size() == 3 && near(adapter_rate(ch9326_settings_[0], ch9326_settings_[1]));
-    default: return true;
-    }
+    if (identity_.kind != UsbKind::ch340g && identity_.kind != UsbKind::ch9326) return true;
+    const unsigned rate = line_rate_locked();
+    const unsigned diff = rate > line_baud_ ? rate - line_baud_ : line_baud_ - rate;
+    const bool near = rate != 0 && diff * 100 <= line_baud_ * 3;
+    if (identity_.kind == UsbKind::ch9326) return near;
+    return near && registers_[kCh340gLcr] == kCh340gLcrEnable8 && registers_[kCh340gLcr2] == 0;
+}
+
+unsigned UsbDevice::line_rate_locked() const {
+    if (identity_.kind == UsbKind::ch9326)
+        return ch9326_settings_.size() == 3 ? adapter_rate(ch9326_settings_[0], ch9326_settings_[1]) : 0;
+    return rate_set_ ? adapter_rate(registers_[kCh340gPrescaler], registers_[kCh340gDivisor]) : 0;
 }
 
 void UsbDevice::report_from_host(ByteView report) {
@@ -374,9 +376,7 @@ std::vector<UsbSetup> UsbDevice::class_requests() const {
 
 unsigned UsbDevice::line_rate() const {
     std::lock_guard hold(mutex_);
-    if (identity_.kind == UsbKind::ch9326)
-        return ch9326_settings_.size() == 3 ? adapter_rate(ch9326_settings_[0], ch9326_settings_[1]) : 0;
-    return rate_set_ ? adapter_rate(registers_[kCh340gPrescaler], registers_[kCh340gDivisor]) : 0;
+    return line_rate_locked();
 }
 
 std::vector<uint8_t> UsbDevice::ch9326_settings() const {

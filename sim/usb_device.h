@@ -139,6 +139,7 @@ private:
     Answer hid_request(const UsbSetup& setup, ByteView data);
     void report_from_host(ByteView report);
     bool line_passes() const;
+    unsigned line_rate_locked() const;
     Answer next_in_report(size_t length);
     void run();
 

@@ -38,4 +38,11 @@ std::optional<unsigned long long> parse_unsigned(std::string_view w) {
     return v;
 }
 
+std::optional<unsigned> parse_repeat(std::string_view word, unsigned most) {
+    if (word.size() < 2 || word[0] != 'x') return std::nullopt;
+    const auto n = parse_unsigned(word.substr(1));
+    if (!n || *n == 0 || *n > most) return std::nullopt;
+    return static_cast<unsigned>(*n);
+}
+
 }  // namespace vrsim

@@ -20,4 +20,8 @@ namespace vrsim {
 // when anything else is in it.
 [[nodiscard]] std::optional<unsigned long long> parse_unsigned(std::string_view word);
 
+// A repeat count of a fault order, "xN" with N from 1 to `most`; nothing
+// for any other word.
+[[nodiscard]] std::optional<unsigned> parse_repeat(std::string_view word, unsigned most);
+
 }  // namespace vrsim

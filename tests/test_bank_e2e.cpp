@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "bank_card.h"
+#include "byte_strings.h"
 #include "emv.h"
 #include "log_capture.h"
 #include "pboc.h"
@@ -21,6 +22,7 @@
 namespace {
 
 using vrtest::Bytes;
+using vrtest::hex;
 
 const Bytes kUid{0x62, 0x11, 0x22, 0x33};
 constexpr const char *kPan = "6229990000123459";
@@ -28,13 +30,6 @@ constexpr const char *kHolder = "VANTEL/TEST CARD";
 constexpr const char *kIdNumber = "990001200001010011";
 // Amount 1.00, other amount 0, TVR, date, type, time.
 constexpr const char *kTransaction = "9F02060000000001009F0306000000000000950500000000009A032405179C01009F2103101112";
-
-std::string hex(const Bytes &b) {
-    char *text = pboc_data2str(b.data(), static_cast<int>(b.size()));
-    std::string out = text ? text : "";
-    std::free(text);
-    return out;
-}
 
 Bytes bytes_of(const std::string &text) {
     Bytes out(text.size() / 2);

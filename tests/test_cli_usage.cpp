@@ -2,75 +2,39 @@
 // refused before the reader is touched, exit codes, open errors that name
 // the device and the system's reason, the library's log level from -v, -q
 // and the environment, --trace, and `ports` over a made-up /sys and /dev.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <grp.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
-extern char **environ;
+#include "tool_runner.h"
 
 namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kTool = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid";
 // No such device: a command line that got as far as opening the reader
 // fails with 1 and "cannot open"; one refused before ends with 2.
 const std::string kNoDevice = "/nonexistent/tty";
 
-struct Outcome {
-    int status = -1;
-    std::string out, err;
-};
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        dir_ = fs::temp_directory_path() / ("vr_cli_usage_" + std::to_string(getpid()) + "_" + std::to_string(n_++));
-        fs::create_directories(dir_);
-    }
-    ~ScratchDir() { fs::remove_all(dir_); }
-    fs::path operator/(const std::string &name) const { return dir_ / name; }
-
-private:
-    static inline int n_ = 0;
-    fs::path dir_;
-};
-
-std::string slurp(const fs::path &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
+using Outcome = vrtest::ProgramOutcome;
+using vrtest::kTool;
+using vrtest::ScratchDir;
+using vrtest::slurp;
 
 // Runs the tool with the arguments and extra environment ("NAME=value"),
 // through `wrapper` (a program and its arguments that run the tool) when
 // one is given.
 Outcome run(const std::vector<std::string> &args, const std::vector<std::string> &env = {},
             const std::vector<std::string> &wrapper = {}) {
-    const ScratchDir scratch;
-    const std::string out = scratch / "out", err = scratch / "err";
-    posix_spawn_file_actions_t fa;
-    posix_spawn_file_actions_init(&fa);
-    posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all = wrapper;
-    all.push_back(kTool);
-    all.insert(all.end(), args.begin(), args.end());
-    std::vector<char *> argv;
-    for (auto &a : all) argv.push_back(a.data());
-    argv.push_back(nullptr);
+    std::vector<std::string> command = wrapper;
+    command.push_back(kTool);
+    command.insert(command.end(), args.begin(), args.end());
     std::vector<std::string> environment;
     for (char **e = environ; *e; ++e)
         if (std::string(*e).rfind("VANTEL_RFID_", 0) != 0) environment.emplace_back(*e);
@@ -78,17 +42,7 @@ Outcome run(const std::vector<std::string> &args, const std::vector<std::string>
     std::vector<char *> envp;
     for (auto &e : environment) envp.push_back(e.data());
     envp.push_back(nullptr);
-    Outcome o;
-    pid_t pid = -1;
-    if (posix_spawnp(&pid, all[0].c_str(), &fa, nullptr, argv.data(), envp.data()) == 0) {
-        int status = 0;
-        waitpid(pid, &status, 0);
-        o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-    }
-    posix_spawn_file_actions_destroy(&fa);
-    o.out = slurp(out);
-    o.err = slurp(err);
-    return o;
+    return vrtest::run_program(std::move(command), envp.data(), ScratchDir());
 }
 
 std::string joined(const std::vector<std::string> &args) {
@@ -208,7 +162,7 @@ TEST(CliUsage, OpenFailuresNameTheDeviceAndTheReason) {
         {{"-d", kNoDevice, "reader", "info"}, 1, nullptr,
          "cannot open /nonexistent/tty: No such file or directory (vantel-rfid ports lists the serial ports)"},
         {{"-d", kNoDevice, "mifare", "read", "-4"}, 2, nullptr, "block must be"},
-        {{"--device=" + (scratch / "plain-file").string(), "card"}, 1, nullptr, "not a serial device"},
+        {{"--device=" + scratch / "plain-file", "card"}, 1, nullptr, "not a serial device"},
         {{"reader", "info"}, 1, nullptr, "no reader: give --device PATH"},
     });
 }
@@ -269,7 +223,7 @@ TEST(CliUsage, LibraryLogLevelAtRunTime) {
 // --trace records the command's frames; --baud and --timeout are taken.
 TEST(CliUsage, TraceBaudAndTimeout) {
     const ScratchDir scratch;
-    const std::string trace = (scratch / "beep.pcapng").string();
+    const std::string trace = scratch / "beep.pcapng";
     const Outcome o = run({"--sim", "--baud", "9600", "--timeout", "500", "--trace", trace, "reader", "beep"});
     EXPECT_EQ(o.status, 0) << o.err;
     const std::string bytes = slurp(trace);
@@ -282,7 +236,8 @@ TEST(CliUsage, TraceBaudAndTimeout) {
 // `ports` over a made-up system: a CH340 adapter with its stable name, a
 // built-in port shown only with --all, a virtual terminal never.
 TEST(CliUsage, PortsListsUsbSerialAdapters) {
-    const ScratchDir root;
+    const ScratchDir scratch;
+    const fs::path root = scratch / "";
     const fs::path usb = root / "sys/devices/pci0/usb1/1-1";
     const fs::path port = usb / "1-1:1.0/ttyUSB0";
     const fs::path builtin = root / "sys/devices/platform/serial8250/tty/ttyS0";
@@ -313,7 +268,7 @@ TEST(CliUsage, PortsListsUsbSerialAdapters) {
     EXPECT_NE(o.out.find("dev/ttyS0  (serial8250)"), std::string::npos) << o.out;
 
     const ScratchDir empty;
-    o = run({"ports", "--root", (empty / "").string()});
+    o = run({"ports", "--root", empty / ""});
     EXPECT_EQ(o.status, 0);
     EXPECT_NE(o.out.find("no serial ports found"), std::string::npos) << o.out;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "byte_strings.h"
 #include "cpu_card.h"
 #include "cpucard.h"
 #include "pboc_text.h"
@@ -17,15 +18,9 @@
 namespace {
 
 using vrtest::Bytes;
+using vrtest::hex;
 
 const Bytes kCpuUid{0x5C, 0x11, 0x22, 0x33};
-
-std::string hex(const Bytes &b) {
-    char *text = pboc_data2str(b.data(), static_cast<int>(b.size()));
-    std::string out = text ? text : "";
-    std::free(text);
-    return out;
-}
 
 class IsoDepE2e : public vrtest::SimLink {
 protected:

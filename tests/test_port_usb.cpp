@@ -253,7 +253,9 @@ TEST(UsbKeepAlive, GivesUpAfterTooManyFailures) {
 // failures), which stops the timer from its own thread.
 vr::port::usb::KeepAlive *g_self = nullptr;
 std::atomic<bool> g_stopped{false};
+std::atomic<int> g_closing_runs{0};
 vr::port::KeepAliveResult closing_action() {
+    ++g_closing_runs;
     g_self->stop();
     g_stopped = true;
     return vr::port::KeepAliveResult::failed;
@@ -261,10 +263,16 @@ vr::port::KeepAliveResult closing_action() {
 
 TEST(UsbKeepAlive, StoppedFromItsOwnThread) {
     g_stopped = false;
+    g_closing_runs = 0;
     auto timer = std::make_unique<vr::port::usb::KeepAlive>(1ms, 40, closing_action);
     g_self = timer.get();
     timer->arm();
     ASSERT_TRUE(eventually([] { return g_stopped.load(); }));
+    // A failed exchange would re-arm a 1 ms period: once stopped, it stays
+    // quiet over many periods.
+    std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(g_closing_runs, 1);
+    EXPECT_FALSE(timer->armed());
     timer.reset();  // the detached thread ends on its own
     std::this_thread::sleep_for(20ms);
 }

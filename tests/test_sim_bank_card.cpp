@@ -7,19 +7,16 @@
 #include <string>
 
 #include "bank_card.h"
+#include "byte_strings.h"
 #include "control.h"
 #include "firmware.h"
 #include "sim_harness.h"
 
 using vrsim::BankCard;
 using vrsim::Bytes;
+using vrtest::cat;
 
 namespace {
-
-Bytes cat(Bytes a, const Bytes &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 Bytes sw_of(const Bytes &answer) { return answer.size() < 2 ? Bytes{} : Bytes(answer.end() - 2, answer.end()); }
 

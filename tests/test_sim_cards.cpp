@@ -4,11 +4,13 @@
 // trailers, value blocks and the transfer buffer.
 #include <gtest/gtest.h>
 
+#include "byte_strings.h"
 #include "card.h"
 #include "firmware.h"
 
 using vrsim::Block;
 using vrsim::Bytes;
+using vrtest::cat;
 using vrsim::Card;
 using vrsim::CardState;
 using vrsim::Firmware;
@@ -35,11 +37,6 @@ const Bytes kUid{0x11, 0x22, 0x33, 0x44};
 const Key kFF = vrsim::classic::kTransportKey;
 const Key kKeyA{0xA0, 0xA1, 0xA2, 0xA3, 0xA4, 0xA5};
 const Key kKeyB{0xB0, 0xB1, 0xB2, 0xB3, 0xB4, 0xB5};
-
-Bytes cat(Bytes a, const auto& b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 Bytes value_bytes(int32_t v) {
     const auto u = static_cast<uint32_t>(v);

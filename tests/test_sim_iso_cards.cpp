@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "byte_strings.h"
 #include "control.h"
 #include "cpu_card.h"
 #include "crypto.h"
@@ -19,6 +20,7 @@
 #include "ultralight_dump.h"
 
 using vrsim::Bytes;
+using vrtest::cat;
 using vrsim::Firmware;
 using vrsim::Page;
 using vrsim::Reply;
@@ -35,11 +37,6 @@ constexpr uint8_t kWriteFailed = 0x18;
 
 const Bytes kUid7{0x04, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66};
 const vrsim::UlcKey kTransport = vrsim::ultralight::kTransportKey;
-
-Bytes cat(Bytes a, const auto &b) {
-    a.insert(a.end(), b.begin(), b.end());
-    return a;
-}
 
 struct Reader {
     Firmware fw;
@@ -406,7 +403,8 @@ TEST(SimControl, NewKindsFilesAndSamFaults) {
     EXPECT_EQ(say("sam show").text, "ok no card selected");
     EXPECT_EQ(say("sam clear").text, "ok");
     for (const char *bad : {"sam fail select", "sam fail nowhere 81", "sam fail read 8181", "sam fail read 81 x0",
-                            "sam spoil everything", "sam", "card place cid_card 0102", "card place id_card sak=20"}) {
+                            "sam fail read 81 x2y", "sam fail read 81 x99999999999", "sam spoil everything", "sam",
+                            "card place cid_card 0102", "card place id_card sak=20"}) {
         SCOPED_TRACE(bad);
         EXPECT_FALSE(say(bad).ok);
     }

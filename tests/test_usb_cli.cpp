@@ -10,9 +10,7 @@
 #include <unistd.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -20,13 +18,15 @@
 #include "card.h"
 #include "field.h"
 #include "sim_harness.h"
+#include "tool_runner.h"
 #include "usb_bed.h"
 
 extern char **environ;
 
 namespace {
 
-const std::string kTool = std::string(VR_BINARY_DIR) + "/bin/vantel-rfid";
+using vrtest::kTool;
+using vrtest::slurp;
 
 struct Outcome {
     int status = -1;
@@ -35,13 +35,6 @@ struct Outcome {
         return out.find(piece) != std::string::npos || err.find(piece) != std::string::npos;
     }
 };
-
-std::string slurp(const std::string &path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
-}
 
 // The tool inherits the umockdev preload, which a sanitized build's
 // runtime would refuse to follow; the test programs waive that check for

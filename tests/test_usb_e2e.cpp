@@ -446,9 +446,7 @@ TEST_F(UsbLink, KeepAliveAfterThreeSecondsOfSilenceOnly) {
     EXPECT_TRUE(has_keep_alive(commands()));
     EXPECT_GE(waited, 2900ms);
     EXPECT_LT(waited, 4500ms);
-    for (int i = 0; i < 100 && !log.contains("usbhid handler:  keep-alive packet sended"); ++i)
-        std::this_thread::sleep_for(10ms);
-    EXPECT_TRUE(log.contains("usbhid handler:  keep-alive packet sended"));
+    EXPECT_TRUE(log.wait_for("usbhid handler:  keep-alive packet sended", 1s));
 }
 
 // Neither open nor close touches the process's signal handlers or the

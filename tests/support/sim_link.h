@@ -42,7 +42,11 @@ protected:
         ASSERT_EQ(virt_com_open("uart", 0, nullptr, sim->path().c_str()), 0);
         tessil.s_com.timeout = kTestTimeoutMs;
     }
+    // Cards the test left open are dropped too, so that the next test in
+    // the same process opens its card afresh instead of finding this one's
+    // record (and what it had read) in the open-card list.
     void TearDown() override {
+        piccs_list_delall(&tessil.piccs);
         virt_com_close();
         sim.reset();
     }

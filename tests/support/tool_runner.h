@@ -57,25 +57,24 @@ private:
     std::filesystem::path dir_;
 };
 
-// Runs the tool with the arguments; standard output and error are captured.
-// With `terminal`, standard error goes to that terminal instead; standard
-// input comes from the file `input`.
-inline ProgramOutcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch,
-                               const std::string &terminal = {}, const std::string &input = "/dev/null") {
+// Runs the program `command[0]` (searched on the PATH when it has no
+// slash) with the environment `envp`; standard output and error are
+// captured in the scratch directory. With `terminal`, standard error goes to
+// that terminal instead; standard input comes from the file `input`.
+inline ProgramOutcome run_program(std::vector<std::string> command, char *const *envp, const ScratchDir &scratch,
+                                  const std::string &terminal = {}, const std::string &input = "/dev/null") {
     const std::string out = scratch / "stdout", err = terminal.empty() ? scratch / "stderr" : terminal;
     posix_spawn_file_actions_t fa;
     posix_spawn_file_actions_init(&fa);
     posix_spawn_file_actions_addopen(&fa, STDIN_FILENO, input.c_str(), O_RDONLY, 0);
     posix_spawn_file_actions_addopen(&fa, STDOUT_FILENO, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
     posix_spawn_file_actions_addopen(&fa, STDERR_FILENO, err.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    std::vector<std::string> all{kTool};
-    all.insert(all.end(), args.begin(), args.end());
     std::vector<char *> argv;
-    for (auto &a : all) argv.push_back(a.data());
+    for (auto &a : command) argv.push_back(a.data());
     argv.push_back(nullptr);
     pid_t pid = -1;
     ProgramOutcome o;
-    if (posix_spawn(&pid, kTool.c_str(), &fa, nullptr, argv.data(), environ) == 0) {
+    if (posix_spawnp(&pid, command[0].c_str(), &fa, nullptr, argv.data(), envp) == 0) {
         int status = 0;
         waitpid(pid, &status, 0);
         o.status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
@@ -84,6 +83,15 @@ inline ProgramOutcome run_tool(const std::vector<std::string> &args, const Scrat
     o.out = slurp(out);
     if (terminal.empty()) o.err = slurp(err);
     return o;
+}
+
+// Runs the tool with the arguments in this process's environment (see
+// run_program).
+inline ProgramOutcome run_tool(const std::vector<std::string> &args, const ScratchDir &scratch,
+                               const std::string &terminal = {}, const std::string &input = "/dev/null") {
+    std::vector<std::string> command{kTool};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_program(std::move(command), environ, scratch, terminal, input);
 }
 
 // The simulator program with its control channel on a pipe; its first
