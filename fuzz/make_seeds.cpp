@@ -645,6 +645,33 @@ void java_text_seeds() {
           Bytes{0x61, 0x80, 0xC0, 0xAF, 0xED, 0xA0, 0x80, 0xF4, 0x90, 0x80, 0x80, 0xE4, 0xB8});
 }
 
+// The reader driver's commands (pcsc/): a configuration byte (bit 0 an
+// Ultralight instead of a Classic 1K, bit 1 a failed link), commands of a
+// length byte and the bytes, then an answer to select or a device name.
+void pcsc_seeds() {
+    const auto commands = [](uint8_t config, std::initializer_list<Bytes> list, const Bytes &rest) {
+        Bytes out{config};
+        for (const Bytes &c : list) {
+            out.push_back(static_cast<uint8_t>(c.size()));
+            out.insert(out.end(), c.begin(), c.end());
+        }
+        return cat({out, rest});
+    };
+    const Bytes load{0xFF, 0x82, 0x00, 0x00, 0x06, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF};
+    const Bytes auth{0xFF, 0x86, 0x00, 0x00, 0x05, 0x01, 0x00, 0x04, 0x60, 0x00};
+    const Bytes read{0xFF, 0xB0, 0x00, 0x04, 0x10};
+    const Bytes update = cat({{0xFF, 0xD6, 0x00, 0x05, 0x10}, Bytes(16, 0x5A)});
+    const Bytes end{0xFF};  // a length past the end: the commands stop there
+    write("pcsc_apdu", "classic_session", commands(0, {load, auth, read, update, {0xFF, 0xCA, 0x00, 0x00, 0x00}}, end));
+    write("pcsc_apdu", "classic_link_down", commands(2, {load, auth, read}, end));
+    write("pcsc_apdu", "ultralight_pages",
+          commands(1, {{0xFF, 0xB0, 0x00, 0x0E, 0x10}, {0xFF, 0xD6, 0x00, 0x04, 0x04, 1, 2, 3, 4}}, end));
+    write("pcsc_apdu", "malformed_lengths",
+          commands(0, {{0xFF, 0xD6, 0x00, 0x04, 0x00, 0x00, 0x01}, {0xFF, 0xCA}, {0xFF, 0xB0, 0x00, 0x04, 0x05, 1}}, end));
+    write("pcsc_apdu", "ats_with_interface_bytes", commands(0, {}, {0x0A, 0x78, 0x80, 0x70, 0x02, 'V', 'R', 'C', 'P', 'U'}));
+    write("pcsc_apdu", "device_name", commands(0, {}, text("/dev/ttyUSB0:family=2,timeout=500,log=1")));
+}
+
 int main(int argc, char **argv) {
     if (argc != 2) {
         std::fprintf(stderr, "usage: fuzz_seeds <corpus directory>\n");
@@ -666,5 +693,6 @@ int main(int argc, char **argv) {
     java_text_seeds();
     dumpfile_seeds();
     usb_seeds();
+    pcsc_seeds();
     return 0;
 }

@@ -16,16 +16,18 @@
 # own group and the groups it builds on.
 set -eu
 
-# libusb: the USB links; libpulse: the audio link on the Linux sound server.
-BUILD_PKGS="cmake g++ make ninja-build pkg-config libusb-1.0-0-dev libpulse-dev"
+# libusb: the USB links; libpulse: the audio link on the Linux sound server;
+# libpcsclite: the reader driver for pcscd (pcsc/).
+BUILD_PKGS="cmake g++ make ninja-build pkg-config libusb-1.0-0-dev libpulse-dev libpcsclite-dev"
 DEMO_PKGS=""
 # tshark: the link-trace test decodes traces with the Wireshark dissector;
 # umockdev: the USB tests emulate their devices; OpenJDK and JUnit 5:
 # the Java host classes and their tests.
-# pulseaudio: the audio tests run a private sound server.
+# pulseaudio: the audio tests run a private sound server; pcscd: the reader
+# driver's tests run a private one.
 # gnuplot-nox: `sensor watch --plot`, `modem plot` and `modem chantest --plot`
 # draw with it (their tests too).
-TEST_PKGS="gnuplot-nox pulseaudio pulseaudio-utils libgtest-dev libgmock-dev libssl-dev python3 tshark umockdev libumockdev-dev openjdk-17-jdk-headless junit5"
+TEST_PKGS="gnuplot-nox pcscd pulseaudio pulseaudio-utils libgtest-dev libgmock-dev libssl-dev python3 tshark umockdev libumockdev-dev openjdk-17-jdk-headless junit5"
 FUZZ_PKGS="clang libclang-rt-14-dev"
 BENCH_PKGS="libbenchmark-dev libssl-dev"
 
