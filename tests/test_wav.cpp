@@ -35,7 +35,7 @@ void tag(Bytes &b, const char *t) {
 }
 
 // A file built chunk by chunk, so that each case can spoil one field.
-struct FileSpec {
+struct FileShape {
     uint32_t riff_extra = 0;   // added to the true RIFF size
     uint16_t format = 1;
     uint16_t channels = 2;
@@ -48,7 +48,7 @@ struct FileSpec {
     bool data_chunk = true;
 };
 
-Bytes build(const FileSpec &f) {
+Bytes build(const FileShape &f) {
     Bytes b;
     tag(b, "RIFF");
     le32(b, 0);
@@ -168,7 +168,7 @@ TEST_F(WavFiles, AnUnknownLayoutWordRefusesEveryField) {
 TEST_F(WavFiles, ReadsWhatItWritesAndFilesOfOtherWriters) {
     struct Case {
         const char *name;
-        FileSpec spec;
+        FileShape shape;
         int layout;
     };
     const Case cases[] = {
@@ -180,15 +180,15 @@ TEST_F(WavFiles, ReadsWhatItWritesAndFilesOfOtherWriters) {
     };
     for (const Case &c : cases) {
         SCOPED_TRACE(c.name);
-        const Bytes file = build(c.spec);
+        const Bytes file = build(c.shape);
         wav_header h;
         const int fd = wav_file_open(put(file).c_str(), &h);
         ASSERT_GE(fd, 0);
         EXPECT_EQ(h.layout, c.layout);
         EXPECT_EQ(wav_file_get_dsize(&h), 8);
         EXPECT_EQ(wav_file_get_fsize(&h), static_cast<int64_t>(file.size()));
-        EXPECT_EQ(wav_file_get_channels(&h), c.spec.channels);
-        EXPECT_EQ(wav_file_get_precision(&h), c.spec.bits);
+        EXPECT_EQ(wav_file_get_channels(&h), c.shape.channels);
+        EXPECT_EQ(wav_file_get_precision(&h), c.shape.bits);
         // The descriptor stands at the first sample.
         uint8_t first = 0;
         EXPECT_EQ(read(fd, &first, 1), 1);
@@ -248,8 +248,8 @@ protected:
 TEST_F(WavOnTheLine, PlaysEverySampleOfAFileInOrder) {
     // 2000 stereo frames: not a whole number of the player's chunks.
     constexpr int kFrames = 2000;
-    FileSpec spec{.data_bytes = 0};
-    Bytes file = build(spec);
+    FileShape shape{.data_bytes = 0};
+    Bytes file = build(shape);
     file.resize(file.size() - 8);  // rebuild the data chunk by hand
     tag(file, "data");
     le32(file, kFrames * 4);

@@ -25,8 +25,12 @@ using vr::audio::kLineBackend;
 using vr::audio::kPlayback;
 using vr::audio::kRecord;
 
+// The simulated reader, made by open and dropped by shut, both under
+// g_lock. A plain pointer: a global with a destructor would run at the
+// VM's exit on whatever thread calls exit, without the lock, and could
+// race a late shut.
 std::mutex g_lock;
-std::unique_ptr<vrsim::AudioFrontEnd> g_front;
+vrsim::AudioFrontEnd *g_front = nullptr;
 
 std::string chars(JNIEnv *env, jstring text) {
     if (!text) return {};
@@ -46,12 +50,12 @@ JNIEXPORT jboolean JNICALL Java_com_vantel_rfid_testing_SimulatedLine_open(JNIEn
     if (g_front) return JNI_FALSE;
     vr::audio::line::Options line;
     line.speed = speed;
-    g_front = vrsim::start_line_simulator({}, line);
+    g_front = vrsim::start_line_simulator({}, line).release();
     if (!g_front) return JNI_FALSE;
-    const std::string spec = chars(env, card);
-    if (!spec.empty()) {
+    const std::string described = chars(env, card);
+    if (!described.empty()) {
         std::string error;
-        auto c = vrsim::make_card_from_option(spec, &error);
+        auto c = vrsim::make_card_from_option(described, &error);
         if (!c) return JNI_FALSE;
         g_front->field().place(c);
     }
@@ -60,7 +64,8 @@ JNIEXPORT jboolean JNICALL Java_com_vantel_rfid_testing_SimulatedLine_open(JNIEn
 
 JNIEXPORT void JNICALL Java_com_vantel_rfid_testing_SimulatedLine_shut(JNIEnv *, jclass) {
     std::lock_guard hold(g_lock);
-    g_front.reset();
+    delete g_front;
+    g_front = nullptr;
 }
 
 JNIEXPORT void JNICALL Java_com_vantel_rfid_testing_SimulatedLine_plug(JNIEnv *, jclass, jboolean in) {
