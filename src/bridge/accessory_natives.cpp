@@ -39,6 +39,21 @@ Current &current() {
 
 using Hold = std::lock_guard<std::mutex>;
 
+// One number of the current accessory, read under its lock (the getters
+// answer a missing accessory themselves).
+int current_number(int (*get)(const accessory *)) {
+    Current &c = current();
+    Hold hold(c.lock);
+    return get(c.acc);
+}
+
+// One text of the current accessory as a Java string; null without one.
+jstring current_text(JNIEnv *env, const char *(*get)(const accessory *)) {
+    Current &c = current();
+    Hold hold(c.lock);
+    return c.acc ? vr::bridge::new_text(env, get(c.acc)) : nullptr;
+}
+
 int code_or(int fallback) { return errno < 0 ? errno : fallback; }
 
 // The index a Service or Property object carries; negative (errno set) when
@@ -171,9 +186,7 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1getsvc(JNIEnv *
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1svccnt(JNIEnv *, jobject) {
-    Current &c = current();
-    Hold hold(c.lock);
-    return accessory_svccnt(c.acc);
+    return current_number(accessory_svccnt);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1getppe(JNIEnv *, jobject, jint service_id,
@@ -192,39 +205,27 @@ JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1ppecnt(JNIEnv *
 }
 
 JNIEXPORT jstring JNICALL Java_com_vantel_rfid_Accessory_accessory_1vendor(JNIEnv *env, jobject) {
-    Current &c = current();
-    Hold hold(c.lock);
-    return c.acc ? vr::bridge::new_text(env, accessory_vendor(c.acc)) : nullptr;
+    return current_text(env, accessory_vendor);
 }
 
 JNIEXPORT jstring JNICALL Java_com_vantel_rfid_Accessory_accessory_1product(JNIEnv *env, jobject) {
-    Current &c = current();
-    Hold hold(c.lock);
-    return c.acc ? vr::bridge::new_text(env, accessory_product(c.acc)) : nullptr;
+    return current_text(env, accessory_product);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1type(JNIEnv *, jobject) {
-    Current &c = current();
-    Hold hold(c.lock);
-    return accessory_type(c.acc);
+    return current_number(accessory_type);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1version(JNIEnv *, jobject) {
-    Current &c = current();
-    Hold hold(c.lock);
-    return accessory_version(c.acc);
+    return current_number(accessory_version);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1state(JNIEnv *, jobject) {
-    Current &c = current();
-    Hold hold(c.lock);
-    return accessory_state(c.acc);
+    return current_number(accessory_state);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1uidlen(JNIEnv *, jobject) {
-    Current &c = current();
-    Hold hold(c.lock);
-    return accessory_uidlen(c.acc);
+    return current_number(accessory_uidlen);
 }
 
 JNIEXPORT jint JNICALL Java_com_vantel_rfid_Accessory_accessory_1uid(JNIEnv *env, jobject, jbyteArray out) {
