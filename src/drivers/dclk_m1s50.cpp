@@ -180,7 +180,7 @@ VR_API int dclk_m1s50_wrval(const unsigned char *value, uint8_t block) {
 }
 
 // The driver's operations: the geometry is the first family's 1K; no
-// byte view of the data area.
+// byte view of the data area. Slots not named stay empty.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 constexpr picc kDclkM1s50Ops = {
@@ -193,12 +193,6 @@ constexpr picc kDclkM1s50Ops = {
     .wupa = dclk_m1s50_wupa,
     .read = dclk_m1s50_read,
     .write = dclk_m1s50_write,
-    .readdata = nullptr,
-    .writedata = nullptr,
-    .readdata_enc = nullptr,
-    .writedata_enc = nullptr,
-    .lock = nullptr,
-    .count = nullptr,
     .auth = dclk_m1s50_auth,
     .chpw = dclk_m1s50_chpw,
     .chaccess = dclk_m1s50_chaccess,
@@ -208,12 +202,10 @@ constexpr picc kDclkM1s50Ops = {
     .decval = dclk_m1s50_decval,
     .rdval = dclk_m1s50_rdval,
     .wrval = dclk_m1s50_wrval,
-    .sign = nullptr,
     .secblk = m1s50_secblk,
     .blklen = m1s50_blklen,
     .seccnt = m1s50_seccnt,
     .blkcnt = m1s50_blkcnt,
-    .ctrl = nullptr,
 };
 #pragma GCC diagnostic pop
 

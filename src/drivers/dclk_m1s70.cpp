@@ -64,6 +64,8 @@ VR_API int dclk_m1s70_wrval(const unsigned char *value, uint8_t block) {
     return write_value(value, block, Route::direct);
 }
 
+// The driver's operations: the first family's 4K steps on the direct
+// path, its geometry; slots not named stay empty.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wmissing-field-initializers"
 constexpr picc kDclkM1s70Ops = {
@@ -76,12 +78,6 @@ constexpr picc kDclkM1s70Ops = {
     .wupa = dclk_m1s70_wupa,
     .read = dclk_m1s70_read,
     .write = dclk_m1s70_write,
-    .readdata = nullptr,
-    .writedata = nullptr,
-    .readdata_enc = nullptr,
-    .writedata_enc = nullptr,
-    .lock = nullptr,
-    .count = nullptr,
     .auth = dclk_m1s70_auth,
     .chpw = dclk_m1s70_chpw,
     .chaccess = dclk_m1s70_chaccess,
@@ -91,12 +87,10 @@ constexpr picc kDclkM1s70Ops = {
     .decval = dclk_m1s70_decval,
     .rdval = dclk_m1s70_rdval,
     .wrval = dclk_m1s70_wrval,
-    .sign = nullptr,
     .secblk = m1s70_secblk,
     .blklen = m1s70_blklen,
     .seccnt = m1s70_seccnt,
     .blkcnt = m1s70_blkcnt,
-    .ctrl = nullptr,
 };
 #pragma GCC diagnostic pop
 

@@ -202,10 +202,6 @@ constexpr picc kM1s50Ops = {
     .write = m1s50_write,
     .readdata = m1s50_readdata,
     .writedata = m1s50_writedata,
-    .readdata_enc = nullptr,
-    .writedata_enc = nullptr,
-    .lock = nullptr,
-    .count = nullptr,
     .auth = m1s50_auth,
     .chpw = m1s50_chpw,
     .chaccess = m1s50_chaccess,
@@ -215,12 +211,10 @@ constexpr picc kM1s50Ops = {
     .decval = m1s50_decval,
     .rdval = m1s50_rdval,
     .wrval = m1s50_wrval,
-    .sign = nullptr,
     .secblk = m1s50_secblk,
     .blklen = m1s50_blklen,
     .seccnt = m1s50_seccnt,
     .blkcnt = m1s50_blkcnt,
-    .ctrl = nullptr,
 };
 #pragma GCC diagnostic pop
 

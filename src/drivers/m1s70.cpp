@@ -77,12 +77,6 @@ constexpr picc kM1s70Ops = {
     .wupa = m1s70_wupa,
     .read = m1s70_read,
     .write = m1s70_write,
-    .readdata = nullptr,
-    .writedata = nullptr,
-    .readdata_enc = nullptr,
-    .writedata_enc = nullptr,
-    .lock = nullptr,
-    .count = nullptr,
     .auth = m1s70_auth,
     .chpw = m1s70_chpw,
     .chaccess = m1s70_chaccess,
@@ -92,12 +86,10 @@ constexpr picc kM1s70Ops = {
     .decval = m1s70_decval,
     .rdval = m1s70_rdval,
     .wrval = m1s70_wrval,
-    .sign = nullptr,
     .secblk = m1s70_secblk,
     .blklen = m1s70_blklen,
     .seccnt = m1s70_seccnt,
     .blkcnt = m1s70_blkcnt,
-    .ctrl = nullptr,
 };
 #pragma GCC diagnostic pop
 
