@@ -148,15 +148,24 @@ int modem_play(const std::string &path) {
     return 0;
 }
 
-int modem_decode(const std::string &path) {
-    const auto samples = read_capture(path);
-    if (!samples) return 1;
+// The capture at path and what the demodulator makes of it; nothing (said
+// on standard error) when it cannot be read or holds no carrier to
+// calibrate on.
+std::optional<std::vector<int16_t>> decoded_capture(const std::string &path, vr::modem::CaptureDecode &d) {
+    auto samples = read_capture(path);
+    if (!samples) return std::nullopt;
     suart_init(0);
-    vr::modem::CaptureDecode d;
     if (!vr::modem::decode_capture(samples->data(), samples->size(), d)) {
         std::fprintf(stderr, "%s: too short, or no carrier to calibrate on\n", path.c_str());
-        return 1;
+        return std::nullopt;
     }
+    return samples;
+}
+
+int modem_decode(const std::string &path) {
+    vr::modem::CaptureDecode d;
+    const auto samples = decoded_capture(path, d);
+    if (!samples) return 1;
     const auto longs = std::count(d.symbols.begin(), d.symbols.end(), 'L');
     std::printf("samples %zu (%.3f s)\nlevel %d, lobe widths %d / %d samples\n", samples->size(),
                 static_cast<double>(samples->size()) / kRate, d.level_mid, d.short_width, d.long_width);
@@ -167,14 +176,9 @@ int modem_decode(const std::string &path) {
 }
 
 int modem_plot(const std::string &path, const std::string &png) {
-    const auto samples = read_capture(path);
-    if (!samples) return 1;
-    suart_init(0);
     vr::modem::CaptureDecode d;
-    if (!vr::modem::decode_capture(samples->data(), samples->size(), d)) {
-        std::fprintf(stderr, "%s: too short, or no carrier to calibrate on\n", path.c_str());
-        return 1;
-    }
+    const auto samples = decoded_capture(path, d);
+    if (!samples) return 1;
     std::vector<int16_t> filtered = *samples;
     signal_band_filter(filtered.data(), static_cast<int>(filtered.size()));
     const auto found = pulses(filtered, d.short_width, d.long_width);
