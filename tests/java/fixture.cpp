@@ -17,6 +17,7 @@
 
 #include "android_audio.h"
 #include "bluetooth.h"
+#include "jni_chars.h"
 #include "jobj.h"
 #include "pcd.h"
 #include "picc.h"
@@ -38,13 +39,7 @@ jintArray result_and_errno(JNIEnv *env, int rc, int code) {
     return out;
 }
 
-std::string chars(JNIEnv *env, jstring text) {
-    if (!text) return {};
-    const char *c = env->GetStringUTFChars(text, nullptr);
-    std::string s(c);
-    env->ReleaseStringUTFChars(text, c);
-    return s;
-}
+using vrtest::chars;
 
 std::vector<unsigned char> bytes(JNIEnv *env, jbyteArray array) {
     if (!array) return {};

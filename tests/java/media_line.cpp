@@ -17,6 +17,7 @@
 
 #include "audio/backend.h"
 #include "card_words.h"
+#include "jni_chars.h"
 #include "line_port.h"
 
 namespace {
@@ -32,13 +33,7 @@ using vr::audio::kRecord;
 std::mutex g_lock;
 vrsim::AudioFrontEnd *g_front = nullptr;
 
-std::string chars(JNIEnv *env, jstring text) {
-    if (!text) return {};
-    const char *c = env->GetStringUTFChars(text, nullptr);
-    std::string s(c);
-    env->ReleaseStringUTFChars(text, c);
-    return s;
-}
+using vrtest::chars;
 
 }  // namespace
 
