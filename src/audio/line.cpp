@@ -29,8 +29,12 @@ constexpr std::size_t kRecordAudio = kRate / 2;
 // the modem's threads can look at their commands.
 constexpr auto kHostWait = 20ms;
 // Virtual clock: how long the far end waits for a playing host to catch up
-// before it takes what is there and pads it with silence.
-constexpr auto kWriterGrace = 50ms;
+// before it takes what is there and pads it with silence. The modem plays
+// without a break while its stream runs (idle patterns between frames), so
+// a gap is a writer held up (a loaded machine, a sanitizer), and silence
+// padded into a frame would cost the frame. Only a running stream that the
+// modem leaves unfed on purpose (calibrating) waits the grace out, once.
+constexpr auto kWriterGrace = 1000ms;
 // Without a far end the host's reads are cut into pieces this long.
 constexpr int kIdleChunk = kRate / 100;
 
