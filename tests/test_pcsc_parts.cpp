@@ -193,6 +193,42 @@ TEST(PcscAtr, HistoricalBytesOfAnAnswerToSelectAreBounded) {
     for (const Case &c : cases) EXPECT_EQ(ats_historical_bytes(c.ats.data(), c.ats.size()), c.historical) << c.what;
 }
 
+// A type B card's ATR: its ATQB's application data and protocol info,
+// the MBLI of its ATTRIB answer (never its CID), the check byte.
+TEST(PcscAtr, TypeBCardsFromTheirRequestAndAttribAnswers) {
+    struct Case {
+        const char *what;
+        Bytes atqb;  // from the PUPI on
+        uint8_t attrib;
+        Bytes atr;
+    };
+    const Case cases[] = {
+        {"plain card, CID 8 dropped",
+         {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x81, 0x70, 0x00},
+         0x08,
+         {0x3B, 0x88, 0x80, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x81, 0x70, 0x00, 0xF8}},
+        {"MBLI 3 with CID 1",
+         {0x01, 0x02, 0x03, 0x04, 0xAA, 0xBB, 0xCC, 0xDD, 0x11, 0x81, 0x71},
+         0x31,
+         {0x3B, 0x88, 0x80, 0x01, 0xAA, 0xBB, 0xCC, 0xDD, 0x11, 0x81, 0x71, 0x30, 0xD8}},
+        {"MBLI 15, a trailing reader byte ignored",
+         {0xFF, 0xFF, 0xFF, 0xFF, 0x12, 0x34, 0x56, 0x78, 0x00, 0x71, 0x85, 0xEE, 0x00},
+         0xF0,
+         {0x3B, 0x88, 0x80, 0x01, 0x12, 0x34, 0x56, 0x78, 0x00, 0x71, 0x85, 0xF0, 0x05}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto answer = type_b_answer(c.atqb.data(), c.atqb.size());
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->pupi, Bytes(c.atqb.begin(), c.atqb.begin() + 4));
+        EXPECT_EQ(type_b_atr(*answer, c.attrib), c.atr);
+    }
+    // Short answers have no fields to take.
+    const Bytes ten(10, 0x55);
+    EXPECT_FALSE(type_b_answer(ten.data(), ten.size()));
+    EXPECT_FALSE(type_b_answer(nullptr, 11));
+}
+
 TEST(PcscAtr, KindsFromAtqaAndSak) {
     struct Case {
         uint16_t atqa;
