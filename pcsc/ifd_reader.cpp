@@ -10,6 +10,7 @@
 #include "picc.h"
 #include "sys.h"
 #include "tessil.h"
+#include "usbhid.h"
 #include "vantelrfid_ifd.h"
 #include "virt_com.h"
 
@@ -106,6 +107,26 @@ bool read_as_type_b_frame(const UCHAR *tx, DWORD n) {
 // reader's own byte.
 constexpr int kTypeBAnswerMin = 3;
 
+// The attachments a host has at once, as far as the driver looks.
+constexpr int kMaxListed = 16;
+constexpr int kFindFirstDevice = -1;
+
+// The USB link of the attachment pcscd named: the library lists the
+// attached devices of the kinds it drives with their link names; the one
+// with the named ids (and bus and address, when the name gives them)
+// decides the link, which opens the first attached device with its ids.
+int open_usb(const UsbDeviceName &name) {
+    usbhid_device_info found[kMaxListed];
+    const int n = std::min(usbhid_list_devices(found, kMaxListed), kMaxListed);
+    for (int i = 0; i < n; ++i) {
+        const usbhid_device_info &d = found[i];
+        if (d.vendor_id != name.vendor_id || d.product_id != name.product_id) continue;
+        if ((name.bus && d.bus != name.bus) || (name.address && d.address != name.address)) continue;
+        return virt_com_open(d.type, 0, kFindFirstDevice);
+    }
+    return -1;
+}
+
 RESPONSECODE copy_out(const Bytes &bytes, UCHAR *out, DWORD *length) {
     if (*length < bytes.size()) return IFD_ERROR_INSUFFICIENT_BUFFER;
     std::memcpy(out, bytes.data(), bytes.size());
@@ -166,7 +187,8 @@ RESPONSECODE Reader::open(const DeviceOptions &options) {
 }
 
 RESPONSECODE Reader::open_port() {
-    if (virt_com_open("uart", 0, nullptr, options_.path.c_str()) != 0) return IFD_COMMUNICATION_ERROR;
+    const int rc = options_.usb ? open_usb(*options_.usb) : virt_com_open("uart", 0, nullptr, options_.path.c_str());
+    if (rc != 0) return IFD_COMMUNICATION_ERROR;
     if (options_.timeout_ms) tessil.s_com.timeout = options_.timeout_ms;
     // The field on: also proves that a reader answers on the line.
     if (pcd_antenna_open() != 0) {

@@ -1,5 +1,5 @@
-// One reader as pcscd sees it: a serial reader opened through the
-// library's public API, with one contactless slot. The handler's entry
+// One reader as pcscd sees it: a serial reader or a USB attachment opened
+// through the library's public API, with one contactless slot. The handler's entry
 // points call these under the reader's lock.
 #pragma once
 
