@@ -47,5 +47,6 @@ void vrfuzz::fuzz_one(Input &in) {
         check(b->pupi.size() == 4, "a PUPI has 4 bytes");
         check(type_b_atr(*b, rest[0]).size() == 13, "a type B ATR has 13 bytes");
     }
-    (void)parse_device_name(std::string_view(reinterpret_cast<const char *>(rest.data()), rest.size()));
+    const auto name = parse_device_name(std::string_view(reinterpret_cast<const char *>(rest.data()), rest.size()));
+    check(!name || name->usb || !name->path.empty(), "a device name names a path or a USB device");
 }

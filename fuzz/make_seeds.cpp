@@ -648,7 +648,7 @@ void java_text_seeds() {
 // The reader driver's commands (pcsc/): a configuration byte (bit 0 an
 // Ultralight instead of a Classic 1K, bit 1 a failed link), commands of a
 // length byte and the bytes, then an answer to select, a type B card's
-// request answer or a device name.
+// request answer or a device name (a serial path with options, a USB name).
 void pcsc_seeds() {
     const auto commands = [](uint8_t config, std::initializer_list<Bytes> list, const Bytes &rest) {
         Bytes out{config};
@@ -673,6 +673,7 @@ void pcsc_seeds() {
     // PUPI, application data, protocol info, the reader's own byte.
     write("pcsc_apdu", "type_b_answer",
           commands(0, {}, cat({end, {0x01, 0x02, 0x03, 0x04, 0, 0, 0, 0, 0x00, 0x81, 0x70, 0x00}})));
+    write("pcsc_apdu", "usb_device_name", commands(0, {}, cat({end, text("usb:1a86/e010:libudev:0:/dev/bus/usb/001/002")})));
     write("pcsc_apdu", "device_name", commands(0, {}, text("/dev/ttyUSB0:family=2,timeout=500,log=1")));
 }
 

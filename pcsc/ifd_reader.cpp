@@ -122,7 +122,7 @@ int open_usb(const UsbDeviceName &name) {
         const usbhid_device_info &d = found[i];
         if (d.vendor_id != name.vendor_id || d.product_id != name.product_id) continue;
         if ((name.bus && d.bus != name.bus) || (name.address && d.address != name.address)) continue;
-        return virt_com_open(d.type, 0, kFindFirstDevice);
+        return virt_com_open(d.type, 0, kFindFirstDevice, kFindFirstDevice, nullptr);
     }
     return -1;
 }
