@@ -101,7 +101,8 @@ bool PrivatePcscd::start_hotplug(const std::string &drivers, const std::string &
     if (!make_directory()) return false;
     // No reader.conf entries: an empty configuration directory.
     fs::create_directories(dir_ + "/conf.d");
-    return spawn("mount -n --bind " + dir_ + "/run /run && mount -n --bind " + drivers + " " + kDriversDir + " && " +
+    return spawn("mount -n --bind " + dir_ + "/run /run && mkdir -p " + kDriversDir + " && mount -n --bind " + drivers +
+                 " " + kDriversDir + " && " +
                  pcscd_command(preload) + " --foreground --debug --apdu --config " + dir_ + "/conf.d");
 }
 
