@@ -118,4 +118,23 @@ TEST_F(UsbPcsc, HotPlugFindsTheAttachmentAndTheDriverServesIt) {
     EXPECT_EQ(send({0xFF, 0xB0, 0x00, 0x04, 0x10}), expected);
 }
 
+// Pulled out, the attachment leaves pcscd's reader list: pcscd closes the
+// driver's channel on a device that is gone, and carries on.
+TEST_F(UsbPcsc, AnUnpluggedAttachmentLeavesTheReaderList) {
+    ASSERT_FALSE(wait_for_reader().empty()) << daemon.log();
+    dev->unplug_with_event();
+    const auto deadline = std::chrono::steady_clock::now() + kEventWait;
+    LONG rv = SCARD_S_SUCCESS;
+    while (std::chrono::steady_clock::now() < deadline) {
+        char names[1024];
+        DWORD n = sizeof names;
+        rv = SCardListReaders(context, nullptr, names, &n);
+        if (rv == SCARD_E_NO_READERS_AVAILABLE) break;
+        std::this_thread::sleep_for(20ms);
+    }
+    EXPECT_EQ(rv, SCARD_E_NO_READERS_AVAILABLE) << daemon.log();
+    EXPECT_NE(daemon.log().find("RFRemoveReader"), std::string::npos) << daemon.log();
+    EXPECT_TRUE(daemon.running());
+}
+
 }  // namespace

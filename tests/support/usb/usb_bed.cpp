@@ -391,9 +391,17 @@ EmulatedUsb::~EmulatedUsb() {
 
 int EmulatedUsb::open_node() const { return ::open(node_.c_str(), O_RDWR | O_CLOEXEC); }
 
+std::string EmulatedUsb::interface_syspath() const {
+    return syspath_ + "/" + syspath_.substr(syspath_.rfind('/') + 1) + ":1.0";
+}
+
+void EmulatedUsb::unplug_with_event() {
+    umockdev_testbed_uevent(bed_, interface_syspath().c_str(), "remove");
+    unplug();
+}
+
 bool EmulatedUsb::add_interface() {
-    const std::string name = syspath_.substr(syspath_.rfind('/') + 1) + ":1.0";
-    const std::string record = "P: " + syspath_.substr(4) + "/" + name +
+    const std::string record = "P: " + interface_syspath().substr(4) +
                                "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=00\\n\n"
                                "A: bAlternateSetting=0\\n\nA: bNumEndpoints=02\\n\n";
     GError *error = nullptr;
