@@ -4,13 +4,25 @@
 // the same run, each against its own simulated reader paced at the
 // benchmark's argument (baud; 0 unpaced). Counters: the milliseconds of
 // each path per APDU, the difference (goal: at most 1 ms) and the ratio.
+//
+// What the driver's presence poll costs on an empty field: the type A
+// search alone (the poll before type B cards were searched) against the
+// type A search followed by the type B request (the poll now), alternately
+// through the library against one simulated reader paced at the argument.
+// Counters: milliseconds of each per poll, their ratio, and the reader
+// commands each sends.
 #include <PCSC/winscard.h>
 #include <benchmark/benchmark.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <memory>
 #include <thread>
 
 #include "cpu_card.h"
+#include "cpucard.h"
+#include "log.h"
+#include "pcd.h"
 #include "picc.h"
 #include "private_pcscd.h"
 #include "sim_harness.h"
@@ -102,6 +114,55 @@ BENCHMARK(BM_ApduThroughPcscd)
     ->Arg(0)
     ->Arg(115200)
     ->Iterations(300)
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+void BM_EmptyFieldPoll(benchmark::State &state) {
+    vrsim::SimOptions o;
+    o.baud = static_cast<unsigned>(state.range(0));
+    auto sim = vrsim::start_simulator(o);
+    if (!sim) return state.SkipWithError("simulator did not start");
+    picc_regapi(VR_FAMILY_FIRST);
+    log_set_level(0);  // every empty search is an error to the library's log
+    if (virt_com_open("uart", 0, nullptr, sim->path().c_str()) != 0 || pcd_antenna_open() != 0)
+        return state.SkipWithError("reader did not open");
+    std::unique_ptr<picc, void (*)(picc *)> type_b(static_cast<picc *>(std::calloc(1, sizeof(picc))), picc_free);
+    if (!type_b || cidcard_init(type_b.get()) != 0) return state.SkipWithError("no type B driver");
+    const auto type_a_search = [] {
+        picc probe{};
+        const bool empty = pcd_search_type_A(&probe, 0) != 0;
+        std::free(probe.picc_type);
+        return empty;
+    };
+    double before_s = 0, now_s = 0;
+    int64_t failures = 0;
+    std::size_t before_commands = 0, now_commands = 0;
+    for (auto _ : state) {
+        auto at = sim->requests().size();
+        auto t0 = Clock::now();
+        failures += !type_a_search();
+        before_s += std::chrono::duration<double>(Clock::now() - t0).count();
+        before_commands += sim->requests().size() - at;
+        at = sim->requests().size();
+        t0 = Clock::now();
+        failures += !type_a_search() + (type_b->anticoll(type_b.get(), 0) == 0);
+        now_s += std::chrono::duration<double>(Clock::now() - t0).count();
+        now_commands += sim->requests().size() - at;
+    }
+    const double n = static_cast<double>(state.iterations());
+    state.counters["type_a_ms"] = before_s / n * 1e3;
+    state.counters["type_a_and_b_ms"] = now_s / n * 1e3;
+    state.counters["now_per_before"] = now_s / before_s;
+    state.counters["commands_before"] = static_cast<double>(before_commands) / n;
+    state.counters["commands_now"] = static_cast<double>(now_commands) / n;
+    state.counters["failures"] = static_cast<double>(failures);
+    virt_com_close();
+}
+BENCHMARK(BM_EmptyFieldPoll)
+    ->ArgName("baud")
+    ->Arg(0)
+    ->Arg(115200)
+    ->Iterations(200)
     ->UseRealTime()
     ->Unit(benchmark::kMillisecond);
 

@@ -1,10 +1,12 @@
 // The reader driver's parsing of what smart-card software sends and what
 // cards answer: command APDUs through the storage commands (on a model
 // Classic 1K and Ultralight, whose link may fail), the historical bytes of
-// an answer to select and the ATR built from them, and reader.conf device
+// an answer to select and the ATR built from them, a type B card's ATQB
+// and the ATR built from it, and reader.conf device
 // names. Input: a configuration byte (bit 0 the card kind, bit 1 a failed
 // link), then commands of a length byte and the bytes; the rest is taken
-// as an answer to select and as a device name.
+// as an answer to select, as a type B card's request answer and as a
+// device name.
 #include <string_view>
 
 #include "atr.h"
@@ -41,5 +43,10 @@ void vrfuzz::fuzz_one(Input &in) {
     const Bytes historical = ats_historical_bytes(rest.data(), rest.size());
     check(historical.size() <= 15, "at most 15 historical bytes");
     check(iso_dep_atr(historical).size() <= 33, "an ATR fits its 33 bytes");
-    (void)parse_device_name(std::string_view(reinterpret_cast<const char *>(rest.data()), rest.size()));
+    if (const auto b = type_b_answer(rest.data(), rest.size())) {
+        check(b->pupi.size() == 4, "a PUPI has 4 bytes");
+        check(type_b_atr(*b, rest[0]).size() == 13, "a type B ATR has 13 bytes");
+    }
+    const auto name = parse_device_name(std::string_view(reinterpret_cast<const char *>(rest.data()), rest.size()));
+    check(!name || name->usb || !name->path.empty(), "a device name names a path or a USB device");
 }

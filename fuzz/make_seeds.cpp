@@ -647,7 +647,8 @@ void java_text_seeds() {
 
 // The reader driver's commands (pcsc/): a configuration byte (bit 0 an
 // Ultralight instead of a Classic 1K, bit 1 a failed link), commands of a
-// length byte and the bytes, then an answer to select or a device name.
+// length byte and the bytes, then an answer to select, a type B card's
+// request answer or a device name (a serial path with options, a USB name).
 void pcsc_seeds() {
     const auto commands = [](uint8_t config, std::initializer_list<Bytes> list, const Bytes &rest) {
         Bytes out{config};
@@ -669,6 +670,10 @@ void pcsc_seeds() {
     write("pcsc_apdu", "malformed_lengths",
           commands(0, {{0xFF, 0xD6, 0x00, 0x04, 0x00, 0x00, 0x01}, {0xFF, 0xCA}, {0xFF, 0xB0, 0x00, 0x04, 0x05, 1}}, end));
     write("pcsc_apdu", "ats_with_interface_bytes", commands(0, {}, {0x0A, 0x78, 0x80, 0x70, 0x02, 'V', 'R', 'C', 'P', 'U'}));
+    // PUPI, application data, protocol info, the reader's own byte.
+    write("pcsc_apdu", "type_b_answer",
+          commands(0, {}, cat({end, {0x01, 0x02, 0x03, 0x04, 0, 0, 0, 0, 0x00, 0x81, 0x70, 0x00}})));
+    write("pcsc_apdu", "usb_device_name", commands(0, {}, cat({end, text("usb:1a86/e010:libudev:0:/dev/bus/usb/001/002")})));
     write("pcsc_apdu", "device_name", commands(0, {}, text("/dev/ttyUSB0:family=2,timeout=500,log=1")));
 }
 

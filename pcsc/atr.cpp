@@ -9,6 +9,11 @@ namespace {
 constexpr uint8_t kSakIsoDep = 0x20;
 constexpr uint16_t kAtqaUltralight = 0x0044;
 constexpr std::size_t kMaxHistorical = 15;
+// An ATQB after its first byte: PUPI, application data, protocol info.
+constexpr std::size_t kPupiSize = 4;
+constexpr std::size_t kAtqbFields = kPupiSize + 4 + 3;
+// The ATTRIB answer: MBLI in the high nibble, the CID in the low one.
+constexpr uint8_t kMbliMask = 0xF0;
 
 struct KindRow {
     CardKind kind;
@@ -49,6 +54,7 @@ CardKind kind_of(uint16_t atqa, uint8_t sak) {
 }
 
 bool is_storage(CardKind kind) { return row_of(kind) != nullptr; }
+bool takes_apdus(CardKind kind) { return kind == CardKind::iso_dep || kind == CardKind::type_b; }
 bool is_classic(CardKind kind) {
     return kind == CardKind::classic_mini || kind == CardKind::classic_1k || kind == CardKind::classic_4k;
 }
@@ -77,6 +83,24 @@ Bytes storage_atr(CardKind kind) {
               0x03,                                           // ISO 14443 A, part 3
               static_cast<uint8_t>(r->name >> 8), static_cast<uint8_t>(r->name & 0xFF),
               0x00, 0x00, 0x00, 0x00};                        // reserved
+    append_check(atr);
+    return atr;
+}
+
+std::optional<TypeBAnswer> type_b_answer(const uint8_t *atqb, std::size_t n) {
+    if (!atqb || n < kAtqbFields) return std::nullopt;
+    TypeBAnswer out;
+    out.pupi.assign(atqb, atqb + kPupiSize);
+    std::copy_n(atqb + kPupiSize, out.application_data.size(), out.application_data.begin());
+    std::copy_n(atqb + kPupiSize + out.application_data.size(), out.protocol_info.size(), out.protocol_info.begin());
+    return out;
+}
+
+Bytes type_b_atr(const TypeBAnswer &answer, uint8_t attrib_answer) {
+    Bytes atr{0x3B, 0x88, 0x80, 0x01};  // T=1, 8 historical bytes
+    atr.insert(atr.end(), answer.application_data.begin(), answer.application_data.end());
+    atr.insert(atr.end(), answer.protocol_info.begin(), answer.protocol_info.end());
+    atr.push_back(attrib_answer & kMbliMask);
     append_check(atr);
     return atr;
 }

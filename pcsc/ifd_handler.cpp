@@ -76,7 +76,8 @@ VR_IFD_EXPORT RESPONSECODE IFDHCreateChannelByName(DWORD Lun, LPSTR DeviceName) 
     }
 }
 
-// Serial readers are declared by their device path (DEVICENAME).
+// Serial readers are declared by their device path (DEVICENAME), USB
+// attachments named by pcscd's hot-plug (usb:VVVV/PPPP:...): both by name.
 VR_IFD_EXPORT RESPONSECODE IFDHCreateChannel(DWORD, DWORD) { return IFD_COMMUNICATION_ERROR; }
 
 VR_IFD_EXPORT RESPONSECODE IFDHCloseChannel(DWORD Lun) {

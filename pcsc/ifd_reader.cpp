@@ -10,6 +10,7 @@
 #include "picc.h"
 #include "sys.h"
 #include "tessil.h"
+#include "usbhid.h"
 #include "vantelrfid_ifd.h"
 #include "virt_com.h"
 
@@ -56,16 +57,16 @@ const char *driver_type(CardKind kind) {
     case CardKind::ultralight: return "mifare_ul";
     case CardKind::ultralight_c: return "mifare_ulc";
     case CardKind::iso_dep: return "cpu_card";
+    case CardKind::type_b: return "cid_card";
     case CardKind::none:
     case CardKind::unknown: break;
     }
     return nullptr;
 }
 
-// A driver record of the card the search found, marked selected (the
-// search activated it); null when the library cannot make one.
-picc *record_for(CardKind kind, const picc &probe) {
-    const char *type = driver_type(kind);
+// A fresh driver record of a card type; null when the library cannot
+// make one.
+picc *new_record(const char *type) {
     if (!type) return nullptr;
     auto *record = static_cast<picc *>(std::calloc(1, sizeof(picc)));
     if (!record) return nullptr;
@@ -73,6 +74,14 @@ picc *record_for(CardKind kind, const picc &probe) {
         picc_free(record);
         return nullptr;
     }
+    return record;
+}
+
+// A driver record of the card the search found, marked selected (the
+// search activated it); null when the library cannot make one.
+picc *record_for(CardKind kind, const picc &probe) {
+    picc *record = new_record(driver_type(kind));
+    if (!record) return nullptr;
     std::memcpy(record->atqa, probe.atqa, sizeof record->atqa);
     std::memcpy(record->uid, probe.uid, sizeof record->uid);
     record->uid_len = probe.uid_len;
@@ -84,6 +93,38 @@ picc *record_for(CardKind kind, const picc &probe) {
 Bytes uid_of(const picc &record) {
     const auto n = static_cast<std::size_t>(record.uid_len > 0 ? record.uid_len : 0);
     return Bytes(record.uid, record.uid + std::min(n, sizeof record.uid));
+}
+
+// The reader's type B frame command takes a frame shaped like a request
+// (05, 3 bytes), an ATTRIB (1D, 9 bytes) or an HLTB (50, 5 bytes) as that
+// frame, not as an APDU: it would start the card's session over or halt
+// the card. APDUs of those shapes (classes 05, 1D and 50) are refused.
+constexpr uint8_t kTypeBRequest = 0x05, kTypeBAttrib = 0x1D, kTypeBHalt = 0x50;
+bool read_as_type_b_frame(const UCHAR *tx, DWORD n) {
+    return (n == 3 && tx[0] == kTypeBRequest) || (n == 9 && tx[0] == kTypeBAttrib) || (n == 5 && tx[0] == kTypeBHalt);
+}
+// A type B card's answer: its response (a status word at least), then the
+// reader's own byte.
+constexpr int kTypeBAnswerMin = 3;
+
+// The attachments a host has at once, as far as the driver looks.
+constexpr int kMaxListed = 16;
+constexpr int kFindFirstDevice = -1;
+
+// The USB link of the attachment pcscd named: the library lists the
+// attached devices of the kinds it drives with their link names; the one
+// with the named ids (and bus and address, when the name gives them)
+// decides the link, which opens the first attached device with its ids.
+int open_usb(const UsbDeviceName &name) {
+    usbhid_device_info found[kMaxListed];
+    const int n = std::min(usbhid_list_devices(found, kMaxListed), kMaxListed);
+    for (int i = 0; i < n; ++i) {
+        const usbhid_device_info &d = found[i];
+        if (d.vendor_id != name.vendor_id || d.product_id != name.product_id) continue;
+        if ((name.bus && d.bus != name.bus) || (name.address && d.address != name.address)) continue;
+        return virt_com_open(d.type, 0, kFindFirstDevice, kFindFirstDevice, nullptr);
+    }
+    return -1;
 }
 
 RESPONSECODE copy_out(const Bytes &bytes, UCHAR *out, DWORD *length) {
@@ -146,7 +187,8 @@ RESPONSECODE Reader::open(const DeviceOptions &options) {
 }
 
 RESPONSECODE Reader::open_port() {
-    if (virt_com_open("uart", 0, nullptr, options_.path.c_str()) != 0) return IFD_COMMUNICATION_ERROR;
+    const int rc = options_.usb ? open_usb(*options_.usb) : virt_com_open("uart", 0, nullptr, options_.path.c_str());
+    if (rc != 0) return IFD_COMMUNICATION_ERROR;
     if (options_.timeout_ms) tessil.s_com.timeout = options_.timeout_ms;
     // The field on: also proves that a reader answers on the line.
     if (pcd_antenna_open() != 0) {
@@ -175,16 +217,34 @@ void Reader::close() {
     open_ = false;
 }
 
+// The reader's card statuses (-30..-39: no card, request, select, ...)
+// say the field holds no card it can activate; anything else is the
+// reader or the line failing (a hung-up line reads as a general error).
+Reader::Found Reader::found_after(int rc) {
+    if (rc == 0) return Found::card;
+    const int code = code_of(rc);
+    return code <= -30 && code >= -39 ? Found::empty : Found::link_failed;
+}
+
 Reader::Found Reader::search(picc &probe) {
     const int rc = pcd_search_type_A(&probe, 0);
     std::free(probe.picc_type);
     probe.picc_type = nullptr;
-    if (rc == 0) return Found::card;
-    // The reader's card statuses (-30..-39: no card, request, select, ...)
-    // say the field holds no card it can activate; anything else is the
-    // reader or the line failing (a hung-up line reads as a general error).
-    const int code = code_of(rc);
-    return code <= -30 && code >= -39 ? Found::empty : Found::link_failed;
+    return found_after(rc);
+}
+
+// The type B request and ATTRIB through the library's type B driver: the
+// protocol switch and the request when the field is empty, the ATTRIB as
+// well when a card answers. The found card's record, active.
+Reader::Found Reader::search_type_b(picc *&found) {
+    found = new_record(driver_type(CardKind::type_b));
+    if (!found) return Found::empty;
+    const Found f = found_after(found->anticoll(found, 0));
+    if (f != Found::card) {
+        picc_free(found);
+        found = nullptr;
+    }
+    return f;
 }
 
 Outcome Reader::reactivate() {
@@ -202,11 +262,11 @@ Outcome Reader::reactivate() {
 RESPONSECODE Reader::presence() {
     if (!open_) return IFD_COMMUNICATION_ERROR;
     if (port_lost_ && open_port() != IFD_SUCCESS) return IFD_COMMUNICATION_ERROR;
-    if (powered_ && card_.kind == CardKind::iso_dep && !exchange_failed_) return IFD_ICC_PRESENT;
+    if (powered_ && takes_apdus(card_.kind) && !exchange_failed_) return IFD_ICC_PRESENT;
     picc probe{};
     switch (search(probe)) {
     case Found::link_failed: return after_link_failure();
-    case Found::empty: forget_card(); return IFD_ICC_NOT_PRESENT;
+    case Found::empty: return presence_of_type_b();
     case Found::card: break;
     }
     if (card_.kind == CardKind::none || uid_of(probe) != card_.uid) {
@@ -222,6 +282,45 @@ RESPONSECODE Reader::presence() {
         if (record_->anticoll(record_, 0) != 0) return IFD_ICC_PRESENT;
         exchange_failed_ = false;
     }
+    return IFD_ICC_PRESENT;
+}
+
+// No type A card answered: a type B card, if there is one. The search
+// activates it afresh (a session it had starts over, as after a failed
+// exchange it must).
+RESPONSECODE Reader::presence_of_type_b() {
+    picc *found = nullptr;
+    switch (search_type_b(found)) {
+    case Found::link_failed: return after_link_failure();
+    case Found::empty: forget_card(); return IFD_ICC_NOT_PRESENT;
+    case Found::card: break;
+    }
+    const Bytes atqb = uid_of(*found);
+    const auto answer = type_b_answer(atqb.data(), atqb.size());
+    if (card_.kind == CardKind::type_b && answer && answer->pupi == card_.uid) {
+        picc_free(record_);
+        record_ = found;
+        exchange_failed_ = false;
+        return IFD_ICC_PRESENT;
+    }
+    forget_card();
+    return identify_type_b(found);
+}
+
+// The driver's record holds the ATQB after its first byte as the UID and
+// the ATTRIB answer as the answer to select.
+RESPONSECODE Reader::identify_type_b(picc *record) {
+    const Bytes atqb = uid_of(*record);
+    const auto answer = type_b_answer(atqb.data(), atqb.size());
+    if (!answer || record->ats_len < 1) {
+        picc_free(record);
+        return IFD_ICC_NOT_PRESENT;
+    }
+    card_.kind = CardKind::type_b;
+    card_.uid = answer->pupi;
+    card_.historical.reset();  // no answer to select
+    record_ = record;
+    atr_ = type_b_atr(*answer, record->ats[0]);
     return IFD_ICC_PRESENT;
 }
 
@@ -252,11 +351,8 @@ RESPONSECODE Reader::identify(const picc &probe) {
 // (so does a C whose memory is read-protected from there on: it is then
 // taken for an Ultralight).
 bool Reader::tell_ultralight_c() {
-    auto *c = static_cast<picc *>(std::calloc(1, sizeof(picc)));
-    if (!c || picc_init(c, "mifare_ulc") != 0) {
-        picc_free(c);
-        return false;
-    }
+    picc *c = new_record(driver_type(CardKind::ultralight_c));
+    if (!c) return false;
     c->card_status = PICC_STATUS_ACTIVE;
     unsigned char page[4];
     const bool answered = picc_read(c, page, kFirstPageBeyondUltralight) == 0;
@@ -267,9 +363,10 @@ bool Reader::tell_ultralight_c() {
 RESPONSECODE Reader::start_session() {
     if (!record_) return IFD_ERROR_POWER_ACTION;  // a card without a driver here
     exchange_failed_ = false;
-    if (card_.kind == CardKind::iso_dep) {
-        // Activation with the answer to select: the card's protocol
-        // session starts afresh, as a reset does.
+    if (takes_apdus(card_.kind)) {
+        // Activation (with the answer to select, or the type B request
+        // and ATTRIB): the card's protocol session starts afresh, as a
+        // reset does.
         const int rc = record_->anticoll(record_, 0);
         if (rc != 0) {
             const bool link = is_link_failure(code_of(rc));
@@ -319,14 +416,21 @@ RESPONSECODE Reader::exchange_with_card(const UCHAR *tx, DWORD tx_length, Bytes 
         answer = status(sw::wrong_length).bytes;
         return IFD_SUCCESS;
     }
+    const bool type_b = card_.kind == CardKind::type_b;
+    if (type_b && read_as_type_b_frame(tx, tx_length)) {
+        answer = status(sw::no_class).bytes;
+        return IFD_SUCCESS;
+    }
     std::vector<unsigned char> command(tx, tx + tx_length);
     answer.assign(kAnswerMax, 0);
     int length = static_cast<int>(tx_length);
     const int rc = picc_ctrl(record_, PICC_CTRL_APDU_BYTES, command.data(), answer.data(), &length);
-    if (rc != 0 || length < 0 || static_cast<std::size_t>(length) > kAnswerMax) {
+    if (rc != 0 || length < 0 || static_cast<std::size_t>(length) > kAnswerMax ||
+        (type_b && length < kTypeBAnswerMin)) {
         exchange_failed_ = true;
         return IFD_COMMUNICATION_ERROR;
     }
+    if (type_b) --length;  // the reader's own byte
     answer.resize(static_cast<std::size_t>(length));
     return IFD_SUCCESS;
 }
@@ -335,7 +439,7 @@ RESPONSECODE Reader::transmit(const UCHAR *tx, DWORD tx_length, UCHAR *rx, DWORD
     if (!open_ || port_lost_) return IFD_COMMUNICATION_ERROR;
     if (!powered_ || !record_) return IFD_ICC_NOT_PRESENT;
     Bytes answer;
-    const bool to_card = card_.kind == CardKind::iso_dep && !(tx_length > 0 && tx[0] == kReaderClass);
+    const bool to_card = takes_apdus(card_.kind) && !(tx_length > 0 && tx[0] == kReaderClass);
     if (to_card) {
         const RESPONSECODE rc = exchange_with_card(tx, tx_length, answer);
         if (rc != IFD_SUCCESS) return rc;

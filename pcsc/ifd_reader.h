@@ -1,5 +1,5 @@
-// One reader as pcscd sees it: a serial reader opened through the
-// library's public API, with one contactless slot. The handler's entry
+// One reader as pcscd sees it: a serial reader or a USB attachment opened
+// through the library's public API, with one contactless slot. The handler's entry
 // points call these under the reader's lock.
 #pragma once
 
@@ -30,12 +30,14 @@ public:
     RESPONSECODE open(const DeviceOptions &options);
     void close();
 
-    // Whether a card is in the field. Without a session this is one reader
-    // search (two short commands); a new card is identified once. In a
-    // storage card's session the search is followed by the authentication
-    // the session had; an ISO 14443-4 card in session is not disturbed
-    // (a search would end its protocol session and whatever the
-    // application selected) unless its last exchange failed.
+    // Whether a card is in the field. Without a session this is one type A
+    // search (two short commands) and, when no type A card answers, the
+    // type B request (two more; an ATTRIB too when a card answers); a new
+    // card is identified once. In a storage card's session the search is
+    // followed by the authentication the session had; an ISO 14443-4 card
+    // (type A or B) in session is not disturbed (a search would end its
+    // protocol session and whatever the application selected) unless its
+    // last exchange failed.
     RESPONSECODE presence();
     // Power up / reset: a fresh session on the card; its ATR.
     RESPONSECODE power_up(UCHAR *atr, DWORD *length);
@@ -49,8 +51,12 @@ public:
 
 private:
     enum class Found { card, empty, link_failed };
+    static Found found_after(int rc);
     Found search(picc &probe);
+    Found search_type_b(picc *&found);
+    RESPONSECODE presence_of_type_b();
     RESPONSECODE identify(const picc &probe);
+    RESPONSECODE identify_type_b(picc *record);
     bool tell_ultralight_c();
     RESPONSECODE start_session();
     void end_session();

@@ -7,6 +7,7 @@
 
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <thread>
@@ -14,9 +15,12 @@
 
 #include "bank_card.h"
 #include "card.h"
+#include "control.h"
 #include "cpu_card.h"
+#include "identity_card.h"
 #include "private_pcscd.h"
 #include "sim_harness.h"
+#include "type_b_card.h"
 #include "ultralight_card.h"
 #include "vantelrfid_ifd.h"
 
@@ -277,6 +281,72 @@ TEST_F(PcscE2e, ApdusReachTheCpuCardAndItsSessionOutlivesPresencePolls) {
     std::this_thread::sleep_for(900ms);
     const Bytes label = send({0x00, 0xB0, 0x00, 0x00, 0x0A});
     EXPECT_EQ(label, cat({'V', 'A', 'N', 'T', 'E', 'L', '-', 'S', 'I', 'M'}, sw(0x9000)));
+}
+
+// Type B cards, placed and taken away through the simulator's control
+// channel: found when no type A card answers, their ATR from the request
+// and ATTRIB answers, the PUPI as UID, APDUs to the card.
+TEST_F(PcscE2e, TypeBCardsAreSeenAndTakeApdus) {
+    vrsim::Control control(*sim);
+    const Bytes ok = sw(0x9000);
+    // ATQB 50 PUPI 00000000 008170, ATTRIB answer CID 8 (MBLI 0).
+    const Bytes type_b_atr{0x3B, 0x88, 0x80, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x81, 0x70, 0x00, 0xF8};
+    const Bytes get_uid{0x00, 0x36, 0x00, 0x00, 0x08};
+    const Bytes identifier{0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x77, 0x88};
+
+    ASSERT_TRUE(control.execute("card place id_card 1122334455667788").ok);
+    ASSERT_TRUE(wait_state(SCARD_STATE_PRESENT)) << "insertion not seen";
+    ASSERT_EQ(connect(), SCARD_S_SUCCESS);
+    EXPECT_EQ(atr(), type_b_atr);
+    EXPECT_EQ(send({0xFF, 0xCA, 0x00, 0x00, 0x00}), cat({0, 0, 0, 0}, ok)) << "the PUPI";
+    EXPECT_EQ(send({0xFF, 0xCA, 0x01, 0x00, 0x00}), sw(0x6A81)) << "no answer to select";
+    EXPECT_EQ(send({0xFF, 0xB0, 0x00, 0x00, 0x10}), sw(0x6D00)) << "no storage commands";
+    EXPECT_EQ(send(get_uid), cat(identifier, ok));
+    SCardDisconnect(card, SCARD_LEAVE_CARD);
+    card = 0;
+    ASSERT_TRUE(control.execute("card remove").ok);
+    ASSERT_TRUE(wait_state(SCARD_STATE_EMPTY)) << "removal not seen";
+
+    ASSERT_TRUE(control.execute("card place cid_card").ok);
+    auto cid = std::dynamic_pointer_cast<vrsim::CidCard>(sim->field().card());
+    ASSERT_TRUE(cid);
+    ASSERT_TRUE(wait_state(SCARD_STATE_PRESENT)) << "insertion not seen";
+    ASSERT_EQ(connect(), SCARD_S_SUCCESS);
+    EXPECT_EQ(atr(), type_b_atr);
+    const Bytes read{0x00, 0xB0, 0x00, 0x00, 0x20};
+    EXPECT_EQ(send({0x00, 0xA4, 0x00, 0x00, 0x02, 0x60, 0x02}), ok);
+    EXPECT_EQ(send(read), cat(cid->file(0x6002), ok));
+    // An APDU the reader would take for its own halt frame is refused, and
+    // the card's session goes on; so it does past pcscd's polls.
+    EXPECT_EQ(send({0x50, 0x00, 0x00, 0x00, 0x00}), sw(0x6E00));
+    std::this_thread::sleep_for(900ms);
+    EXPECT_EQ(send(read), cat(cid->file(0x6002), ok));
+
+    // Taken away in session: the next APDU fails, the reader shows empty.
+    ASSERT_TRUE(control.execute("card remove").ok);
+    Bytes answer;
+    EXPECT_NE(transmit(read, answer), SCARD_S_SUCCESS);
+    EXPECT_TRUE(wait_state(SCARD_STATE_EMPTY)) << "removal not seen";
+}
+
+// What pcscd's polls of an empty field put on the line: the type A search
+// and the type B request, each behind its protocol switch.
+TEST_F(PcscE2e, AnEmptyFieldCostsFourShortCommandsAPoll) {
+    ASSERT_TRUE(wait_state(SCARD_STATE_EMPTY));
+    let_presence_polls_pass(1);
+    const std::size_t from = sim->requests().size();
+    let_presence_polls_pass(3);
+    std::vector<uint16_t> codes;
+    for (const auto &r : sim->requests()) codes.push_back(r.cmd);
+    codes.erase(codes.begin(), codes.begin() + static_cast<std::ptrdiff_t>(from));
+    // Whole polls only: from a type A search to the one of the third poll.
+    const auto first = std::find(codes.begin(), codes.end(), 0x0213);
+    const auto last = std::find(codes.rbegin(), codes.rend(), 0x0213).base() - 1;
+    ASSERT_TRUE(first != codes.end() && first < last);
+    const auto polls = std::count(first, last, 0x0213);
+    std::string seen;
+    for (auto it = first; it != last; ++it) seen += std::to_string(*it) + " ";
+    EXPECT_EQ(last - first, 4 * polls) << seen;
 }
 
 TEST_F(PcscE2e, SelectOfThePaymentEnvironmentOnTheBankCard) {

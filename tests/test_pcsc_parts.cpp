@@ -1,10 +1,17 @@
 // The reader driver's parts without pcscd: command parsing, the storage
-// commands against a card model, answers to reset and device options.
+// commands against a card model, answers to reset, device options and
+// the bundle pcscd's hot-plug reads.
 #include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
 
 #include "atr.h"
 #include "device_name.h"
 #include "model_storage_card.h"
+#include "port/usb_attachments.h"
 #include "reader_apdu.h"
 
 namespace {
@@ -193,6 +200,42 @@ TEST(PcscAtr, HistoricalBytesOfAnAnswerToSelectAreBounded) {
     for (const Case &c : cases) EXPECT_EQ(ats_historical_bytes(c.ats.data(), c.ats.size()), c.historical) << c.what;
 }
 
+// A type B card's ATR: its ATQB's application data and protocol info,
+// the MBLI of its ATTRIB answer (never its CID), the check byte.
+TEST(PcscAtr, TypeBCardsFromTheirRequestAndAttribAnswers) {
+    struct Case {
+        const char *what;
+        Bytes atqb;  // from the PUPI on
+        uint8_t attrib;
+        Bytes atr;
+    };
+    const Case cases[] = {
+        {"plain card, CID 8 dropped",
+         {0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x00, 0x81, 0x70, 0x00},
+         0x08,
+         {0x3B, 0x88, 0x80, 0x01, 0x00, 0x00, 0x00, 0x00, 0x00, 0x81, 0x70, 0x00, 0xF8}},
+        {"MBLI 3 with CID 1",
+         {0x01, 0x02, 0x03, 0x04, 0xAA, 0xBB, 0xCC, 0xDD, 0x11, 0x81, 0x71},
+         0x31,
+         {0x3B, 0x88, 0x80, 0x01, 0xAA, 0xBB, 0xCC, 0xDD, 0x11, 0x81, 0x71, 0x30, 0xD8}},
+        {"MBLI 15, a trailing reader byte ignored",
+         {0xFF, 0xFF, 0xFF, 0xFF, 0x12, 0x34, 0x56, 0x78, 0x00, 0x71, 0x85, 0xEE, 0x00},
+         0xF0,
+         {0x3B, 0x88, 0x80, 0x01, 0x12, 0x34, 0x56, 0x78, 0x00, 0x71, 0x85, 0xF0, 0x05}},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.what);
+        const auto answer = type_b_answer(c.atqb.data(), c.atqb.size());
+        ASSERT_TRUE(answer);
+        EXPECT_EQ(answer->pupi, Bytes(c.atqb.begin(), c.atqb.begin() + 4));
+        EXPECT_EQ(type_b_atr(*answer, c.attrib), c.atr);
+    }
+    // Short answers have no fields to take.
+    const Bytes ten(10, 0x55);
+    EXPECT_FALSE(type_b_answer(ten.data(), ten.size()));
+    EXPECT_FALSE(type_b_answer(nullptr, 11));
+}
+
 TEST(PcscAtr, KindsFromAtqaAndSak) {
     struct Case {
         uint16_t atqa;
@@ -223,6 +266,82 @@ TEST(PcscDeviceName, PathAndOptions) {
     for (const char *bad : {"", ":family=1", "/dev/x:", "/dev/x:family=3", "/dev/x:timeout=5", "/dev/x:timeout=1e3",
                             "/dev/x:speed=9600", "/dev/x:family=1,", "/dev/x:family"})
         EXPECT_FALSE(parse_device_name(bad)) << bad;
+}
+
+// pcscd's hot-plug names a USB reader usb:VVVV/PPPP:libudev:IFACE:NODE
+// (or :libusb-1.0:BUS:ADDRESS[:IFACE]).
+TEST(PcscDeviceName, UsbNamesGiveIdsAndWhereTheDeviceIs) {
+    struct Case {
+        const char *name;
+        uint16_t vendor, product;
+        int bus, address;
+    };
+    const Case cases[] = {
+        {"usb:1a86/e010:libudev:0:/dev/bus/usb/001/002", 0x1A86, 0xE010, 1, 2},
+        {"usb:0471/A112:libudev:1:/dev/bus/usb/003/127", 0x0471, 0xA112, 3, 127},
+        {"usb:1a86/7523:libudev:0:/dev/other/node", 0x1A86, 0x7523, 0, 0},  // no bus and address there
+        {"usb:0108/0100:libusb-1.0:2:9", 0x0108, 0x0100, 2, 9},
+        {"usb:0108/0100:libusb-1.0:2:9:0", 0x0108, 0x0100, 2, 9},
+        {"usb:1a86/e010", 0x1A86, 0xE010, 0, 0},
+    };
+    for (const Case &c : cases) {
+        SCOPED_TRACE(c.name);
+        const auto options = parse_device_name(c.name);
+        ASSERT_TRUE(options && options->usb);
+        EXPECT_EQ(options->usb->vendor_id, c.vendor);
+        EXPECT_EQ(options->usb->product_id, c.product);
+        EXPECT_EQ(options->usb->bus, c.bus);
+        EXPECT_EQ(options->usb->address, c.address);
+    }
+    for (const char *bad : {"usb:", "usb:1a86", "usb:1a86/", "usb:1a86e010/0001", "usb:xyz1/0001", "usb:1a86/e010:libudev",
+                            "usb:1a86/e010:libudev:0:", "usb:1a86/e010:libudev:x:/dev/bus/usb/001/002",
+                            "usb:1a86/e010:libusb-1.0:1", "usb:1a86/e010:libusb-1.0:1:200",
+                            "usb:1a86/e010:libusb-1.0:1:2:0:7", "usb:1a86/e010:serial:1:2"})
+        EXPECT_FALSE(parse_device_name(bad)) << bad;
+}
+
+// The strings of one key's array in the bundle's Info.plist.
+std::vector<std::string> plist_array(const std::string &plist, const std::string &key) {
+    std::vector<std::string> out;
+    const auto at = plist.find("<key>" + key + "</key>");
+    if (at == std::string::npos) return out;
+    const auto end = plist.find("</array>", at);
+    for (auto s = plist.find("<string>", at); s < end; s = plist.find("<string>", s + 1)) {
+        const auto from = s + 8;
+        out.push_back(plist.substr(from, plist.find("</string>", from) - from));
+    }
+    return out;
+}
+
+// The bundle lists exactly the library's USB attachments, row by row, so
+// that pcscd hands the driver every device the library can open.
+TEST(PcscBundle, InfoPlistListsTheUsbAttachments) {
+    const std::filesystem::path bundle = VR_IFD_BUNDLE;
+    std::ifstream in(bundle / "Contents" / "Info.plist");
+    ASSERT_TRUE(in) << bundle;
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string plist = text.str();
+    const auto vendors = plist_array(plist, "ifdVendorID");
+    const auto products = plist_array(plist, "ifdProductID");
+    const auto names = plist_array(plist, "ifdFriendlyName");
+    ASSERT_EQ(vendors.size(), std::size(vr::port::usb::kAttachments));
+    ASSERT_EQ(products.size(), vendors.size());
+    ASSERT_EQ(names.size(), vendors.size());
+    for (std::size_t i = 0; i < vendors.size(); ++i) {
+        const auto &a = vr::port::usb::kAttachments[i];
+        SCOPED_TRACE(a.type);
+        EXPECT_EQ(std::stoul(vendors[i], nullptr, 16), a.vendor_id);
+        EXPECT_EQ(std::stoul(products[i], nullptr, 16), a.product_id);
+        EXPECT_NE(names[i].find(std::string("(") + a.type + ")"), std::string::npos) << names[i];
+    }
+    // pcscd loads Contents/Linux/<CFBundleExecutable>.
+    const auto at = plist.find("<key>CFBundleExecutable</key>");
+    ASSERT_NE(at, std::string::npos);
+    const auto from = plist.find("<string>", at) + 8;
+    const std::string executable = plist.substr(from, plist.find("</string>", from) - from);
+    EXPECT_EQ(executable, "libifdvantelrfid.so");
+    EXPECT_TRUE(std::filesystem::exists(bundle / "Contents" / "Linux" / executable));
 }
 
 }  // namespace

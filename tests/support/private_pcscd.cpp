@@ -34,14 +34,17 @@ constexpr const char *kPreload = "";
 
 // How the script starts pcscd: the runtimes go to pcscd alone (the shell
 // and mount may not run with them).
-std::string pcscd_command() {
+std::string pcscd_command(const std::string &extra_preload = "") {
     std::string command = "exec ";
     // pcscd's own allocations outlive it by design. It is not instrumented,
     // and the thread checker cannot follow its threads (they end inside
     // code it ignores): in that build the driver runs there unchecked, and
     // the tests' own process (simulator, client) is still checked.
+    std::string preload = kPreload;
+    if (!extra_preload.empty()) preload += (preload.empty() ? "" : ":") + extra_preload;
+    if (!preload.empty()) command += "env LD_PRELOAD=" + preload + " ";
     if (*kPreload) {
-        command += std::string("env LD_PRELOAD=") + kPreload + " ASAN_OPTIONS=detect_leaks=0 ";
+        command += "ASAN_OPTIONS=detect_leaks=0 ";
         if (std::string_view(kPreload).find("tsan") != std::string_view::npos)
             command += "TSAN_OPTIONS=report_bugs=0:exitcode=0 ";
     }
@@ -70,20 +73,40 @@ std::string process_directory() {
     return dir;
 }
 
+// Where pcscd looks for bundles (fixed when it was built).
+constexpr const char *kDriversDir = "/usr/lib/pcsc/drivers";
+
 }  // namespace
 
-bool PrivatePcscd::start(const std::string &device_name, const std::string &driver) {
+bool PrivatePcscd::make_directory() {
     dir_ = process_directory();
     if (dir_.empty()) {
         error_ = "mkdtemp failed";
         return false;
     }
     fs::create_directories(dir_ + "/run");
+    return true;
+}
+
+bool PrivatePcscd::start(const std::string &device_name, const std::string &driver) {
+    if (!make_directory()) return false;
     const std::string conf = dir_ + "/reader.conf";
     std::ofstream(conf) << "FRIENDLYNAME \"Vantel Test Reader\"\nDEVICENAME " << device_name << "\nLIBPATH " << driver
                         << "\n";
-    const std::string script =
-        "mount -n --bind " + dir_ + "/run /run && " + pcscd_command() + " --foreground --debug --apdu --config " + conf;
+    return spawn("mount -n --bind " + dir_ + "/run /run && " + pcscd_command() +
+                 " --foreground --debug --apdu --config " + conf);
+}
+
+bool PrivatePcscd::start_hotplug(const std::string &drivers, const std::string &preload) {
+    if (!make_directory()) return false;
+    // No reader.conf entries: an empty configuration directory.
+    fs::create_directories(dir_ + "/conf.d");
+    return spawn("mount -n --bind " + dir_ + "/run /run && mkdir -p " + kDriversDir + " && mount -n --bind " + drivers +
+                 " " + kDriversDir + " && " +
+                 pcscd_command(preload) + " --foreground --debug --apdu --config " + dir_ + "/conf.d");
+}
+
+bool PrivatePcscd::spawn(const std::string &script) {
     std::vector<std::string> args{"unshare", "--mount", "--propagation", "private", "sh", "-c", script};
     std::vector<char *> argv;
     for (auto &a : args) argv.push_back(a.data());

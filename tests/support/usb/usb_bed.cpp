@@ -391,6 +391,28 @@ EmulatedUsb::~EmulatedUsb() {
 
 int EmulatedUsb::open_node() const { return ::open(node_.c_str(), O_RDWR | O_CLOEXEC); }
 
+std::string EmulatedUsb::interface_syspath() const {
+    return syspath_ + "/" + syspath_.substr(syspath_.rfind('/') + 1) + ":1.0";
+}
+
+void EmulatedUsb::unplug_with_event() {
+    umockdev_testbed_uevent(bed_, interface_syspath().c_str(), "remove");
+    unplug();
+}
+
+bool EmulatedUsb::add_interface() {
+    const std::string record = "P: " + interface_syspath().substr(4) +
+                               "\nE: SUBSYSTEM=usb\nE: DEVTYPE=usb_interface\nA: bInterfaceNumber=00\\n\n"
+                               "A: bAlternateSetting=0\\n\nA: bNumEndpoints=02\\n\n";
+    GError *error = nullptr;
+    if (!umockdev_testbed_add_from_string(bed_, record.c_str(), &error)) {
+        why_ = std::string("add_from_string: ") + (error ? error->message : "?");
+        g_clear_error(&error);
+        return false;
+    }
+    return true;
+}
+
 void EmulatedUsb::unplug() {
     {
         std::lock_guard hold(shared_->mutex);

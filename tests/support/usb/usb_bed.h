@@ -65,6 +65,13 @@ public:
     // A descriptor of the node as a host application gets it (the caller
     // closes it), -1 on failure.
     int open_node() const;
+    // Adds interface 0's own sysfs entry (a usb_interface under the
+    // device, as the kernel makes one per interface), where hot-plug code
+    // such as pcscd's starts. False (and why()) when umockdev refuses it.
+    bool add_interface();
+    // Pulls the device out as the kernel tells it: a "remove" event for
+    // the interface entry (add_interface) goes to udev listeners first.
+    void unplug_with_event();
     // Pulls the device out: it leaves sysfs, every later request fails with
     // ENODEV and requests under way end as the kernel ends them.
     void unplug();
@@ -84,6 +91,8 @@ public:
     struct Shared;  // the state the ioctl handler shares with the test
 
 private:
+    std::string interface_syspath() const;
+
     std::string why_;
     std::string node_, syspath_;
     UMockdevTestbed *bed_;
