@@ -172,6 +172,23 @@ std::string PrivatePcscd::log() const {
     return s.str();
 }
 
+namespace {
+
+std::size_t count_of(const std::string &text, const std::string &what) {
+    std::size_t n = 0;
+    for (auto at = text.find(what); at != std::string::npos; at = text.find(what, at + what.size())) ++n;
+    return n;
+}
+
+}  // namespace
+
+bool PrivatePcscd::driver_closes_returned() const {
+    // pcscd logs the first before it closes the driver's channel, the
+    // second once the close has returned and it lets the driver go.
+    const std::string text = log();
+    return count_of(text, "RFUnInitializeReader") == count_of(text, "RFUnloadReader");
+}
+
 PrivatePcscd::~PrivatePcscd() {
     stop();
     if (!dir_.empty()) {

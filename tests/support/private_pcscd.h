@@ -35,6 +35,11 @@ public:
     int stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
     // Whether the daemon still runs (it has not crashed or exited).
     bool running();
+    // Whether every channel close the log shows pcscd starting (on shutdown
+    // or on a device's removal) came back from the driver. pcscd's shutdown
+    // sometimes stalls in its hot-plug thread on a loaded machine; a stall
+    // is the driver's fault only when this is false.
+    bool driver_closes_returned() const;
 
     const std::string &error() const { return error_; }
     std::string log() const;
