@@ -18,6 +18,7 @@
 #include "control.h"
 #include "cpu_card.h"
 #include "identity_card.h"
+#include "pcsc_client.h"
 #include "private_pcscd.h"
 #include "sim_harness.h"
 #include "type_b_card.h"
@@ -72,44 +73,15 @@ protected:
         if (context) SCardReleaseContext(context);
         // A clean stop closes the channel; a crash would show here too.
         EXPECT_TRUE(daemon.running()) << daemon.log();
-        // pcscd exits on its own after SIGINT (status 1 after a signal), not
-        // through a crash (128 + the signal). Its shutdown sometimes stalls
-        // in its hot-plug thread on a loaded machine, outside the driver;
-        // stop() then kills it (-1), which is only excused when no channel
-        // close was left inside the driver.
-        const int status = daemon.stop(std::chrono::seconds(8));
-        const bool stalled_outside_driver = status == -1 && daemon.driver_closes_returned();
-        EXPECT_TRUE(status == 0 || status == 1 || stalled_outside_driver) << status << daemon.log();
+        EXPECT_TRUE(daemon.stop_cleanly(std::chrono::seconds(8))) << daemon.log();
     }
 
     bool wait_for_reader() {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            char names[1024];
-            DWORD n = sizeof names;
-            if (SCardListReaders(context, nullptr, names, &n) == SCARD_S_SUCCESS &&
-                std::string(names) == vrtest::PrivatePcscd::kReaderName)
-                return true;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
+        return !vrtest::wait_for_reader(context, vrtest::PrivatePcscd::kReaderName).empty();
     }
 
-    // Waits until the reader's state has the flag (SCARD_STATE_PRESENT or
-    // SCARD_STATE_EMPTY).
     bool wait_state(DWORD flag, std::chrono::milliseconds timeout = kEventWait) {
-        SCARD_READERSTATE state{};
-        state.szReader = vrtest::PrivatePcscd::kReaderName;
-        state.dwCurrentState = SCARD_STATE_UNAWARE;
-        const auto deadline = std::chrono::steady_clock::now() + timeout;
-        while (true) {
-            const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-            if (left.count() <= 0) return false;
-            const LONG rv = SCardGetStatusChange(context, static_cast<DWORD>(left.count()), &state, 1);
-            if (rv != SCARD_S_SUCCESS) return false;
-            if (state.dwEventState & flag) return true;
-            state.dwCurrentState = state.dwEventState;
-        }
+        return vrtest::wait_reader_state(context, vrtest::PrivatePcscd::kReaderName, flag, timeout);
     }
 
     void place(std::shared_ptr<vrsim::Card> c) {
@@ -132,15 +104,7 @@ protected:
         return Bytes(bytes, bytes + n);
     }
 
-    // The answer to one command, or the error of the transmission.
-    LONG transmit(const Bytes &command, Bytes &answer) {
-        BYTE out[600];
-        DWORD n = sizeof out;
-        const LONG rv = SCardTransmit(card, SCARD_PCI_T1, command.data(), static_cast<DWORD>(command.size()), nullptr,
-                                      out, &n);
-        answer.assign(out, out + (rv == SCARD_S_SUCCESS ? n : 0));
-        return rv;
-    }
+    LONG transmit(const Bytes &command, Bytes &answer) { return vrtest::transmit(card, command, answer); }
     Bytes send(const Bytes &command) {
         Bytes answer;
         EXPECT_EQ(transmit(command, answer), SCARD_S_SUCCESS);

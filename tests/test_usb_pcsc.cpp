@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "card.h"
+#include "pcsc_client.h"
 #include "private_pcscd.h"
 #include "sim_harness.h"
 #include "usb_bed.h"
@@ -44,48 +45,22 @@ protected:
         if (card) SCardDisconnect(card, SCARD_LEAVE_CARD);
         if (context) SCardReleaseContext(context);
         EXPECT_TRUE(daemon.running()) << daemon.log();
-        // Under the preload pcscd's shutdown may stall in its hot-plug thread;
-        // it is then killed (-1), which is excused only when no channel
-        // close was left inside the driver (a removed attachment's close
-        // comes before the shutdown).
-        const int status = daemon.stop(std::chrono::seconds(3));
-        const bool stalled_outside_driver = status == -1 && daemon.driver_closes_returned();
-        EXPECT_TRUE(status == 0 || status == 1 || stalled_outside_driver) << status << daemon.log();
+        // Under the preload pcscd's shutdown may stall in its hot-plug thread
+        // (a removed attachment's channel is closed before the shutdown).
+        EXPECT_TRUE(daemon.stop_cleanly(std::chrono::seconds(3))) << daemon.log();
     }
 
     // The reader pcscd's hot-plug added, "" when none shows in time.
-    std::string wait_for_reader() {
-        const auto deadline = std::chrono::steady_clock::now() + 5s;
-        while (std::chrono::steady_clock::now() < deadline) {
-            char names[1024];
-            DWORD n = sizeof names;
-            if (SCardListReaders(context, nullptr, names, &n) == SCARD_S_SUCCESS && names[0]) return names;
-            std::this_thread::sleep_for(20ms);
-        }
-        return "";
-    }
+    std::string wait_for_reader() { return vrtest::wait_for_reader(context); }
 
     bool wait_present(const std::string &reader) {
-        SCARD_READERSTATE state{};
-        state.szReader = reader.c_str();
-        state.dwCurrentState = SCARD_STATE_UNAWARE;
-        const auto deadline = std::chrono::steady_clock::now() + kEventWait;
-        while (std::chrono::steady_clock::now() < deadline) {
-            const LONG rv = SCardGetStatusChange(context, 200, &state, 1);
-            if (rv != SCARD_S_SUCCESS && rv != SCARD_E_TIMEOUT) return false;
-            if (state.dwEventState & SCARD_STATE_PRESENT) return true;
-            state.dwCurrentState = state.dwEventState;
-        }
-        return false;
+        return vrtest::wait_reader_state(context, reader.c_str(), SCARD_STATE_PRESENT, kEventWait);
     }
 
     Bytes send(const Bytes &command) {
-        BYTE out[64];
-        DWORD n = sizeof out;
-        if (SCardTransmit(card, SCARD_PCI_T1, command.data(), static_cast<DWORD>(command.size()), nullptr, out, &n) !=
-            SCARD_S_SUCCESS)
-            return {};
-        return Bytes(out, out + n);
+        Bytes answer;
+        vrtest::transmit(card, command, answer);
+        return answer;
     }
 
     std::unique_ptr<vrsim::Simulator> sim;

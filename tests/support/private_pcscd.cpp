@@ -189,6 +189,11 @@ bool PrivatePcscd::driver_closes_returned() const {
     return count_of(text, "RFUnInitializeReader") == count_of(text, "RFUnloadReader");
 }
 
+bool PrivatePcscd::stop_cleanly(std::chrono::milliseconds grace) {
+    const int status = stop(grace);
+    return status == 0 || status == 1 || (status == -1 && driver_closes_returned());
+}
+
 PrivatePcscd::~PrivatePcscd() {
     stop();
     if (!dir_.empty()) {

@@ -35,11 +35,13 @@ public:
     int stop(std::chrono::milliseconds grace = std::chrono::seconds(5));
     // Whether the daemon still runs (it has not crashed or exited).
     bool running();
-    // Whether every channel close the log shows pcscd starting (on shutdown
-    // or on a device's removal) came back from the driver. pcscd's shutdown
-    // sometimes stalls in its hot-plug thread on a loaded machine; a stall
-    // is the driver's fault only when this is false.
-    bool driver_closes_returned() const;
+    // Stops the daemon and says whether it went cleanly: it exited on its
+    // own after SIGINT (0, or 1 after a signal), not through a crash (128 +
+    // the signal). Its shutdown sometimes stalls in its hot-plug thread on a
+    // loaded machine, outside the driver: a daemon killed after `grace`
+    // counts as clean when every channel close it began (on shutdown or on
+    // a device's removal) came back from the driver.
+    bool stop_cleanly(std::chrono::milliseconds grace);
 
     const std::string &error() const { return error_; }
     std::string log() const;
@@ -47,6 +49,7 @@ public:
 
 private:
     bool make_directory();
+    bool driver_closes_returned() const;
     bool spawn(const std::string &script);
 
     pid_t pid_ = -1;
