@@ -295,6 +295,8 @@ RESPONSECODE Reader::presence_of_type_b() {
     case Found::empty: forget_card(); return IFD_ICC_NOT_PRESENT;
     case Found::card: break;
     }
+    // The driver's record holds the ATQB after its first byte as the UID
+    // and the ATTRIB answer as the answer to select.
     const Bytes atqb = uid_of(*found);
     const auto answer = type_b_answer(atqb.data(), atqb.size());
     if (card_.kind == CardKind::type_b && answer && answer->pupi == card_.uid) {
@@ -304,14 +306,10 @@ RESPONSECODE Reader::presence_of_type_b() {
         return IFD_ICC_PRESENT;
     }
     forget_card();
-    return identify_type_b(found);
+    return identify_type_b(found, answer);
 }
 
-// The driver's record holds the ATQB after its first byte as the UID and
-// the ATTRIB answer as the answer to select.
-RESPONSECODE Reader::identify_type_b(picc *record) {
-    const Bytes atqb = uid_of(*record);
-    const auto answer = type_b_answer(atqb.data(), atqb.size());
+RESPONSECODE Reader::identify_type_b(picc *record, const std::optional<TypeBAnswer> &answer) {
     if (!answer || record->ats_len < 1) {
         picc_free(record);
         return IFD_ICC_NOT_PRESENT;

@@ -56,7 +56,9 @@ private:
     Found search_type_b(picc *&found);
     RESPONSECODE presence_of_type_b();
     RESPONSECODE identify(const picc &probe);
-    RESPONSECODE identify_type_b(picc *record);
+    // A new type B card from its record and its parsed ATQB (none when
+    // too short: then no card).
+    RESPONSECODE identify_type_b(picc *record, const std::optional<TypeBAnswer> &answer);
     bool tell_ultralight_c();
     RESPONSECODE start_session();
     void end_session();
